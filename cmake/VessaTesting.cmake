@@ -1,0 +1,34 @@
+# Test executables: GoogleTest, discovered per test so every test runs in its own process
+# (process-wide singletons live until process exit, as in the product).
+if(NOT VESSA_BUILD_TESTS)
+  return()
+endif()
+enable_testing()
+include(GoogleTest)
+
+if(WIN32)
+  # GoogleTest is built from Debian's googletest sources with the cross compiler.
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(VESSA_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+  add_subdirectory(${VESSA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+# vessa_add_test(<target> SOURCES ... [LIBS ...] [SIM_ONLY])
+# SIM_ONLY suites need the simulated machine and are built natively only.
+function(vessa_add_test target)
+  cmake_parse_arguments(ARG "SIM_ONLY" "" "SOURCES;LIBS" ${ARGN})
+  if(ARG_SIM_ONLY AND WIN32)
+    return()
+  endif()
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE GTest::gmock GTest::gtest_main ${ARG_LIBS})
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(NOT WIN32)
+    set_target_properties(${target} PROPERTIES BUILD_RPATH ${VESSA_MODULE_DIR})
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "VESSA_MODULE_DIR=${VESSA_MODULE_DIR}")
+endfunction()

@@ -1,0 +1,1 @@
+// Resolves the kernel thunks from gdi32.dll at run time.
