@@ -64,35 +64,6 @@ int hexDigit(WCHAR c) {
     return -1;
 }
 
-// Parses the id field after `marker` ("VEN_", "DEV_") in a DeviceID text such as
-// PCI\VEN_10DE&DEV_0A75&SUBSYS_...; the field ends at the next "&" or the end. A missing
-// marker or a field that is not 1 to 8 hex digits gives 0, with a report.
-uint32_t parseIdField(const WideString& deviceId, const char* marker) {
-    size_t start = findText(deviceId, marker);
-    if (start == WideString::npos) {
-        VESSA_REPORT(Warning, 0, "markerPos != NULL", "DeviceID %s has no %s field",
-                     text::narrow(deviceId.c_str()).c_str(), marker);
-        return 0;
-    }
-    start += strlen(marker);
-    size_t end = deviceId.find(static_cast<WCHAR>('&'), start);
-    if (end == WideString::npos)
-        end = deviceId.size();
-    uint32_t value = 0;
-    bool valid = end > start && end - start <= 8;
-    for (size_t i = start; valid && i < end; ++i) {
-        int digit = hexDigit(deviceId[i]);
-        valid = digit >= 0;
-        value = (value << 4) | static_cast<uint32_t>(digit < 0 ? 0 : digit);
-    }
-    if (!valid) {
-        VESSA_REPORT(Warning, 0, "isHexId", "DeviceID %s has a malformed %s field",
-                     text::narrow(deviceId.c_str()).c_str(), marker);
-        return 0;
-    }
-    return value;
-}
-
 // Reads the adapter's device interface name from the device key's "VolatileSettings" and
 // turns it into the display adapter interface name. Empty when it cannot be read.
 WideString deviceInterfaceName(const WCHAR* deviceKey) {
@@ -274,14 +245,45 @@ bool GpuEnumerator::addRecord(const DISPLAY_DEVICEW& displayDeviceW,
         return false;
 
     DeviceProp& record = *m_pDevicePropArray[deviceIndex];
-    WideString deviceId = fieldText(displayDeviceW.DeviceID);
-    record.deviceId = parseIdField(deviceId, "DEV_");
-    record.vendorId = parseIdField(deviceId, "VEN_");
+    const size_t idChars = sizeof displayDeviceW.DeviceID / sizeof displayDeviceW.DeviceID[0];
+    record.deviceId = parseDeviceIdField(displayDeviceW.DeviceID, idChars, "DEV_");
+    record.vendorId = parseDeviceIdField(displayDeviceW.DeviceID, idChars, "VEN_");
     record.busNumber = busNumber;
     record.isPrimary = primary ? 1 : 0;
     record.displayDeviceW = displayDeviceW;
     record.displayDeviceA = displayDeviceA;
     return true;
+}
+
+uint32_t GpuEnumerator::parseDeviceIdField(const WCHAR* deviceIdText, size_t capacity,
+                                           const char* marker) {
+    size_t length = 0;
+    while (deviceIdText && length < capacity && deviceIdText[length])
+        ++length;
+    WideString deviceId = deviceIdText ? WideString(deviceIdText, length) : WideString();
+    size_t start = findText(deviceId, marker);
+    if (start == WideString::npos) {
+        VESSA_REPORT(Warning, 0, "markerPos != NULL", "DeviceID %s has no %s field",
+                     text::narrow(deviceId.c_str()).c_str(), marker);
+        return 0;
+    }
+    start += strlen(marker);
+    size_t end = deviceId.find(static_cast<WCHAR>('&'), start);
+    if (end == WideString::npos)
+        end = deviceId.size();
+    uint32_t value = 0;
+    bool valid = end > start && end - start <= 8;
+    for (size_t i = start; valid && i < end; ++i) {
+        int digit = hexDigit(deviceId[i]);
+        valid = digit >= 0;
+        value = (value << 4) | static_cast<uint32_t>(digit < 0 ? 0 : digit);
+    }
+    if (!valid) {
+        VESSA_REPORT(Warning, 0, "isHexId", "DeviceID %s has a malformed %s field",
+                     text::narrow(deviceId.c_str()).c_str(), marker);
+        return 0;
+    }
+    return value;
 }
 
 int GpuEnumerator::getGpuNum() const {
