@@ -443,3 +443,5 @@ static_assert(offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data) == 12, "partial data
 static_assert(offsetof(KEY_VALUE_FULL_INFORMATION, Name) == 20, "full name at 20");
 static_assert(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) == 12, "basic name at 12");
 #endif
+
+#include "platform/sim/win32_gdi.h"
