@@ -41,12 +41,13 @@ HKEY openHandle(const sim::RegistryKey& key) {
         sim::Machine::instance().handles().add(std::make_shared<sim::RegistryKeyObject>(key)));
 }
 
-std::string narrow(LPCWSTR s) { return s ? sim::toUtf8(sim::wideOf(s)) : "(null)"; }
+std::string narrow(LPCWSTR s) {
+    return s ? sim::toUtf8(sim::wideOf(s)) : "(null)";
+}
 
 } // namespace
 
-LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access,
-                             PHKEY result) {
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
     sim::Call call(kModule, "RegOpenKeyExW");
     call.args("key=%p subKey=%s access=0x%x", static_cast<void*>(key), narrow(subKey).c_str(),
               access);
@@ -61,8 +62,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM acc
         return call.finish(static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
     if (subKey && subKey[0] == u'\\')
         return call.finish(static_cast<LSTATUS>(ERROR_BAD_PATHNAME));
-    sim::RegistryKey opened =
-        sim::Machine::instance().registry().open(base, sim::wideOf(subKey));
+    sim::RegistryKey opened = sim::Machine::instance().registry().open(base, sim::wideOf(subKey));
     if (!opened)
         return call.finish(static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
     *result = openHandle(opened);
@@ -110,8 +110,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD
     sim::RegistryValue value;
     value.type = type;
     value.data.assign(data, data ? data + size : data);
-    sim::Machine::instance().registry().setValue(target, sim::wideOf(valueName),
-                                                 std::move(value));
+    sim::Machine::instance().registry().setValue(target, sim::wideOf(valueName), std::move(value));
     return call.finish(static_cast<LSTATUS>(ERROR_SUCCESS));
 }
 

@@ -65,8 +65,8 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
         sim::setLastError(static_cast<uint32_t>(call.faultStatus()));
         return call.finish(0u);
     }
-    auto value = name ? sim::Machine::instance().environment().get(sim::wideOf(name))
-                      : std::nullopt;
+    auto value =
+        name ? sim::Machine::instance().environment().get(sim::wideOf(name)) : std::nullopt;
     if (!value) {
         sim::setLastError(ERROR_ENVVAR_NOT_FOUND);
         return call.finish(0u);

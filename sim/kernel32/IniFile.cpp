@@ -7,7 +7,9 @@ namespace sim {
 
 namespace {
 
-bool isBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool isBlank(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 std::u16string trimmed(std::u16string_view s) {
     size_t begin = 0;
@@ -34,8 +36,7 @@ std::u16string decode(std::string_view bytes) {
 }
 
 std::u16string unquoted(std::u16string value) {
-    if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') &&
-        value.back() == value[0])
+    if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0])
         return value.substr(1, value.size() - 2);
     return value;
 }

@@ -22,8 +22,7 @@ public:
 
     /// The value of a key; nothing when the section or key is missing. A key without a
     /// value yields an empty string.
-    std::optional<std::u16string> value(std::u16string_view section,
-                                        std::u16string_view key) const;
+    std::optional<std::u16string> value(std::u16string_view section, std::u16string_view key) const;
     /// Section names in file order (duplicates once).
     std::vector<std::u16string> sectionNames() const;
     /// Key names of a section in file order (duplicates once); nothing when it is missing.

@@ -122,8 +122,7 @@ NTSTATUS WINAPI NtQueryValueKey(HANDLE key, PUNICODE_STRING valueName,
         fixed.Type = value.type;
         fixed.DataLength = static_cast<ULONG>(value.data.size());
         return call.finish(fill(&fixed, offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data),
-                                value.data.data(), fixed.DataLength, info, length,
-                                resultLength));
+                                value.data.data(), fixed.DataLength, info, length, resultLength));
     }
     KEY_VALUE_BASIC_INFORMATION fixed = {};
     fixed.Type = value.type;
