@@ -314,3 +314,55 @@ TEST(Registry, FaultInjectionFailsAnEntryWithTheGivenStatus) {
     machine.faults().clear();
     EXPECT_EQ(machine.journal().count("advapi32.dll", "RegOpenKeyExW"), 2u);
 }
+
+TEST(RegistryFiles, RegeditTextIsImported) {
+    sim::Registry& registry = sim::Machine::instance().registry();
+    registry.setString(u"HKLM\\SOFTWARE\\Old", u"x", u"y");
+    const char text[] = "Windows Registry Editor Version 5.00\r\n"
+                        "\r\n"
+                        "; the installation key\r\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvex\\VessaDriver]\r\n"
+                        "\"InstallDirectory\"=\"C:\\\\Program Files\\\\Vessa\"\r\n"
+                        "\"Quote\"=\"say \\\"hi\\\"\"\r\n"
+                        "\"Level\"=dword:0000002a\r\n"
+                        "\"Blob\"=hex:01,02,\\\r\n"
+                        "  03\r\n"
+                        "\"List\"=hex(7):61,00,00,00,00,00\r\n"
+                        "@=\"default\"\r\n"
+                        "\r\n"
+                        "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n";
+    size_t errorLine = 99;
+    ASSERT_TRUE(registry.importText(text, &errorLine));
+    EXPECT_EQ(errorLine, 0u);
+
+    const char16_t key[] = u"HKLM\\SOFTWARE\\Quorvex\\VessaDriver";
+    sim::RegistryValue value;
+    ASSERT_TRUE(registry.getValue(key, u"InstallDirectory", value));
+    EXPECT_EQ(value.type, static_cast<uint32_t>(REG_SZ));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(value.data.data())),
+              u"C:\\Program Files\\Vessa");
+    ASSERT_TRUE(registry.getValue(key, u"Quote", value));
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(value.data.data())), u"say \"hi\"");
+    ASSERT_TRUE(registry.getValue(key, u"Level", value));
+    EXPECT_EQ(value.type, static_cast<uint32_t>(REG_DWORD));
+    EXPECT_EQ(value.data, (std::vector<uint8_t>{42, 0, 0, 0}));
+    ASSERT_TRUE(registry.getValue(key, u"Blob", value));
+    EXPECT_EQ(value.data, (std::vector<uint8_t>{1, 2, 3}));
+    ASSERT_TRUE(registry.getValue(key, u"List", value));
+    EXPECT_EQ(value.type, static_cast<uint32_t>(REG_MULTI_SZ));
+    ASSERT_TRUE(registry.getValue(key, u"", value));
+    EXPECT_FALSE(registry.keyExists(u"HKLM\\SOFTWARE\\Old"));
+}
+
+TEST(RegistryFiles, MalformedLinesAreReportedByNumber) {
+    sim::Registry& registry = sim::Machine::instance().registry();
+    size_t errorLine = 0;
+    EXPECT_FALSE(registry.importText("not a registry file\n", &errorLine));
+    EXPECT_EQ(errorLine, 1u);
+    EXPECT_FALSE(registry.importText("REGEDIT4\n\n\"orphan\"=\"value\"\n", &errorLine));
+    EXPECT_EQ(errorLine, 3u);
+    EXPECT_FALSE(registry.importText("REGEDIT4\n[HKLM\\X]\n\"v\"=dword:xyz\n", &errorLine));
+    EXPECT_EQ(errorLine, 3u);
+    EXPECT_FALSE(registry.importText("REGEDIT4\n[NOWHERE\\X]\n", &errorLine));
+    EXPECT_EQ(errorLine, 2u);
+}
