@@ -106,11 +106,13 @@ HRESULT interpose(D3DDDIARG_OPENADAPTER* pOpenData, uint32_t vendor) {
 }
 
 HRESULT enter(D3DDDIARG_OPENADAPTER* pOpenData, uint32_t vendor) {
-    runStartupDebugOptions();
-    s_openAdapterCount.fetch_add(1);
+    // A call without arguments is no adapter to open; neither this library nor a vendor
+    // driver could answer it.
     if (!VESSA_CHECK(Error, 0, pOpenData && pOpenData->pAdapterFuncs,
                      "OpenAdapter without arguments or function table (vendor %u)", vendor))
         return E_INVALIDARG;
+    runStartupDebugOptions();
+    s_openAdapterCount.fetch_add(1);
     if (isGatedOut(vendor))
         return forwardOpenAdapter(pOpenData);
     installQuitWatcher();
