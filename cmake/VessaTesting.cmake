@@ -7,11 +7,15 @@ enable_testing()
 include(GoogleTest)
 
 if(WIN32)
-  # GoogleTest is built from Debian's googletest sources with the cross compiler.
-  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(VESSA_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
-  add_subdirectory(${VESSA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  # GoogleTest is built from Debian's googletest sources with the cross compiler: once into
+  # the dependency cache by scripts/bootstrap.sh, else here in the build tree.
+  find_package(GTest CONFIG QUIET)
+  if(NOT GTest_FOUND)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(VESSA_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the cross build")
+    add_subdirectory(${VESSA_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  endif()
 else()
   find_package(GTest REQUIRED)
 endif()

@@ -228,3 +228,5 @@ FILE* _wfopen(const WCHAR* path, const WCHAR* mode);
 #ifdef __cplusplus
 } // extern "C"
 #endif
+
+#include "platform/sim/win32_gdi.h"

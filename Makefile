@@ -1,0 +1,32 @@
+# The project's commands. Each installs what it needs first (scripts/bootstrap.sh), so a
+# fresh Debian 12 machine needs nothing else.
+.PHONY: all bootstrap test demo bench format format-check
+
+all: test
+
+# Debian packages and the cross-built MinGW dependencies (cached outside the repository).
+bootstrap:
+	scripts/bootstrap.sh
+
+# Both builds and every test: native (ASan+UBSan) and MinGW under Wine. What CI runs.
+test:
+	scripts/test.sh
+
+# The demo on the simulated hybrid machine.
+demo:
+	@if [ -f scripts/demo.sh ]; then bash scripts/demo.sh; else echo "make demo: scripts/demo.sh is not there yet" >&2; exit 1; fi
+
+# Benchmarks (native release build), reported as ratios against in-run baselines.
+bench:
+	scripts/bench.sh
+
+# clang-format over every C/C++ file of the project (tracked or new, build trees excluded).
+FORMAT_FILES = git ls-files -z --cached --others --exclude-standard -- '*.c' '*.cc' '*.cpp' '*.cxx' '*.h' '*.hh' '*.hpp' '*.hxx' '*.inl' '*.inc' | xargs -0 -r
+
+format:
+	@command -v clang-format >/dev/null || scripts/bootstrap.sh
+	$(FORMAT_FILES) clang-format -i
+
+format-check:
+	@command -v clang-format >/dev/null || scripts/bootstrap.sh
+	$(FORMAT_FILES) clang-format --dry-run --Werror

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the native release preset and runs every benchmark executable under bench/.
+# Benchmarks report ratios against a baseline measured in the same run, so their numbers
+# compare across machines; extra arguments go to every benchmark (e.g. --benchmark_filter=X).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/bootstrap.sh
+mkdir -p build
+cmake --preset native-release >build/native-release.configure.log 2>&1 || {
+    cat build/native-release.configure.log >&2
+    exit 1
+}
+cmake --build --preset native-release
+dir=build/native-release/bench
+mapfile -t benches < <(find "$dir" -type f -perm -u+x -not -path '*/CMakeFiles/*' 2>/dev/null | sort)
+if [ "${#benches[@]}" -eq 0 ]; then
+    echo "no benchmarks built yet (bench/ declares none)"
+    exit 0
+fi
+for b in "${benches[@]}"; do
+    echo "==== $b"
+    "$b" "$@"
+done

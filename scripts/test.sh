@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Everything CI runs: bootstrap, then for each build configure, build and run every test.
+#   native      preset native-debug (AddressSanitizer + UndefinedBehaviorSanitizer)
+#   mingw-wine  preset mingw-release, tests under Wine
+# Prints one summary line per build and finally "N passed, N failed" on a line of its own.
+# A configure or build failure counts as one failed test of that build. Exit status 0 only
+# when every build and test passed.
+#   VESSA_TEST_BUILDS="native mingw-wine" selects the builds (default: both).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+CTEST_ARGS=(-j2 --output-on-failure --timeout 300)
+builds=${VESSA_TEST_BUILDS:-native mingw-wine}
+
+scripts/bootstrap.sh || {
+    echo "bootstrap failed"
+    echo "0 passed, 1 failed"
+    exit 1
+}
+
+total_passed=0
+total_failed=0
+summaries=()
+
+# step <log> <command...>: runs a configure/build step, shows the log's tail if it fails.
+step() {
+    local log=$1
+    shift
+    if "$@" >"$log" 2>&1; then
+        return 0
+    fi
+    echo "---- $* failed; last lines of $log:"
+    tail -n 60 "$log"
+    return 1
+}
+
+# record <label> <ctest log> <ctest status>: turns ctest's summary into pass/fail counts.
+record() {
+    local label=$1 log=$2 status=$3 passed=0 failed=0 total line
+    line=$(grep -aE '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -n "$line" ]; then
+        failed=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+        total=$(sed -E 's/.*failed out of ([0-9]+).*/\1/' <<<"$line")
+        passed=$((total - failed))
+    elif ! grep -aq 'No tests were found' "$log"; then
+        failed=1 # ctest itself failed before running anything
+    fi
+    if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
+        failed=1
+    fi
+    summaries+=("$label: $passed passed, $failed failed")
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+}
+
+# run_build <label> <preset> [runner...]: configure, build, test one preset.
+run_build() {
+    local label=$1 preset=$2
+    shift 2
+    local dir=$root/build/$preset t0=$SECONDS
+    mkdir -p "$dir"
+    echo "==== $label: configure + build ($preset)"
+    if ! step "$dir/configure.log" cmake --preset "$preset" ||
+        ! step "$dir/build.log" cmake --build --preset "$preset"; then
+        summaries+=("$label: build FAILED")
+        total_failed=$((total_failed + 1))
+        return
+    fi
+    echo "==== $label: tests (built in $((SECONDS - t0)) s)"
+    local status=0
+    "$@" "${CTEST_ARGS[@]}" 2>&1 | tee "$dir/ctest.log" || status=${PIPESTATUS[0]}
+    record "$label" "$dir/ctest.log" "$status"
+    echo "==== $label: done in $((SECONDS - t0)) s"
+}
+
+for b in $builds; do
+    case $b in
+    native) run_build native native-debug ctest --test-dir "$root/build/native-debug" ;;
+    mingw-wine) run_build mingw-wine mingw-release scripts/wine-ctest.sh "$root/build/mingw-release" ;;
+    *)
+        summaries+=("$b: unknown build")
+        total_failed=$((total_failed + 1))
+        ;;
+    esac
+done
+
+echo
+printf '%s\n' "${summaries[@]}"
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]
