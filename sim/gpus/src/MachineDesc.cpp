@@ -1,7 +1,9 @@
 // Derived texts and consistency checks of a machine description.
 #include "sim/gpus/MachineDesc.h"
 
+#include <algorithm>
 #include <set>
+#include <stdarg.h>
 #include <stdio.h>
 #include <utility>
 

@@ -4,6 +4,8 @@
 
 #include "sim/gpus/Presets.h"
 
+#include <algorithm>
+#include <errno.h>
 #include <fstream>
 #include <map>
 #include <mutex>
