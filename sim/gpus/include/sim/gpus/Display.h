@@ -1,6 +1,8 @@
 // The simulated display: what each video present source of each GPU scanned out.
 #pragma once
 
+#include "sim/Export.h"
+
 #include "sim/gpus/PngWriter.h"
 
 #include <map>
@@ -27,7 +29,7 @@ struct ScanOut {
 /// Records every scan-out per (GPU, video present source). The newest frames are kept
 /// with their pixels (a bounded number per source, so long runs stay small); counts and
 /// times are kept for all of them.
-class Display {
+class SIM_API Display {
 public:
     /// The machine's display.
     static Display& instance();
@@ -71,7 +73,7 @@ private:
 
 /// Converts rows of a display format (A8R8G8B8, X8R8G8B8, R5G6B5) to 0xAARRGGBB pixels.
 /// False when the format is not one the display can show.
-bool convertToImage(const uint8_t* pBits, uint32_t pitch, uint32_t width, uint32_t height,
+SIM_API bool convertToImage(const uint8_t* pBits, uint32_t pitch, uint32_t width, uint32_t height,
                     uint32_t format, Image& out);
 
 } // namespace sim

@@ -4,6 +4,8 @@
 // (sim/gpus/Machine.h); user32, gdi32 and the simulated kernel read it.
 #pragma once
 
+#include "sim/Export.h"
+
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -26,7 +28,7 @@ constexpr uint32_t kFormatX8R8G8B8 = 22;
 constexpr uint32_t kFormatR5G6B5 = 23;
 
 /// Bits per pixel of a display format, 0 when the machine does not know the format.
-uint32_t formatBitsPerPixel(uint32_t format);
+SIM_API uint32_t formatBitsPerPixel(uint32_t format);
 
 /// One display mode: size, D3DDDIFORMAT and refresh rate in Hz.
 struct DisplayMode {
@@ -48,7 +50,7 @@ struct MultisampleMethod {
 };
 
 /// A physical GPU: PCI identity, bus position, LUID, user-mode driver, modes and methods.
-struct GpuDesc {
+struct SIM_API GpuDesc {
     std::string id;          ///< name used by scenario files and the journal ("intel")
     std::string name;        ///< DeviceString of its display devices
     uint32_t vendorId = 0;   ///< PCI vendor id
@@ -116,7 +118,7 @@ struct FileDesc {
 };
 
 /// The whole machine: GPUs, display devices in enumeration order, registry and files.
-struct MachineDesc {
+struct SIM_API MachineDesc {
     std::vector<GpuDesc> gpus;
     std::vector<DisplayDeviceDesc> displays;
     std::vector<RegistryValueDesc> registry;
@@ -158,6 +160,6 @@ struct MachineDesc {
 };
 
 /// UTF-16 little-endian bytes of a text, optionally with its terminator.
-std::vector<uint8_t> utf16Bytes(const std::string& text, bool terminate);
+SIM_API std::vector<uint8_t> utf16Bytes(const std::string& text, bool terminate);
 
 } // namespace sim

@@ -2,6 +2,8 @@
 // the reference images of pixel comparisons.
 #pragma once
 
+#include "sim/Export.h"
+
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -19,7 +21,7 @@ struct Image {
 };
 
 /// Writes and reads PNG files.
-class PngWriter {
+class SIM_API PngWriter {
 public:
     /// Writes the image as an 8-bit RGB PNG, or RGBA when withAlpha is set (an X8R8G8B8
     /// frame has no meaningful alpha). False with a reason in error on any failure.
