@@ -504,6 +504,50 @@ KernelCounts Kernel::counts() const {
     return c;
 }
 
+int Kernel::gpuOfHandle(D3DKMT_HANDLE handle) const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (auto it = m_adapters.find(handle); it != m_adapters.end())
+        return it->second.gpu;
+    if (auto it = m_devices.find(handle); it != m_devices.end())
+        return it->second.gpu;
+    if (auto it = m_contexts.find(handle); it != m_contexts.end())
+        return it->second.info.gpu;
+    if (auto it = m_allocations.find(handle); it != m_allocations.end())
+        return it->second.info.gpu;
+    if (auto it = m_syncObjects.find(handle); it != m_syncObjects.end())
+        return it->second.info.gpu;
+    if (auto it = m_resources.find(handle); it != m_resources.end())
+        return gpuOfHandle(it->second.hDevice);
+    return -1;
+}
+
+int Kernel::gpuOfInterfaceName(const WCHAR* name) const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    std::string text;
+    if (!name || !boundedText(name, 4096, text))
+        return -1;
+    for (size_t i = 0; i < m_pMachine->gpus.size(); ++i) {
+        if (equalNoCase(m_pMachine->gpus[i].adapterInterfaceName(), text))
+            return int(i);
+    }
+    return -1;
+}
+
+int Kernel::gpuOfDisplayName(const WCHAR* name, size_t capacity) const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    std::string text;
+    if (!name || !boundedText(name, capacity, text))
+        return -1;
+    int index = m_pMachine->findDisplay(text);
+    return index < 0 ? -1 : m_pMachine->displays[index].gpu;
+}
+
+int Kernel::gpuOfDisplayContext(HDC hdc) const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    auto it = m_displayContexts.find(reinterpret_cast<uintptr_t>(hdc));
+    return it == m_displayContexts.end() ? -1 : m_pMachine->displays[it->second.display].gpu;
+}
+
 int Kernel::gpuOfLuid(const LUID& luid) const {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     for (size_t i = 0; i < m_pMachine->gpus.size(); ++i) {

@@ -120,6 +120,13 @@ public:
     bool context(D3DKMT_HANDLE hContext, ContextInfo& out) const;
     bool syncObject(D3DKMT_HANDLE hSyncObject, SyncObjectInfo& out) const;
     KernelCounts counts() const;
+    /// The GPU of any live kernel handle (adapter, device, context, allocation, resource,
+    /// synchronisation object); -1 when unknown. Handles are unique across kinds.
+    int gpuOfHandle(D3DKMT_HANDLE handle) const;
+    /// The GPU an adapter interface name, a GDI display name or a display context names.
+    int gpuOfInterfaceName(const WCHAR* name) const;
+    int gpuOfDisplayName(const WCHAR* name, size_t capacity) const;
+    int gpuOfDisplayContext(HDC hdc) const;
     /// The GPU index a machine LUID names; -1 when none.
     int gpuOfLuid(const LUID& luid) const;
 
