@@ -8,7 +8,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <shlwapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
 #include "platform/sim/win32_api.h"
