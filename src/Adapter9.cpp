@@ -47,7 +47,8 @@ const D3DDDI_ADAPTERFUNCS& Adapter::vendorFuncs(unsigned index) const {
 HRESULT Adapter::open(D3DDDIARG_OPENADAPTER* args, uint32_t vendor) {
     GpuEnumerator* enumerator = GpuEnumerator::getInstance();
     const uint32_t primVendor = static_cast<uint32_t>(enumerator->getGPUVendorIdEnum(0));
-    VESSA_CHECK_AT(179, Warning, 11176, vendor == primVendor, "Open adapter of non primary adapter");
+    VESSA_CHECK_AT(179, Warning, 11176, vendor == primVendor,
+                   "Open adapter of non primary adapter");
 
     // The primary GPU's driver gets the runtime's arguments unchanged.
     PFND3DDDI_OPENADAPTER openPrimary = getOpenAdapterFuncPtr(0);
@@ -181,8 +182,7 @@ void Adapter::closeKernelAdapters() {
     for (unsigned i = 1; i < kGpuSlots; ++i) {
         if (!ddiHandles().mask() || !(ddiHandles().mask() & (1u << i)))
             continue;
-        D3DKMT_CLOSEADAPTER close = {
-            static_cast<D3DKMT_HANDLE>(ddiHandles().getKernelHandle(i))};
+        D3DKMT_CLOSEADAPTER close = {static_cast<D3DKMT_HANDLE>(ddiHandles().getKernelHandle(i))};
         KernelThunks::get().pfnCloseAdapter(&close);
         ddiHandles().setKernelHandle(i, 0);
     }

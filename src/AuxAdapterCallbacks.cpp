@@ -65,8 +65,8 @@ HRESULT APIENTRY pfnGetMultisampleMethodListCb(HANDLE hAdapter,
     NTSTATUS status = KernelThunks::get().pfnGetMultisampleMethodList(&query);
     if (NT_SUCCESS(status)) {
         if (kernelList) {
-            const UINT filled = query.MethodCount < pData->MethodCount ? query.MethodCount
-                                                                       : pData->MethodCount;
+            const UINT filled =
+                query.MethodCount < pData->MethodCount ? query.MethodCount : pData->MethodCount;
             for (UINT i = 0; i < filled; ++i) {
                 pData->pMethodList[i].NumSamples = kernelList[i].NumSamples;
                 pData->pMethodList[i].NumQualityLevels = kernelList[i].NumQualityLevels;

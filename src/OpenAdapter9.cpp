@@ -138,9 +138,13 @@ HRESULT forwardOpenAdapter(D3DDDIARG_OPENADAPTER* pOpenData) {
     return vendorOpenAdapter(pOpenData);
 }
 
-uint32_t openAdapterCount() { return s_openAdapterCount.load(); }
+uint32_t openAdapterCount() {
+    return s_openAdapterCount.load();
+}
 
-bool quitMessageSeen() { return s_quitSeen.load(); }
+bool quitMessageSeen() {
+    return s_quitSeen.load();
+}
 
 VESSA_EXPORT HRESULT APIENTRY OpenAdapter9DetourNV(D3DDDIARG_OPENADAPTER* pOpenData) {
     return openAdapterEntry(pOpenData, kVendorNvidia);

@@ -42,9 +42,9 @@ std::unique_ptr<D3DKMT_DISPLAYMODE[]> primaryDisplayModes(Adapter* pAdapter, UIN
     list.VidPnSourceId = getPrimaryVidPnSourceId(&primaryAdapter);
     // The display's own kernel adapter when it could be opened; the adapter's runtime
     // handle otherwise.
-    list.hAdapter = primaryAdapter ? primaryAdapter
-                                   : static_cast<D3DKMT_HANDLE>(
-                                         pAdapter->ddiHandles().getRuntimeHandle());
+    list.hAdapter = primaryAdapter
+                        ? primaryAdapter
+                        : static_cast<D3DKMT_HANDLE>(pAdapter->ddiHandles().getRuntimeHandle());
     const KernelThunkTable& kmt = KernelThunks::get();
     std::unique_ptr<D3DKMT_DISPLAYMODE[]> modes;
     NTSTATUS status = kmt.pfnGetDisplayModeList(&list);
@@ -95,8 +95,7 @@ HRESULT getFormatData(Adapter* pAdapter, const D3DDDIARG_GETCAPS* pData) {
 }
 
 // Runs one wrapped entry; a C++ exception becomes a reported E_FAIL.
-template <typename Fn>
-HRESULT guarded(const char* entry, Fn fn) {
+template <typename Fn> HRESULT guarded(const char* entry, Fn fn) {
     try {
         return fn();
     } catch (...) {
@@ -109,7 +108,9 @@ HRESULT guarded(const char* entry, Fn fn) {
 
 namespace AdapterFuncs {
 
-UINT formatCount() { return s_formatCount.load(); }
+UINT formatCount() {
+    return s_formatCount.load();
+}
 
 HRESULT route(Adapter* pAdapter, HANDLE hAdapter, const D3DDDIARG_GETCAPS* pData) {
     (void)hAdapter;
@@ -153,7 +154,7 @@ HRESULT route(Adapter* pAdapter, HANDLE hAdapter) {
             Adapter* pAdapter = OpenAdapter::getAdapter(hAdapter);                                 \
             if (!pAdapter)                                                                         \
                 return E_FAIL;                                                                     \
-            return route(pAdapter, VESSA_UNPAREN args);                                       \
+            return route(pAdapter, VESSA_UNPAREN args);                                            \
         });                                                                                        \
     }
 VESSA_DDI_ADAPTERFUNCS(VESSA_ADAPTERFUNCS_DEFINE)

@@ -26,9 +26,9 @@ const Row kExpected[] = {
 
 } // namespace
 
-class KernelStatusTranslation : public EmptyLogTest {};
+class KernelStatusTable : public EmptyLogTest {};
 
-TEST_F(KernelStatusTranslation, EveryKnownStatusBecomesItsHResultWithoutReport) {
+TEST_F(KernelStatusTable, EveryKnownStatusBecomesItsHResultWithoutReport) {
     for (const Row& row : kExpected) {
         EXPECT_EQ(static_cast<HRESULT>(row.hresult),
                   kernelStatusToHResult(static_cast<NTSTATUS>(row.status)))
@@ -37,9 +37,9 @@ TEST_F(KernelStatusTranslation, EveryKnownStatusBecomesItsHResultWithoutReport) 
     EXPECT_EQ("", testlog::readLog());
 }
 
-TEST_F(KernelStatusTranslation, TableHoldsExactlyTheKnownStatuses) {
+TEST_F(KernelStatusTable, TableHoldsExactlyTheKnownStatuses) {
     size_t count = 0;
-    const ::KernelStatusTranslation* table = kernelStatusTable(&count);
+    const KernelStatusTranslation* table = kernelStatusTable(&count);
     ASSERT_EQ(sizeof kExpected / sizeof kExpected[0], count);
     for (size_t i = 0; i < count; ++i) {
         EXPECT_EQ(kExpected[i].status, table[i].status) << i;
@@ -47,18 +47,19 @@ TEST_F(KernelStatusTranslation, TableHoldsExactlyTheKnownStatuses) {
     }
 }
 
-TEST_F(KernelStatusTranslation, UnsuccessfulStatusIsNotAFailureCodeForTheDriver) {
+TEST_F(KernelStatusTable, UnsuccessfulStatusIsNotAFailureCodeForTheDriver) {
     // The runtime answers drivers this way, and drivers rely on it.
     EXPECT_FALSE(FAILED(kernelStatusToHResult(static_cast<NTSTATUS>(0xC0000001u))));
 }
 
-TEST_F(KernelStatusTranslation, UnknownStatusesAreReportedAndBecomeEFail) {
+TEST_F(KernelStatusTable, UnknownStatusesAreReportedAndBecomeEFail) {
     const uint32_t unknown[] = {0xC0000022u, 0x00000103u, 0xC01E0101u, 0x80000005u};
     for (uint32_t status : unknown)
-        EXPECT_EQ(E_FAIL, kernelStatusToHResult(static_cast<NTSTATUS>(status))) << std::hex << status;
+        EXPECT_EQ(E_FAIL, kernelStatusToHResult(static_cast<NTSTATUS>(status)))
+            << std::hex << status;
 
     std::vector<std::string> lines = testlog::logLines();
     ASSERT_EQ(2 * (sizeof unknown / sizeof unknown[0]), lines.size());
     EXPECT_NE(std::string::npos, lines[0].find("utils.cpp:115 - Warning code: 0"));
-    EXPECT_EQ("Condition: false, unknown error code\r\n", testlog::afterPrefix(lines[1]));
+    EXPECT_EQ(0u, testlog::afterPrefix(lines[1]).find("Condition: false, unknown error code\r"));
 }
