@@ -584,6 +584,50 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
     sim::Kernel::instance().setEscapeHandler(nullptr);
 }
 
+TEST_F(ContextTest, LegacyDeviceRendersThroughItsOwnBuffers) {
+    D3DKMT_RENDER render = {};
+    render.hDevice = m_hDevice;
+    render.CommandLength = 8;
+    ASSERT_EQ(D3DKMTRender(&render), kStatusSuccess);
+    sim::ContextInfo info;
+    ASSERT_TRUE(sim::Kernel::instance().context(m_hDevice, info));
+    EXPECT_EQ(info.submissions, 1u);
+    EXPECT_EQ(info.submittedBytes, 8u);
+}
+
+TEST_F(ContextTest, DisplayModeScanLineAndVerticalBlank) {
+    D3DKMT_HANDLE h[1] = {};
+    ASSERT_EQ(createSurfaces(1, 4, 4, h), kStatusSuccess);
+    D3DKMT_SETDISPLAYMODE mode = {};
+    mode.hDevice = m_hDevice;
+    mode.hPrimaryAllocation = h[0];
+    EXPECT_EQ(D3DKMTSetDisplayMode(&mode), kStatusInvalidParameter); // not a primary
+    EXPECT_EQ(D3DKMTSetDisplayMode(nullptr), kStatusInvalidParameter);
+
+    D3DKMT_WAITFORVERTICALBLANKEVENT vblank = {m_hAdapter, m_hDevice, 0};
+    EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusSuccess);
+    vblank.VidPnSourceId = 1;
+    EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusInvalidParameter);
+    D3DKMT_GETSCANLINE line = {};
+    line.hAdapter = m_hAdapter;
+    EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusSuccess);
+    line.hAdapter = 0;
+    EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusInvalidParameter);
+}
+
+TEST_F(ContextTest, NothingIsSharedSoNoGlobalHandleOpens) {
+    D3DKMT_OPENRESOURCE open = {};
+    open.hDevice = m_hDevice;
+    open.hGlobalShare = 1;
+    EXPECT_EQ(D3DKMTOpenResource(&open), kStatusInvalidParameter);
+    D3DKMT_QUERYRESOURCEINFO query = {};
+    query.hDevice = m_hDevice;
+    query.hGlobalShare = 1;
+    EXPECT_EQ(D3DKMTQueryResourceInfo(&query), kStatusInvalidParameter);
+    query.hDevice = 0;
+    EXPECT_EQ(D3DKMTQueryResourceInfo(&query), kStatusInvalidParameter);
+}
+
 // ---- Present ---------------------------------------------------------------------------
 
 class PresentTest : public DeviceFixture {
