@@ -8,6 +8,7 @@
 #include "sim/gpus/ScenarioLoader.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace {
@@ -254,6 +255,42 @@ TEST(ScenarioTest, MissingFileIsReported) {
     std::string error;
     EXPECT_FALSE(ScenarioLoader::loadFile("/nonexistent/x.scenario", m, &error));
     EXPECT_NE(error.find("cannot open scenario file"), std::string::npos);
+}
+
+// The start-up machine comes from VESSA_SCENARIO when the library loads, so it is checked in
+// a child process of this test executable.
+TEST(StartMachineTest, ChildSeesTheScenarioOfItsEnvironment) {
+    const char* expected = getenv("SIMGPU_EXPECT_DISPLAYS");
+    if (!expected)
+        GTEST_SKIP() << "runs as the child of ScenarioTest.StartMachine*";
+    std::shared_ptr<const MachineDesc> pMachine = sim::installedMachine();
+    EXPECT_EQ(pMachine->displays.size(), size_t(atoi(expected)));
+}
+
+int runChild(const std::string& scenario, int displays, std::string& output) {
+    std::string command = "VESSA_SCENARIO='" + scenario +
+                          "' SIMGPU_EXPECT_DISPLAYS=" + std::to_string(displays) + " /proc/" +
+                          std::to_string(getpid()) + "/exe --gtest_filter=StartMachineTest.* 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    return pclose(pipe);
+}
+
+TEST(ScenarioTest, StartMachineComesFromTheScenarioVariable) {
+    std::string output;
+    EXPECT_EQ(runChild(scenarioPath("nvidia-primary-mirroring.scenario"), 3, output), 0) << output;
+}
+
+TEST(ScenarioTest, UnreadableStartScenarioIsReportedAndTheDefaultMachineUsed) {
+    std::string output;
+    EXPECT_EQ(runChild("/nonexistent/start.scenario", 3, output), 0) << output;
+    EXPECT_NE(output.find("simulated machine: cannot open scenario file /nonexistent/"),
+              std::string::npos)
+        << output;
 }
 
 TEST(PngWriterTest, RoundTripKeepsEveryPixel) {
