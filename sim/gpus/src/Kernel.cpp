@@ -66,8 +66,9 @@ void Kernel::reset(std::shared_ptr<const MachineDesc> pMachine) {
     m_contexts.clear();
     m_syncObjects.clear();
     m_displayContexts.clear();
-    m_escapeHandler = nullptr;
-    // Handles go on counting, so a handle from before the reset stays invalid.
+    // The escape handler stays: it is the simulated kernel-mode driver's code, installed
+    // once by whoever simulates it, not state of one machine. Handles go on counting, so a
+    // handle from before the reset stays invalid.
 }
 
 std::shared_ptr<const MachineDesc> Kernel::machine() const {
