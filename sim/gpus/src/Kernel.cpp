@@ -345,15 +345,22 @@ NTSTATUS Kernel::Escape(const D3DKMT_ESCAPE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
-        return kStatusInvalidParameter;
-    gpu = it->second.gpu;
+    // The adapter may be left out when a device names it: a driver's escape callback
+    // carries only its device, and the device belongs to exactly one adapter.
+    if (pArgs->hAdapter) {
+        auto it = m_adapters.find(pArgs->hAdapter);
+        if (it == m_adapters.end())
+            return kStatusInvalidParameter;
+        gpu = it->second.gpu;
+    }
     if (pArgs->hDevice) {
         Device* pDevice = findDevice(pArgs->hDevice);
-        if (!pDevice || pDevice->gpu != gpu)
+        if (!pDevice || (pArgs->hAdapter && pDevice->gpu != gpu))
             return kStatusInvalidParameter;
+        gpu = pDevice->gpu;
     }
+    if (gpu < 0)
+        return kStatusInvalidParameter;
     if (pArgs->hContext) {
         Context* pContext = findContext(pArgs->hContext);
         if (!pContext || pContext->info.gpu != gpu)
