@@ -1,0 +1,17 @@
+// The NTSTATUS values the simulated kernel answers with, typed as NTSTATUS (some of the
+// shared definitions are DWORD so that they compare alike with <windows.h>'s).
+#pragma once
+
+#include "platform/win.h"
+
+namespace sim {
+
+constexpr NTSTATUS kStatusSuccess = NTSTATUS(STATUS_SUCCESS);
+constexpr NTSTATUS kStatusInvalidParameter = NTSTATUS(STATUS_INVALID_PARAMETER);
+constexpr NTSTATUS kStatusObjectNameNotFound = NTSTATUS(STATUS_OBJECT_NAME_NOT_FOUND);
+constexpr NTSTATUS kStatusBufferTooSmall = NTSTATUS(STATUS_BUFFER_TOO_SMALL);
+constexpr NTSTATUS kStatusNotSupported = NTSTATUS(STATUS_NOT_SUPPORTED);
+constexpr NTSTATUS kStatusNoMemory = NTSTATUS(STATUS_NO_MEMORY);
+constexpr NTSTATUS kStatusNoVideoMemory = NTSTATUS(STATUS_GRAPHICS_NO_VIDEO_MEMORY);
+
+} // namespace sim
