@@ -3,6 +3,7 @@
 #include "ThunkArguments.h"
 
 #include "sim/WideString.h"
+#include "sim/gpus/KernelStatus.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -72,19 +73,21 @@ std::string describeOut(const D3DKMT_OPENADAPTERFROMGDIDISPLAYNAME* p) {
 std::string describeIn(const D3DKMT_CLOSEADAPTER* p) {
     return p ? text("hAdapter=%u", p->hAdapter) : kNull;
 }
-std::string describeOut(const D3DKMT_CLOSEADAPTER*) { return ""; }
+std::string describeOut(const D3DKMT_CLOSEADAPTER*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_QUERYADAPTERINFO* p) {
-    return p ? text("hAdapter=%u type=%u size=%u", p->hAdapter, UINT(p->Type),
+    return p ? text("hAdapter=%u type=%u size=%u", p->hAdapter, rawValue(p->Type),
                     p->PrivateDriverDataSize)
              : kNull;
 }
 std::string describeOut(const D3DKMT_QUERYADAPTERINFO* p) {
-    if (p->Type == KMTQAITYPE_UMDRIVERNAME)
-        return "umd=" + wide(static_cast<const D3DKMT_UMDFILENAMEINFO*>(p->pPrivateDriverData)
-                                 ->UmdFileName,
-                             MAX_PATH);
-    if (p->Type == KMTQAITYPE_ADAPTERADDRESS)
+    if (rawValue(p->Type) == KMTQAITYPE_UMDRIVERNAME)
+        return "umd=" +
+               wide(static_cast<const D3DKMT_UMDFILENAMEINFO*>(p->pPrivateDriverData)->UmdFileName,
+                    MAX_PATH);
+    if (rawValue(p->Type) == KMTQAITYPE_ADAPTERADDRESS)
         return text("bus=%u",
                     static_cast<const D3DKMT_ADAPTERADDRESS*>(p->pPrivateDriverData)->BusNumber);
     return "";
@@ -101,7 +104,7 @@ std::string describeOut(const D3DKMT_GETDISPLAYMODELIST* p) {
 
 std::string describeIn(const D3DKMT_GETMULTISAMPLEMETHODLIST* p) {
     return p ? text("hAdapter=%u source=%u size=%ux%u format=%u list=%s count=%u", p->hAdapter,
-                    p->VidPnSourceId, p->Width, p->Height, UINT(p->Format),
+                    p->VidPnSourceId, p->Width, p->Height, rawValue(p->Format),
                     p->pMethodList ? "yes" : "no", p->MethodCount)
              : kNull;
 }
@@ -112,12 +115,16 @@ std::string describeOut(const D3DKMT_GETMULTISAMPLEMETHODLIST* p) {
 std::string describeIn(const D3DKMT_CREATEDEVICE* p) {
     return p ? text("hAdapter=%u flags=0x%x", p->hAdapter, p->Flags.Value) : kNull;
 }
-std::string describeOut(const D3DKMT_CREATEDEVICE* p) { return text("hDevice=%u", p->hDevice); }
+std::string describeOut(const D3DKMT_CREATEDEVICE* p) {
+    return text("hDevice=%u", p->hDevice);
+}
 
 std::string describeIn(const D3DKMT_DESTROYDEVICE* p) {
     return p ? text("hDevice=%u", p->hDevice) : kNull;
 }
-std::string describeOut(const D3DKMT_DESTROYDEVICE*) { return ""; }
+std::string describeOut(const D3DKMT_DESTROYDEVICE*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_CREATEALLOCATION* p) {
     return p ? text("hDevice=%u hResource=%u count=%u flags=0x%x", p->hDevice, p->hResource,
@@ -136,21 +143,27 @@ std::string describeIn(const D3DKMT_DESTROYALLOCATION* p) {
                     handles(p->phAllocationList, p->AllocationCount).c_str())
              : kNull;
 }
-std::string describeOut(const D3DKMT_DESTROYALLOCATION*) { return ""; }
+std::string describeOut(const D3DKMT_DESTROYALLOCATION*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_SETALLOCATIONPRIORITY* p) {
     return p ? text("hDevice=%u hResource=%u allocations=%s", p->hDevice, p->hResource,
                     handles(p->phAllocationList, p->AllocationCount).c_str())
              : kNull;
 }
-std::string describeOut(const D3DKMT_SETALLOCATIONPRIORITY*) { return ""; }
+std::string describeOut(const D3DKMT_SETALLOCATIONPRIORITY*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_QUERYALLOCATIONRESIDENCY* p) {
     return p ? text("hDevice=%u hResource=%u allocations=%s", p->hDevice, p->hResource,
                     handles(p->phAllocationList, p->AllocationCount).c_str())
              : kNull;
 }
-std::string describeOut(const D3DKMT_QUERYALLOCATIONRESIDENCY*) { return ""; }
+std::string describeOut(const D3DKMT_QUERYALLOCATIONRESIDENCY*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_RENDER* p) {
     return p ? text("hContext=%u offset=%u length=%u allocations=%u patches=%u flags=0x%x",
@@ -167,24 +180,31 @@ std::string describeIn(const D3DKMT_LOCK* p) {
                     p->Flags.Value)
              : kNull;
 }
-std::string describeOut(const D3DKMT_LOCK* p) { return text("pData=%p", p->pData); }
+std::string describeOut(const D3DKMT_LOCK* p) {
+    return text("pData=%p", p->pData);
+}
 
 std::string describeIn(const D3DKMT_UNLOCK* p) {
     return p ? text("hDevice=%u allocations=%s", p->hDevice,
                     handles(p->phAllocations, p->NumAllocations).c_str())
              : kNull;
 }
-std::string describeOut(const D3DKMT_UNLOCK*) { return ""; }
+std::string describeOut(const D3DKMT_UNLOCK*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_ESCAPE* p) {
     return p ? text("hAdapter=%u hDevice=%u type=%u size=%u", p->hAdapter, p->hDevice,
-                    UINT(p->Type), p->PrivateDriverDataSize)
+                    rawValue(p->Type), p->PrivateDriverDataSize)
              : kNull;
 }
-std::string describeOut(const D3DKMT_ESCAPE*) { return ""; }
+std::string describeOut(const D3DKMT_ESCAPE*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_CREATECONTEXT* p) {
-    return p ? text("hDevice=%u node=%u hint=%u", p->hDevice, p->NodeOrdinal, UINT(p->ClientHint))
+    return p ? text("hDevice=%u node=%u hint=%u", p->hDevice, p->NodeOrdinal,
+                    rawValue(p->ClientHint))
              : kNull;
 }
 std::string describeOut(const D3DKMT_CREATECONTEXT* p) {
@@ -194,10 +214,12 @@ std::string describeOut(const D3DKMT_CREATECONTEXT* p) {
 std::string describeIn(const D3DKMT_DESTROYCONTEXT* p) {
     return p ? text("hContext=%u", p->hContext) : kNull;
 }
-std::string describeOut(const D3DKMT_DESTROYCONTEXT*) { return ""; }
+std::string describeOut(const D3DKMT_DESTROYCONTEXT*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_CREATESYNCHRONIZATIONOBJECT* p) {
-    return p ? text("hDevice=%u type=%u", p->hDevice, UINT(p->Info.Type)) : kNull;
+    return p ? text("hDevice=%u type=%u", p->hDevice, rawValue(p->Info.Type)) : kNull;
 }
 std::string describeOut(const D3DKMT_CREATESYNCHRONIZATIONOBJECT* p) {
     return text("hSyncObject=%u", p->hSyncObject);
@@ -206,7 +228,9 @@ std::string describeOut(const D3DKMT_CREATESYNCHRONIZATIONOBJECT* p) {
 std::string describeIn(const D3DKMT_DESTROYSYNCHRONIZATIONOBJECT* p) {
     return p ? text("hSyncObject=%u", p->hSyncObject) : kNull;
 }
-std::string describeOut(const D3DKMT_DESTROYSYNCHRONIZATIONOBJECT*) { return ""; }
+std::string describeOut(const D3DKMT_DESTROYSYNCHRONIZATIONOBJECT*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_WAITFORSYNCHRONIZATIONOBJECT* p) {
     return p ? text("hContext=%u objects=%s", p->hContext,
@@ -215,7 +239,9 @@ std::string describeIn(const D3DKMT_WAITFORSYNCHRONIZATIONOBJECT* p) {
                         .c_str())
              : kNull;
 }
-std::string describeOut(const D3DKMT_WAITFORSYNCHRONIZATIONOBJECT*) { return ""; }
+std::string describeOut(const D3DKMT_WAITFORSYNCHRONIZATIONOBJECT*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_SIGNALSYNCHRONIZATIONOBJECT* p) {
     return p ? text("hContext=%u objects=%s", p->hContext,
@@ -224,39 +250,53 @@ std::string describeIn(const D3DKMT_SIGNALSYNCHRONIZATIONOBJECT* p) {
                         .c_str())
              : kNull;
 }
-std::string describeOut(const D3DKMT_SIGNALSYNCHRONIZATIONOBJECT*) { return ""; }
+std::string describeOut(const D3DKMT_SIGNALSYNCHRONIZATIONOBJECT*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_PRESENT* p) {
     return p ? text("hContext=%u source=%u hSource=%u flags=0x%x interval=%u", p->hContext,
-                    p->VidPnSourceId, p->hSource, p->Flags.Value, UINT(p->FlipInterval))
+                    p->VidPnSourceId, p->hSource, p->Flags.Value, rawValue(p->FlipInterval))
              : kNull;
 }
-std::string describeOut(const D3DKMT_PRESENT*) { return ""; }
+std::string describeOut(const D3DKMT_PRESENT*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_SETDISPLAYMODE* p) {
     return p ? text("hDevice=%u hPrimary=%u", p->hDevice, p->hPrimaryAllocation) : kNull;
 }
-std::string describeOut(const D3DKMT_SETDISPLAYMODE*) { return ""; }
+std::string describeOut(const D3DKMT_SETDISPLAYMODE*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_WAITFORVERTICALBLANKEVENT* p) {
     return p ? text("hAdapter=%u hDevice=%u source=%u", p->hAdapter, p->hDevice, p->VidPnSourceId)
              : kNull;
 }
-std::string describeOut(const D3DKMT_WAITFORVERTICALBLANKEVENT*) { return ""; }
+std::string describeOut(const D3DKMT_WAITFORVERTICALBLANKEVENT*) {
+    return "";
+}
 
 std::string describeIn(const D3DKMT_GETSCANLINE* p) {
     return p ? text("hAdapter=%u source=%u", p->hAdapter, p->VidPnSourceId) : kNull;
 }
-std::string describeOut(const D3DKMT_GETSCANLINE* p) { return text("line=%u", p->ScanLine); }
+std::string describeOut(const D3DKMT_GETSCANLINE* p) {
+    return text("line=%u", p->ScanLine);
+}
 
 std::string describeIn(const D3DKMT_OPENRESOURCE* p) {
     return p ? text("hDevice=%u hGlobalShare=%u", p->hDevice, p->hGlobalShare) : kNull;
 }
-std::string describeOut(const D3DKMT_OPENRESOURCE* p) { return text("hResource=%u", p->hResource); }
+std::string describeOut(const D3DKMT_OPENRESOURCE* p) {
+    return text("hResource=%u", p->hResource);
+}
 
 std::string describeIn(const D3DKMT_QUERYRESOURCEINFO* p) {
     return p ? text("hDevice=%u hGlobalShare=%u", p->hDevice, p->hGlobalShare) : kNull;
 }
-std::string describeOut(const D3DKMT_QUERYRESOURCEINFO*) { return ""; }
+std::string describeOut(const D3DKMT_QUERYRESOURCEINFO*) {
+    return "";
+}
 
 } // namespace sim

@@ -53,8 +53,8 @@ bool lookUp(const std::string* pDevice, DWORD index, DWORD flags, DeviceText& ou
         const sim::GpuDesc& g = m.gpus[d.gpu];
         out.gpu = d.gpu;
         out.string = g.name;
-        out.id = (flags & EDD_GET_DEVICE_INTERFACE_NAME) ? g.registryInterfacePath()
-                                                         : g.pciDeviceId();
+        out.id =
+            (flags & EDD_GET_DEVICE_INTERFACE_NAME) ? g.registryInterfacePath() : g.pciDeviceId();
         return true;
     }
     // Monitors: an attached output of a GPU has one.
@@ -68,13 +68,13 @@ bool lookUp(const std::string* pDevice, DWORD index, DWORD flags, DeviceText& ou
     out.name = d.deviceName + "\\Monitor0";
     out.string = d.monitorName;
     out.flags = DISPLAY_DEVICE_ACTIVE | DISPLAY_DEVICE_ATTACHED;
-    char number[8];
+    char number[16];
     snprintf(number, sizeof number, "%04u", unsigned(display));
-    out.id = (flags & EDD_GET_DEVICE_INTERFACE_NAME)
-                 ? std::string("\\\\?\\DISPLAY#SIM0001#") + number +
-                       "#{e6f07b5f-ee97-4a90-b076-33f57bf4eaa7}"
-                 : std::string("MONITOR\\SIM0001\\{4d36e96e-e325-11ce-bfc1-08002be10318}\\") +
-                       number;
+    out.id =
+        (flags & EDD_GET_DEVICE_INTERFACE_NAME)
+            ? std::string("\\\\?\\DISPLAY#SIM0001#") + number +
+                  "#{e6f07b5f-ee97-4a90-b076-33f57bf4eaa7}"
+            : std::string("MONITOR\\SIM0001\\{4d36e96e-e325-11ce-bfc1-08002be10318}\\") + number;
     out.key = kMonitorClassKey + std::string(number);
     return true;
 }
@@ -112,8 +112,8 @@ template <class T>
 BOOL enumDisplayDevices(const char* entry, const std::string* pDevice, DWORD index, T* pInfo,
                         DWORD flags) {
     sim::Call call("user32.dll", entry);
-    call.args("device=%s index=%u cb=%u flags=0x%x", pDevice ? pDevice->c_str() : "(null)",
-              index, pInfo ? pInfo->cb : 0, flags);
+    call.args("device=%s index=%u cb=%u flags=0x%x", pDevice ? pDevice->c_str() : "(null)", index,
+              pInfo ? pInfo->cb : 0, flags);
     if (call.faulted()) {
         sim::setLastError(uint32_t(call.faultStatus()));
         return call.finish(BOOL(FALSE));

@@ -84,8 +84,8 @@ bool Display::writeLastPng(int gpu, uint32_t vidPnSourceId, const std::string& p
 bool convertToImage(const uint8_t* pBits, uint32_t pitch, uint32_t width, uint32_t height,
                     uint32_t format, Image& out) {
     uint32_t bpp = formatBitsPerPixel(format);
-    if (!pBits || (format != kFormatA8R8G8B8 && format != kFormatX8R8G8B8 &&
-                   format != kFormatR5G6B5) ||
+    if (!pBits ||
+        (format != kFormatA8R8G8B8 && format != kFormatX8R8G8B8 && format != kFormatR5G6B5) ||
         pitch < width * (bpp / 8))
         return false;
     out.width = width;

@@ -15,7 +15,8 @@ namespace sim {
 
 namespace {
 
-const char16_t* const kVideoRoot = u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Video";
+const char16_t* const kVideoRoot =
+    u"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Video";
 
 bool writeRegistry(const MachineDesc& desc, std::string* error) {
     Registry& registry = Machine::instance().registry();

@@ -201,7 +201,7 @@ NTSTATUS Kernel::queryAdapterInfoLocked(int gpu, const D3DKMT_QUERYADAPTERINFO& 
     const GpuDesc& g = *gpuOf(gpu);
     void* pData = query.pPrivateDriverData;
     UINT size = query.PrivateDriverDataSize;
-    switch (query.Type) {
+    switch (rawValue(query.Type)) {
     case KMTQAITYPE_UMDRIVERPRIVATE: {
         // The kernel-mode driver answers with its blob; a larger buffer is zero-filled
         // behind it, a smaller one is refused rather than cut.
@@ -216,11 +216,11 @@ NTSTATUS Kernel::queryAdapterInfoLocked(int gpu, const D3DKMT_QUERYADAPTERINFO& 
         if (size != sizeof(D3DKMT_UMDFILENAMEINFO))
             return kStatusInvalidParameter;
         auto* pInfo = static_cast<D3DKMT_UMDFILENAMEINFO*>(pData);
-        if (pInfo->Version != KMTUMDVERSION_DX9 && pInfo->Version != KMTUMDVERSION_DX10 &&
-            pInfo->Version != KMTUMDVERSION_DX11)
+        UINT version = rawValue(pInfo->Version);
+        if (version > KMTUMDVERSION_DX11)
             return kStatusInvalidParameter;
         // The simulated GPUs ship Direct3D 9 user-mode drivers only.
-        if (pInfo->Version != KMTUMDVERSION_DX9 || g.umdFileName.empty())
+        if (version != KMTUMDVERSION_DX9 || g.umdFileName.empty())
             return kStatusNotSupported;
         copyWide(pInfo->UmdFileName, MAX_PATH, g.umdFileName);
         return kStatusSuccess;
@@ -359,7 +359,7 @@ NTSTATUS Kernel::Escape(const D3DKMT_ESCAPE* pArgs, int& gpu) {
             return kStatusInvalidParameter;
     }
     if (!pArgs->pPrivateDriverData || pArgs->PrivateDriverDataSize == 0 ||
-        UINT(pArgs->Type) > D3DKMT_ESCAPE_DRT_TEST)
+        rawValue(pArgs->Type) > D3DKMT_ESCAPE_DRT_TEST)
         return kStatusInvalidParameter;
     if (m_escapeHandler)
         return m_escapeHandler(gpu, *pArgs);

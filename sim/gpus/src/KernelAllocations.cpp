@@ -184,8 +184,8 @@ NTSTATUS Kernel::DestroyAllocation(const D3DKMT_DESTROYALLOCATION* pArgs, int& g
         return kStatusInvalidParameter;
     gpu = pDevice->gpu;
     std::vector<D3DKMT_HANDLE> handles;
-    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource,
-                                         pArgs->phAllocationList, pArgs->AllocationCount, handles);
+    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
+                                         pArgs->AllocationCount, handles);
     if (status < 0)
         return status;
     for (D3DKMT_HANDLE h : handles)
@@ -208,8 +208,8 @@ NTSTATUS Kernel::SetAllocationPriority(const D3DKMT_SETALLOCATIONPRIORITY* pArgs
     if (!pArgs->pPriorities)
         return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
-    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource,
-                                         pArgs->phAllocationList, pArgs->AllocationCount, handles);
+    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
+                                         pArgs->AllocationCount, handles);
     if (status < 0)
         return status;
     // A list takes one priority per allocation; a resource alone takes one for all.
@@ -220,8 +220,7 @@ NTSTATUS Kernel::SetAllocationPriority(const D3DKMT_SETALLOCATIONPRIORITY* pArgs
     return kStatusSuccess;
 }
 
-NTSTATUS Kernel::QueryAllocationResidency(const D3DKMT_QUERYALLOCATIONRESIDENCY* pArgs,
-                                          int& gpu) {
+NTSTATUS Kernel::QueryAllocationResidency(const D3DKMT_QUERYALLOCATIONRESIDENCY* pArgs, int& gpu) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     gpu = -1;
     if (!pArgs)
@@ -233,8 +232,8 @@ NTSTATUS Kernel::QueryAllocationResidency(const D3DKMT_QUERYALLOCATIONRESIDENCY*
     if (!pArgs->pResidencyStatus)
         return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
-    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource,
-                                         pArgs->phAllocationList, pArgs->AllocationCount, handles);
+    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
+                                         pArgs->AllocationCount, handles);
     if (status < 0)
         return status;
     // Everything is resident: the simulated GPUs never evict.
@@ -290,14 +289,14 @@ NTSTATUS Kernel::scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocatio
     out.gpu = gpu;
     out.vidPnSourceId = present.VidPnSourceId;
     out.timeNs = nowNs();
-    out.flipInterval = UINT(present.FlipInterval);
+    out.flipInterval = rawValue(present.FlipInterval);
     out.presentFlags = present.Flags.Value;
     if (!pSource) {
         // A colour fill covers the display in its current mode.
         const DisplayDeviceDesc* pDisplay = m_pMachine->display(gpu, present.VidPnSourceId);
-        DisplayMode mode = pDisplay ? pDisplay->currentMode : gpuOf(gpu)->modes.empty()
-                                                                  ? DisplayMode{640, 480}
-                                                                  : gpuOf(gpu)->modes.front();
+        DisplayMode mode = pDisplay                    ? pDisplay->currentMode
+                           : gpuOf(gpu)->modes.empty() ? DisplayMode{640, 480}
+                                                       : gpuOf(gpu)->modes.front();
         out.sourceFormat = kFormatX8R8G8B8;
         out.image.width = mode.width;
         out.image.height = mode.height;
@@ -346,7 +345,7 @@ NTSTATUS Kernel::Present(D3DKMT_PRESENT* pArgs, int& gpu) {
     UINT kinds = flags & (D3DKMT_PRESENTFLAGS::Blt | D3DKMT_PRESENTFLAGS::ColorFill |
                           D3DKMT_PRESENTFLAGS::Flip);
     if (kinds == 0 || pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu) ||
-        UINT(pArgs->FlipInterval) > D3DDDI_FLIPINTERVAL_FOUR ||
+        rawValue(pArgs->FlipInterval) > D3DDDI_FLIPINTERVAL_FOUR ||
         pArgs->BroadcastContextCount > D3DDDI_MAX_BROADCAST_CONTEXT ||
         (pArgs->SubRectCnt && !pArgs->pSrcSubRects))
         return kStatusInvalidParameter;

@@ -207,8 +207,7 @@ NTSTATUS Kernel::Render(D3DKMT_RENDER* pArgs, int& gpu) {
     return kStatusSuccess;
 }
 
-NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT* pArgs,
-                                             int& gpu) {
+NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT* pArgs, int& gpu) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     gpu = -1;
     if (!pArgs)
@@ -219,7 +218,7 @@ NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT*
     gpu = pDevice->gpu;
     SyncObject object;
     object.desc = pArgs->Info;
-    switch (pArgs->Info.Type) {
+    switch (rawValue(pArgs->Info.Type)) {
     case D3DDDI_SYNCHRONIZATION_MUTEX:
         object.count = pArgs->Info.SynchronizationMutex.InitialState ? 1 : 0;
         break;
@@ -237,7 +236,7 @@ NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT*
     object.info.handle = h;
     object.info.hDevice = pArgs->hDevice;
     object.info.gpu = gpu;
-    object.info.type = UINT(pArgs->Info.Type);
+    object.info.type = rawValue(pArgs->Info.Type);
     m_syncObjects[h] = object;
     pArgs->hSyncObject = h;
     return kStatusSuccess;
@@ -288,9 +287,9 @@ NTSTATUS Kernel::WaitForSynchronizationObject(const D3DKMT_WAITFORSYNCHRONIZATIO
     if (!pArgs)
         return kStatusInvalidParameter;
     std::vector<SyncObject*> objects;
-    NTSTATUS status = checkSyncList(m_contexts, m_syncObjects, pArgs->hContext, pArgs->ObjectCount,
-                                    pArgs->ObjectHandleArray, D3DDDI_MAX_OBJECT_WAITED_ON, gpu,
-                                    objects);
+    NTSTATUS status =
+        checkSyncList(m_contexts, m_syncObjects, pArgs->hContext, pArgs->ObjectCount,
+                      pArgs->ObjectHandleArray, D3DDDI_MAX_OBJECT_WAITED_ON, gpu, objects);
     if (status < 0)
         return status;
     // The wait is queued on the GPU, which runs it at once: the objects are taken.
@@ -311,9 +310,9 @@ NTSTATUS Kernel::SignalSynchronizationObject(const D3DKMT_SIGNALSYNCHRONIZATIONO
     if (!pArgs)
         return kStatusInvalidParameter;
     std::vector<SyncObject*> objects;
-    NTSTATUS status = checkSyncList(m_contexts, m_syncObjects, pArgs->hContext, pArgs->ObjectCount,
-                                    pArgs->ObjectHandleArray, D3DDDI_MAX_OBJECT_SIGNALED, gpu,
-                                    objects);
+    NTSTATUS status =
+        checkSyncList(m_contexts, m_syncObjects, pArgs->hContext, pArgs->ObjectCount,
+                      pArgs->ObjectHandleArray, D3DDDI_MAX_OBJECT_SIGNALED, gpu, objects);
     if (status < 0)
         return status;
     for (SyncObject* pObject : objects) {

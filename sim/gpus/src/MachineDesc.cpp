@@ -11,11 +11,14 @@ namespace sim {
 
 namespace {
 
-const char* const kVideoKeyPrefix = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Video\\";
+const char* const kVideoKeyPrefix =
+    "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Video\\";
 const char* const kMonitorInterfaceClass = "{5b45201d-f2f2-4f3b-85bb-30ff1f953599}";
 const char* const kAdapterInterfaceClass = "{1CA05180-A699-450A-9A0C-DE4FBE3DDD89}";
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 bool equalNoCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
@@ -209,8 +212,8 @@ std::string MachineDesc::validate() const {
             return format("GPU '%s' has no engine (nodes = 0)", g.id.c_str());
         for (const DisplayMode& m : g.modes) {
             if (m.width == 0 || m.height == 0 || formatBitsPerPixel(m.format) == 0)
-                return format("GPU '%s' has an invalid display mode %ux%u format %u",
-                              g.id.c_str(), m.width, m.height, m.format);
+                return format("GPU '%s' has an invalid display mode %ux%u format %u", g.id.c_str(),
+                              m.width, m.height, m.format);
         }
     }
     std::set<std::string> names;

@@ -176,10 +176,14 @@ struct Named {
     MachineDesc (*make)();
 };
 const Named kPresets[] = {
-    {"default", defaultMachine},          {"intel-ati", intelAti},
-    {"nvidia-primary", nvidiaPrimary},    {"nvidia-listed-first", nvidiaListedFirst},
-    {"one-gpu", oneGpu},                  {"five-gpus", fiveGpus},
-    {"mirroring-driver", mirroringDriver}, {"empty", [] { return MachineDesc(); }},
+    {"default", defaultMachine},
+    {"intel-ati", intelAti},
+    {"nvidia-primary", nvidiaPrimary},
+    {"nvidia-listed-first", nvidiaListedFirst},
+    {"one-gpu", oneGpu},
+    {"five-gpus", fiveGpus},
+    {"mirroring-driver", mirroringDriver},
+    {"empty", [] { return MachineDesc(); }},
 };
 } // namespace
 

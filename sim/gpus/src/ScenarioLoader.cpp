@@ -336,8 +336,8 @@ bool applyDisplay(const Section& s, bool mirror, MachineDesc& m, Failure& f) {
         } else if (k == "key" && mirror) {
             d.mirrorDeviceKey = e.value;
         } else {
-            f = {e.line, std::string("unknown ") + (mirror ? "mirror" : "display") + " key '" +
-                             k + "'"};
+            f = {e.line,
+                 std::string("unknown ") + (mirror ? "mirror" : "display") + " key '" + k + "'"};
             return false;
         }
         if (!ok) {
@@ -444,8 +444,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, Failure& f) {
 
 } // namespace
 
-bool ScenarioLoader::loadText(const std::string& text, const std::string& name,
-                              MachineDesc& out, std::string* error) {
+bool ScenarioLoader::loadText(const std::string& text, const std::string& name, MachineDesc& out,
+                              std::string* error) {
     MachineDesc machine;
     Failure failure{0, ""};
     std::stringstream lines(text);
@@ -502,8 +502,8 @@ bool ScenarioLoader::loadText(const std::string& text, const std::string& name,
             return fail({number, "expected 'key = value', a [section] or a '|' line"});
         if (!haveSection)
             return fail({number, "'key = value' before the first [section]"});
-        section.entries.push_back({lower(trim(line.substr(0, eq))), trim(line.substr(eq + 1)),
-                                   number});
+        section.entries.push_back(
+            {lower(trim(line.substr(0, eq))), trim(line.substr(eq + 1)), number});
         if (section.kind == "registry")
             section.entries.back().key = trim(line.substr(0, eq)); // value names keep case
     }

@@ -16,14 +16,14 @@ namespace sim {
 
 /// One scan-out: the frame a present put on a video present source.
 struct ScanOut {
-    int gpu = -1;                ///< index of the GPU in the machine description
-    uint32_t vidPnSourceId = 0;  ///< video present source on that GPU
-    uint64_t sequence = 0;       ///< 1 for the first scan-out of the machine, then counting
-    uint64_t timeNs = 0;         ///< monotonic time of the present
-    uint32_t flipInterval = 0;   ///< D3DDDI_FLIPINTERVAL_TYPE of the present
-    uint32_t presentFlags = 0;   ///< D3DKMT_PRESENTFLAGS of the present
-    uint32_t sourceFormat = 0;   ///< D3DDDIFORMAT of the presented allocation
-    Image image;                 ///< the frame as 0xAARRGGBB pixels
+    int gpu = -1;               ///< index of the GPU in the machine description
+    uint32_t vidPnSourceId = 0; ///< video present source on that GPU
+    uint64_t sequence = 0;      ///< 1 for the first scan-out of the machine, then counting
+    uint64_t timeNs = 0;        ///< monotonic time of the present
+    uint32_t flipInterval = 0;  ///< D3DDDI_FLIPINTERVAL_TYPE of the present
+    uint32_t presentFlags = 0;  ///< D3DKMT_PRESENTFLAGS of the present
+    uint32_t sourceFormat = 0;  ///< D3DDDIFORMAT of the presented allocation
+    Image image;                ///< the frame as 0xAARRGGBB pixels
 };
 
 /// Records every scan-out per (GPU, video present source). The newest frames are kept
@@ -74,6 +74,6 @@ private:
 /// Converts rows of a display format (A8R8G8B8, X8R8G8B8, R5G6B5) to 0xAARRGGBB pixels.
 /// False when the format is not one the display can show.
 SIM_API bool convertToImage(const uint8_t* pBits, uint32_t pitch, uint32_t width, uint32_t height,
-                    uint32_t format, Image& out);
+                            uint32_t format, Image& out);
 
 } // namespace sim

@@ -27,8 +27,8 @@ namespace sim {
 struct AllocationInfo {
     D3DKMT_HANDLE handle = 0;
     D3DKMT_HANDLE hDevice = 0;
-    D3DKMT_HANDLE hResource = 0;   ///< kernel resource, 0 for a standalone allocation
-    uint32_t callerResource = 0;   ///< the hResource value given without CreateResource
+    D3DKMT_HANDLE hResource = 0; ///< kernel resource, 0 for a standalone allocation
+    uint32_t callerResource = 0; ///< the hResource value given without CreateResource
     int gpu = -1;
     uint8_t* pMemory = nullptr;
     uint64_t size = 0;
@@ -36,7 +36,7 @@ struct AllocationInfo {
     uint32_t height = 0;
     uint32_t format = 0;
     uint32_t pitch = 0;
-    bool systemMemory = false;     ///< backed by the caller's pSystemMem
+    bool systemMemory = false; ///< backed by the caller's pSystemMem
     bool primary = false;
     uint32_t vidPnSourceId = 0;
     uint32_t priority = 0;
@@ -49,7 +49,7 @@ struct ContextInfo {
     D3DKMT_HANDLE hDevice = 0;
     int gpu = -1;
     uint32_t nodeOrdinal = 0;
-    uint64_t submissions = 0;      ///< successful D3DKMTRender calls
+    uint64_t submissions = 0; ///< successful D3DKMTRender calls
     uint64_t submittedBytes = 0;
     std::vector<uint8_t> lastCommands; ///< the bytes of the newest submission
     std::vector<D3DKMT_HANDLE> lastAllocations;
@@ -60,7 +60,7 @@ struct SyncObjectInfo {
     D3DKMT_HANDLE handle = 0;
     D3DKMT_HANDLE hDevice = 0;
     int gpu = -1;
-    uint32_t type = 0;             ///< D3DDDI_SYNCHRONIZATIONOBJECT_TYPE
+    uint32_t type = 0; ///< D3DDDI_SYNCHRONIZATIONOBJECT_TYPE
     uint64_t waits = 0;
     uint64_t signals = 0;
 };
@@ -98,7 +98,8 @@ public:
     std::shared_ptr<const MachineDesc> machine() const;
 
     // ---- The thunks. Each sets gpu to the GPU the call reached (-1 when none). ----
-#define SIM_KERNEL_THUNK(Name, NAME, qualifier) NTSTATUS Name(qualifier D3DKMT_##NAME* pArgs, int& gpu);
+#define SIM_KERNEL_THUNK(Name, NAME, qualifier)                                                    \
+    NTSTATUS Name(qualifier D3DKMT_##NAME* pArgs, int& gpu);
     VESSA_D3DKMT_THUNKS(SIM_KERNEL_THUNK)
 #undef SIM_KERNEL_THUNK
 
@@ -176,7 +177,9 @@ private:
     };
 
     Kernel();
-    D3DKMT_HANDLE newHandle() { return m_nextHandle++; }
+    D3DKMT_HANDLE newHandle() {
+        return m_nextHandle++;
+    }
     const GpuDesc* gpuOf(int gpu) const;
     Device* findDevice(D3DKMT_HANDLE h);
     Context* findContext(D3DKMT_HANDLE h);

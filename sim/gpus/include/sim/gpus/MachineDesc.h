@@ -51,16 +51,16 @@ struct MultisampleMethod {
 
 /// A physical GPU: PCI identity, bus position, LUID, user-mode driver, modes and methods.
 struct SIM_API GpuDesc {
-    std::string id;          ///< name used by scenario files and the journal ("intel")
-    std::string name;        ///< DeviceString of its display devices
-    uint32_t vendorId = 0;   ///< PCI vendor id
-    uint32_t deviceId = 0;   ///< PCI device id
-    uint32_t subsysId = 0;   ///< PCI subsystem id
-    uint32_t revision = 0;   ///< PCI revision
-    uint32_t busNumber = 0;  ///< KMTQAITYPE_ADAPTERADDRESS
+    std::string id;         ///< name used by scenario files and the journal ("intel")
+    std::string name;       ///< DeviceString of its display devices
+    uint32_t vendorId = 0;  ///< PCI vendor id
+    uint32_t deviceId = 0;  ///< PCI device id
+    uint32_t subsysId = 0;  ///< PCI subsystem id
+    uint32_t revision = 0;  ///< PCI revision
+    uint32_t busNumber = 0; ///< KMTQAITYPE_ADAPTERADDRESS
     uint32_t deviceNumber = 0;
     uint32_t functionNumber = 0;
-    uint32_t luidLow = 0;    ///< adapter LUID
+    uint32_t luidLow = 0; ///< adapter LUID
     int32_t luidHigh = 0;
     std::string umdFileName; ///< Direct3D 9 user-mode driver (KMTQAITYPE_UMDRIVERNAME)
     std::string videoGuid;   ///< "{...}" of its key below ...\Control\Video
@@ -85,12 +85,12 @@ struct SIM_API GpuDesc {
 
 /// One entry of the display-device list that EnumDisplayDevices walks with a null name.
 struct DisplayDeviceDesc {
-    std::string deviceName;      ///< "\\.\DISPLAY1"
-    int gpu = -1;                ///< index into MachineDesc::gpus; -1 for a mirroring driver
-    uint32_t vidPnSourceId = 0;  ///< video present source on its GPU
-    uint32_t stateFlags = 0;     ///< kAttachedToDesktop, kPrimaryDevice, kMirroringDriver
-    DisplayMode currentMode;     ///< display settings while attached
-    int32_t positionX = 0;       ///< desktop position of its top-left corner
+    std::string deviceName;     ///< "\\.\DISPLAY1"
+    int gpu = -1;               ///< index into MachineDesc::gpus; -1 for a mirroring driver
+    uint32_t vidPnSourceId = 0; ///< video present source on its GPU
+    uint32_t stateFlags = 0;    ///< kAttachedToDesktop, kPrimaryDevice, kMirroringDriver
+    DisplayMode currentMode;    ///< display settings while attached
+    int32_t positionX = 0;      ///< desktop position of its top-left corner
     int32_t positionY = 0;
     std::string monitorName = "Generic PnP Monitor";
     // A mirroring driver has no GPU and carries its own texts.
