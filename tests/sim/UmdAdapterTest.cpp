@@ -18,7 +18,9 @@ namespace {
 using sim::rt::AdapterSource;
 using sim::rt::RuntimeAdapter;
 
-sim::Journal& journal() { return sim::Machine::instance().journal(); }
+sim::Journal& journal() {
+    return sim::Machine::instance().journal();
+}
 
 std::vector<FORMATOP> formats(RuntimeAdapter& adapter) {
     UINT count = 0;
@@ -153,12 +155,12 @@ TEST(UmdAdapter, MultisampleQualityComesFromTheKernelMethodList) {
     DDIMULTISAMPLEQUALITYLEVELSDATA data = {};
     data.Format = D3DDDIFMT_X8R8G8B8;
     data.MsType = D3DDDIMULTISAMPLE_4_SAMPLES;
-    ASSERT_EQ(S_OK, pAdapter->getCaps(D3DDDICAPS_GETMULTISAMPLEQUALITYLEVELS, &data, sizeof data,
-                                      &data));
+    ASSERT_EQ(S_OK,
+              pAdapter->getCaps(D3DDDICAPS_GETMULTISAMPLEQUALITYLEVELS, &data, sizeof data, &data));
     EXPECT_EQ(4u, data.QualityLevels); // the preset's NVIDIA GPU: 4 samples, 4 levels
     data.MsType = D3DDDIMULTISAMPLE_3_SAMPLES;
-    ASSERT_EQ(S_OK, pAdapter->getCaps(D3DDDICAPS_GETMULTISAMPLEQUALITYLEVELS, &data, sizeof data,
-                                      &data));
+    ASSERT_EQ(S_OK,
+              pAdapter->getCaps(D3DDDICAPS_GETMULTISAMPLEQUALITYLEVELS, &data, sizeof data, &data));
     EXPECT_EQ(0u, data.QualityLevels);
     EXPECT_GE(journal().count("d3d9.dll", "GetMultisampleMethodListCb", 1), 2u);
 }

@@ -144,10 +144,9 @@ template <int P> struct DeviceEntries {
         c.call().args("hSrc=%p/%u (%ld,%ld,%ld,%ld) hDst=%p/%u (%ld,%ld,%ld,%ld) Flags=0x%x",
                       pData->hSrcResource, pData->SrcSubResourceIndex, long(pData->SrcRect.left),
                       long(pData->SrcRect.top), long(pData->SrcRect.right),
-                      long(pData->SrcRect.bottom), pData->hDstResource,
-                      pData->DstSubResourceIndex, long(pData->DstRect.left),
-                      long(pData->DstRect.top), long(pData->DstRect.right),
-                      long(pData->DstRect.bottom), pData->Flags.Value);
+                      long(pData->SrcRect.bottom), pData->hDstResource, pData->DstSubResourceIndex,
+                      long(pData->DstRect.left), long(pData->DstRect.top),
+                      long(pData->DstRect.right), long(pData->DstRect.bottom), pData->Flags.Value);
         return c.finish(guarded([&] { return c.device().blt(*pData); }));
     }
 
@@ -158,9 +157,9 @@ template <int P> struct DeviceEntries {
         if (!pData)
             return c.finish(E_INVALIDARG);
         c.call().args("hResource=%p/%u (%ld,%ld,%ld,%ld) Color=0x%08x", pData->hResource,
-                      pData->SubResourceIndex, long(pData->DstRect.left),
-                      long(pData->DstRect.top), long(pData->DstRect.right),
-                      long(pData->DstRect.bottom), rawValue(pData->Color));
+                      pData->SubResourceIndex, long(pData->DstRect.left), long(pData->DstRect.top),
+                      long(pData->DstRect.right), long(pData->DstRect.bottom),
+                      rawValue(pData->Color));
         return c.finish(guarded([&] { return c.device().colorFill(*pData); }));
     }
 
@@ -220,7 +219,8 @@ template <int P> struct DeviceEntries {
         return c.finish(guarded([&] { return c.device().volBlt(*pData); }));
     }
 
-    static HRESULT APIENTRY SetRenderTarget(HANDLE hDevice, const D3DDDIARG_SETRENDERTARGET* pData) {
+    static HRESULT APIENTRY SetRenderTarget(HANDLE hDevice,
+                                            const D3DDDIARG_SETRENDERTARGET* pData) {
         DeviceCall c(P, "SetRenderTarget", hDevice);
         if (!c.ready())
             return c.result();
@@ -293,9 +293,8 @@ template <int P> struct DeviceEntries {
         if (!pData)
             return c.finish(E_INVALIDARG);
         c.call().args("hSrc=%p/%u hDst=%p/%u Flags=0x%x Interval=%u", pData->hSrcResource,
-                      pData->SrcSubResourceIndex, pData->hDstResource,
-                      pData->DstSubResourceIndex, pData->Flags.Value,
-                      rawValue(pData->FlipInterval));
+                      pData->SrcSubResourceIndex, pData->hDstResource, pData->DstSubResourceIndex,
+                      pData->Flags.Value, rawValue(pData->FlipInterval));
         return c.finish(guarded([&] { return c.device().present(*pData); }));
     }
 
@@ -438,15 +437,15 @@ template <int P> void fillAdapter(D3DDDI_ADAPTERFUNCS& table) {
 // pitch, a mapped pointer): they fail with E_NOTIMPL rather than succeed with nothing.
 bool expectsAnswer(unsigned slot) {
     switch (slot) {
-    case 2:   // ValidateDevice
-    case 19:  // StateSet
-    case 31:  // CreateLight
-    case 34:  // GetInfo
-    case 42:  // CreateVertexShaderFunc
-    case 45:  // CreateVertexShaderDecl
-    case 54:  // ComposeRects
-    case 67:  // CreatePixelShader
-    case 92:  // QueryResourceResidency
+    case 2:  // ValidateDevice
+    case 19: // StateSet
+    case 31: // CreateLight
+    case 34: // GetInfo
+    case 42: // CreateVertexShaderFunc
+    case 45: // CreateVertexShaderDecl
+    case 54: // ComposeRects
+    case 67: // CreatePixelShader
+    case 92: // QueryResourceResidency
         return true;
     default:
         // Decode, video processing, extensions, overlays, capture, asynchronous locks,
@@ -457,7 +456,9 @@ bool expectsAnswer(unsigned slot) {
 
 } // namespace
 
-HRESULT unimplementedResult(unsigned slot) { return expectsAnswer(slot) ? E_NOTIMPL : S_OK; }
+HRESULT unimplementedResult(unsigned slot) {
+    return expectsAnswer(slot) ? E_NOTIMPL : S_OK;
+}
 
 void fillAdapterFuncs(int profileIndex, D3DDDI_ADAPTERFUNCS& table) {
     switch (profileIndex) {

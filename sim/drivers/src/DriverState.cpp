@@ -135,12 +135,24 @@ DriverCounts DriverState::counts() {
 }
 
 // ---- Public control functions --------------------------------------------------------------
-DriverSettings settings() { return DriverState::instance().settings(); }
-void setSettings(const DriverSettings& settings) { DriverState::instance().setSettings(settings); }
-DriverStats stats(int gpu) { return DriverState::instance().stats(gpu); }
-void resetStats() { DriverState::instance().resetStats(); }
-std::vector<std::string> unimplementedEntries() { return DriverState::instance().unimplemented(); }
-DriverCounts counts() { return DriverState::instance().counts(); }
+DriverSettings settings() {
+    return DriverState::instance().settings();
+}
+void setSettings(const DriverSettings& settings) {
+    DriverState::instance().setSettings(settings);
+}
+DriverStats stats(int gpu) {
+    return DriverState::instance().stats(gpu);
+}
+void resetStats() {
+    DriverState::instance().resetStats();
+}
+std::vector<std::string> unimplementedEntries() {
+    return DriverState::instance().unimplemented();
+}
+DriverCounts counts() {
+    return DriverState::instance().counts();
+}
 void registerRuntimeAdapter(const void* hAdapter, int gpu) {
     DriverState::instance().registerRuntimeAdapter(hAdapter, gpu);
 }

@@ -121,7 +121,9 @@ void store(uint8_t* pOut, uint64_t value, uint32_t bytes) {
         pOut[i] = uint8_t(value >> (8 * i));
 }
 
-uint32_t channel(D3DCOLOR color, int shift) { return (color >> shift) & 0xFF; }
+uint32_t channel(D3DCOLOR color, int shift) {
+    return (color >> shift) & 0xFF;
+}
 
 } // namespace
 
@@ -143,8 +145,9 @@ bool packColor(D3DDDIFORMAT format, D3DCOLOR color, uint8_t* pOut, uint32_t& byt
         return true;
     case D3DDDIFMT_A2R10G10B10:
         bytes = 4;
-        store(pOut, ((a >> 6) << 30) | ((r * 1023 / 255) << 20) | ((g * 1023 / 255) << 10) |
-                        (b * 1023 / 255),
+        store(pOut,
+              ((a >> 6) << 30) | ((r * 1023 / 255) << 20) | ((g * 1023 / 255) << 10) |
+                  (b * 1023 / 255),
               4);
         return true;
     case D3DDDIFMT_R5G6B5:
@@ -178,8 +181,7 @@ bool packColor(D3DDDIFORMAT format, D3DCOLOR color, uint8_t* pOut, uint32_t& byt
     }
 }
 
-bool packDepth(D3DDDIFORMAT format, float depth, uint32_t stencil, uint8_t* pOut,
-               uint32_t& bytes) {
+bool packDepth(D3DDDIFORMAT format, float depth, uint32_t stencil, uint8_t* pOut, uint32_t& bytes) {
     if (!(depth >= 0.0f))
         depth = 0.0f;
     if (depth > 1.0f)
@@ -227,8 +229,7 @@ bool convertPixel(D3DDDIFORMAT from, const uint8_t* pIn, D3DDDIFORMAT to, uint8_
                 (D3DCOLOR(pIn[3]) << 24);
         break;
     case D3DDDIFMT_X8R8G8B8:
-        color = D3DCOLOR(pIn[0]) | (D3DCOLOR(pIn[1]) << 8) | (D3DCOLOR(pIn[2]) << 16) |
-                0xFF000000u;
+        color = D3DCOLOR(pIn[0]) | (D3DCOLOR(pIn[1]) << 8) | (D3DCOLOR(pIn[2]) << 16) | 0xFF000000u;
         break;
     case D3DDDIFMT_R5G6B5: {
         uint32_t v = uint32_t(pIn[0]) | (uint32_t(pIn[1]) << 8);

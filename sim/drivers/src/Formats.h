@@ -30,8 +30,7 @@ uint32_t rowCount(const FormatLayout& layout, uint32_t height);
 bool packColor(D3DDDIFORMAT format, D3DCOLOR color, uint8_t* pOut, uint32_t& bytes);
 
 /// The pixel value of a depth (0..1) and stencil in a depth format.
-bool packDepth(D3DDDIFORMAT format, float depth, uint32_t stencil, uint8_t* pOut,
-               uint32_t& bytes);
+bool packDepth(D3DDDIFORMAT format, float depth, uint32_t stencil, uint8_t* pOut, uint32_t& bytes);
 
 /// True when a pixel of `from` can be copied into `to` byte for byte (the same layout,
 /// or X8R8G8B8 and A8R8G8B8, whose unused byte the display ignores).

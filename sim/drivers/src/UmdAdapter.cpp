@@ -43,9 +43,8 @@ int gpuOfIds(uint32_t vendorId, uint32_t deviceId) {
     return -1;
 }
 
-constexpr UINT kColorTextureOps = FORMATOP_TEXTURE | FORMATOP_VOLUMETEXTURE |
-                                  FORMATOP_CUBETEXTURE | FORMATOP_OFFSCREENPLAIN |
-                                  FORMATOP_MEMBEROFGROUP_ARGB;
+constexpr UINT kColorTextureOps = FORMATOP_TEXTURE | FORMATOP_VOLUMETEXTURE | FORMATOP_CUBETEXTURE |
+                                  FORMATOP_OFFSCREENPLAIN | FORMATOP_MEMBEROFGROUP_ARGB;
 constexpr UINT kRenderTargetOps = FORMATOP_OFFSCREEN_RENDERTARGET |
                                   FORMATOP_SAME_FORMAT_RENDERTARGET |
                                   FORMATOP_SAME_FORMAT_UP_TO_ALPHA_RENDERTARGET;
@@ -56,11 +55,12 @@ constexpr UINT kDisplayOps = FORMATOP_DISPLAYMODE | FORMATOP_3DACCELERATION;
 std::vector<FORMATOP> formatTable(const VendorProfile& profile) {
     UINT ms = profile.sampleCounts | 1u; // bit 0: the non-maskable type
     std::vector<FORMATOP> table = {
-        {D3DDDIFMT_X8R8G8B8, kColorTextureOps | kRenderTargetOps | kDisplayOps |
-                                 FORMATOP_SRGBREAD | FORMATOP_SRGBWRITE,
+        {D3DDDIFMT_X8R8G8B8,
+         kColorTextureOps | kRenderTargetOps | kDisplayOps | FORMATOP_SRGBREAD | FORMATOP_SRGBWRITE,
          ms, ms, 0},
-        {D3DDDIFMT_A8R8G8B8, kColorTextureOps | kRenderTargetOps | FORMATOP_SRGBREAD |
-                                 FORMATOP_SRGBWRITE | FORMATOP_AUTOGENMIPMAP,
+        {D3DDDIFMT_A8R8G8B8,
+         kColorTextureOps | kRenderTargetOps | FORMATOP_SRGBREAD | FORMATOP_SRGBWRITE |
+             FORMATOP_AUTOGENMIPMAP,
          ms, ms, 0},
         {D3DDDIFMT_R5G6B5, kColorTextureOps | kRenderTargetOps | kDisplayOps, ms, ms, 0},
         {D3DDDIFMT_X1R5G5B5, kColorTextureOps | kRenderTargetOps, ms, ms, 0},
@@ -68,8 +68,8 @@ std::vector<FORMATOP> formatTable(const VendorProfile& profile) {
         {D3DDDIFMT_A4R4G4B4, kColorTextureOps, 0, 0, 0},
         // Ten-bit colour renders and samples; whether it can be a display mode is for the
         // display to say, so the driver does not claim it.
-        {D3DDDIFMT_A2R10G10B10, FORMATOP_TEXTURE | FORMATOP_OFFSCREENPLAIN | kRenderTargetOps,
-         ms, ms, 0},
+        {D3DDDIFMT_A2R10G10B10, FORMATOP_TEXTURE | FORMATOP_OFFSCREENPLAIN | kRenderTargetOps, ms,
+         ms, 0},
         {D3DDDIFMT_A16B16G16R16F, FORMATOP_TEXTURE | FORMATOP_OFFSCREEN_RENDERTARGET, 0, 0, 0},
         {D3DDDIFMT_R32F, FORMATOP_TEXTURE | FORMATOP_OFFSCREEN_RENDERTARGET, 0, 0, 0},
         {D3DDDIFMT_A8, FORMATOP_TEXTURE, 0, 0, 0},
@@ -77,12 +77,11 @@ std::vector<FORMATOP> formatTable(const VendorProfile& profile) {
         {D3DDDIFMT_DXT1, FORMATOP_TEXTURE | FORMATOP_CUBETEXTURE, 0, 0, 0},
         {D3DDDIFMT_DXT3, FORMATOP_TEXTURE | FORMATOP_CUBETEXTURE, 0, 0, 0},
         {D3DDDIFMT_DXT5, FORMATOP_TEXTURE | FORMATOP_CUBETEXTURE, 0, 0, 0},
-        {D3DDDIFMT_D24S8, FORMATOP_ZSTENCIL | FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH, ms,
-         0, 0},
-        {D3DDDIFMT_D24X8, FORMATOP_ZSTENCIL | FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH, ms,
-         0, 0},
-        {D3DDDIFMT_D16, FORMATOP_ZSTENCIL | FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH, ms, 0,
+        {D3DDDIFMT_D24S8, FORMATOP_ZSTENCIL | FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH, ms, 0,
          0},
+        {D3DDDIFMT_D24X8, FORMATOP_ZSTENCIL | FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH, ms, 0,
+         0},
+        {D3DDDIFMT_D16, FORMATOP_ZSTENCIL | FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH, ms, 0, 0},
         {D3DDDIFMT_INDEX16, 0, 0, 0, 0},
         {D3DDDIFMT_INDEX32, 0, 0, 0, 0},
         {D3DDDIFMT_VERTEXDATA, 0, 0, 0, 0},
@@ -148,7 +147,8 @@ HRESULT Adapter::multisampleQualityLevels(const D3DDDIARG_GETCAPS& args) {
             if (!offered)
                 continue;
             if (type == D3DDDIMULTISAMPLE_NONMASKABLE)
-                levels = levels > methods[i].NumQualityLevels ? levels : methods[i].NumQualityLevels;
+                levels =
+                    levels > methods[i].NumQualityLevels ? levels : methods[i].NumQualityLevels;
             else if (methods[i].NumSamples == type)
                 levels = methods[i].NumQualityLevels;
         }
@@ -184,10 +184,9 @@ HRESULT Adapter::getCaps(const D3DDDIARG_GETCAPS& args) {
         return S_OK;
     }
     case D3DDDICAPS_GETD3DQUERYDATA: {
-        const D3DDDIQUERYTYPE queries[] = {D3DDDIQUERYTYPE_EVENT, D3DDDIQUERYTYPE_OCCLUSION,
-                                           D3DDDIQUERYTYPE_TIMESTAMP,
-                                           D3DDDIQUERYTYPE_TIMESTAMPDISJOINT,
-                                           D3DDDIQUERYTYPE_TIMESTAMPFREQ};
+        const D3DDDIQUERYTYPE queries[] = {
+            D3DDDIQUERYTYPE_EVENT, D3DDDIQUERYTYPE_OCCLUSION, D3DDDIQUERYTYPE_TIMESTAMP,
+            D3DDDIQUERYTYPE_TIMESTAMPDISJOINT, D3DDDIQUERYTYPE_TIMESTAMPFREQ};
         if (args.DataSize < sizeof queries)
             return E_INVALIDARG;
         memcpy(args.pData, queries, sizeof queries);

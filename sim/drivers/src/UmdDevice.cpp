@@ -40,9 +40,13 @@ Device::~Device() {
         delete &m_adapter;
 }
 
-int Device::gpu() const { return m_adapter.gpu(); }
+int Device::gpu() const {
+    return m_adapter.gpu();
+}
 
-const char* Device::module() const { return m_adapter.profile().module; }
+const char* Device::module() const {
+    return m_adapter.profile().module;
+}
 
 HRESULT Device::init() {
     D3DDDICB_CREATECONTEXT context = {};
@@ -145,7 +149,9 @@ HRESULT Device::submit() {
     return S_OK;
 }
 
-HRESULT Device::flush() { return submit(); }
+HRESULT Device::flush() {
+    return submit();
+}
 
 // ---- State and draws -----------------------------------------------------------------------
 
@@ -197,8 +203,8 @@ HRESULT Device::draw(UINT primitiveCount) {
 
 HRESULT Device::present(const D3DDDIARG_PRESENT& args) {
     UINT flags = args.Flags.Value;
-    if (!(flags & (D3DDDI_PRESENTFLAGS::Blt | D3DDDI_PRESENTFLAGS::ColorFill |
-                   D3DDDI_PRESENTFLAGS::Flip)))
+    if (!(flags &
+          (D3DDDI_PRESENTFLAGS::Blt | D3DDDI_PRESENTFLAGS::ColorFill | D3DDDI_PRESENTFLAGS::Flip)))
         return E_INVALIDARG;
     Resource* pSrc = nullptr;
     Surface* pSrcSurface = nullptr;

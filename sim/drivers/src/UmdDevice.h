@@ -32,15 +32,15 @@ struct Surface {
 
 /// A resource the driver created or opened.
 struct Resource {
-    HANDLE hRuntime = nullptr;       ///< the runtime's handle given at creation (may be null)
+    HANDLE hRuntime = nullptr; ///< the runtime's handle given at creation (may be null)
     D3DDDIFORMAT format = D3DDDIFMT_UNKNOWN;
     D3DDDI_POOL pool = D3DDDIPOOL_VIDEOMEMORY;
-    UINT flags = 0;                  ///< D3DDDI_RESOURCEFLAGS
+    UINT flags = 0; ///< D3DDDI_RESOURCEFLAGS
     UINT multisampleType = 0;
     UINT mipLevels = 1;
     UINT vidPnSourceId = 0;
     D3DKMT_HANDLE hKMResource = 0;
-    bool opened = false;             ///< opened shared surface: the allocations are not ours
+    bool opened = false; ///< opened shared surface: the allocations are not ours
     FormatLayout layout;
     std::vector<Surface> surfaces;
 };
@@ -111,8 +111,8 @@ private:
     void unmapSurface(Surface& surface);
     HRESULT checkSurface(HANDLE hResource, UINT subresource, Resource*& pResource,
                          Surface*& pSurface);
-    HRESULT fillRect(Resource& resource, Surface& surface, const RECT& rect,
-                     const uint8_t* pPixel, uint32_t bytes);
+    HRESULT fillRect(Resource& resource, Surface& surface, const RECT& rect, const uint8_t* pPixel,
+                     uint32_t bytes);
     HRESULT copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
                      Surface& dstSurface, const RECT& dstRect, UINT flags);
     HRESULT record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite);

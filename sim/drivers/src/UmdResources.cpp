@@ -152,8 +152,8 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
         } else {
             s.pitch = r.layout.buffer ? row : alignUp(row, m_adapter.profile().pitchAlignment);
         }
-        s.slicePitch = (caller && volume && in.SysMemSlicePitch) ? in.SysMemSlicePitch
-                                                                 : s.pitch * rows;
+        s.slicePitch =
+            (caller && volume && in.SysMemSlicePitch) ? in.SysMemSlicePitch : s.pitch * rows;
         if (uint64_t(s.slicePitch) < uint64_t(s.pitch) * rows)
             return E_INVALIDARG;
         s.size = uint64_t(s.slicePitch) * (s.depth - 1) + uint64_t(s.pitch) * rows;
@@ -189,8 +189,7 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
 }
 
 HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
-    if (args.NumAllocations == 0 || args.NumAllocations > kMaxSurfaces ||
-        !args.pOpenAllocationInfo)
+    if (args.NumAllocations == 0 || args.NumAllocations > kMaxSurfaces || !args.pOpenAllocationInfo)
         return E_INVALIDARG;
     std::unique_ptr<Resource> pResource(new Resource());
     Resource& r = *pResource;
@@ -209,9 +208,8 @@ HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
         memcpy(&desc, info.pPrivateDriverData, sizeof desc);
         D3DDDIFORMAT format = D3DDDIFORMAT(desc.format);
         FormatLayout layout;
-        if (desc.magic != kSimAllocationMagic || !formatLayout(format, layout) ||
-            desc.width == 0 || desc.height == 0 || desc.width > kMaxDimension ||
-            desc.height > kMaxDimension)
+        if (desc.magic != kSimAllocationMagic || !formatLayout(format, layout) || desc.width == 0 ||
+            desc.height == 0 || desc.width > kMaxDimension || desc.height > kMaxDimension)
             return E_INVALIDARG;
         if (i == 0) {
             r.format = format;
@@ -287,7 +285,8 @@ HRESULT Device::lock(D3DDDIARG_LOCK& args) {
             // Block formats lock whole blocks only.
             if ((rows | columns) & 3)
                 return E_INVALIDARG;
-            offset = uint64_t(rows / 4) * s.pitch + uint64_t(columns / 4) * pResource->layout.blockBytes;
+            offset =
+                uint64_t(rows / 4) * s.pitch + uint64_t(columns / 4) * pResource->layout.blockBytes;
         } else {
             offset = uint64_t(rows) * s.pitch + uint64_t(columns) * pResource->layout.bytesPerPixel;
         }
@@ -383,8 +382,10 @@ HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect
         if (!convertPixel(src.format, probeIn, dst.format, probeOut))
             return E_INVALIDARG;
     }
-    uint32_t srcW = uint32_t(srcRect.right - srcRect.left), srcH = uint32_t(srcRect.bottom - srcRect.top);
-    uint32_t dstW = uint32_t(dstRect.right - dstRect.left), dstH = uint32_t(dstRect.bottom - dstRect.top);
+    uint32_t srcW = uint32_t(srcRect.right - srcRect.left),
+             srcH = uint32_t(srcRect.bottom - srcRect.top);
+    uint32_t dstW = uint32_t(dstRect.right - dstRect.left),
+             dstH = uint32_t(dstRect.bottom - dstRect.top);
     bool mirrorX = (flags & D3DDDI_BLTFLAGS::MirrorLeftRight) != 0;
     bool mirrorY = (flags & D3DDDI_BLTFLAGS::MirrorUpDown) != 0;
 
@@ -401,7 +402,8 @@ HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect
         staging.resize(size_t(srcW) * srcBytes * srcH);
         for (uint32_t y = 0; y < srcH; ++y)
             memcpy(&staging[size_t(y) * srcW * srcBytes],
-                   dstMap.bits() + size_t(srcRect.top + y) * srcPitch + size_t(srcRect.left) * srcBytes,
+                   dstMap.bits() + size_t(srcRect.top + y) * srcPitch +
+                       size_t(srcRect.left) * srcBytes,
                    size_t(srcW) * srcBytes);
         pSrcBase = staging.data();
         srcPitch = size_t(srcW) * srcBytes;
@@ -409,7 +411,8 @@ HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect
         pSrcMap.reset(new Mapping(*this, srcSurface, true));
         if (FAILED(pSrcMap->result()))
             return pSrcMap->result();
-        pSrcBase = pSrcMap->bits() + size_t(srcRect.top) * srcPitch + size_t(srcRect.left) * srcBytes;
+        pSrcBase =
+            pSrcMap->bits() + size_t(srcRect.top) * srcPitch + size_t(srcRect.left) * srcBytes;
     }
 
     uint8_t* pDstBase =
@@ -438,7 +441,8 @@ HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect
         }
     }
     DriverState::instance().count(gpu(), &DriverStats::blts);
-    DriverState::instance().count(gpu(), &DriverStats::bytesCopied, uint64_t(dstW) * dstH * dstBytes);
+    DriverState::instance().count(gpu(), &DriverStats::bytesCopied,
+                                  uint64_t(dstW) * dstH * dstBytes);
     return S_OK;
 }
 
@@ -476,7 +480,8 @@ HRESULT Device::colorFill(const D3DDDIARG_COLORFILL& args) {
     uint8_t pixel[16];
     uint32_t bytes = 0;
     if (!pixelAddressable(*pResource) || pResource->layout.depth ||
-        !rectInside(args.DstRect, *pSurface) || !packColor(pResource->format, args.Color, pixel, bytes))
+        !rectInside(args.DstRect, *pSurface) ||
+        !packColor(pResource->format, args.Color, pixel, bytes))
         return E_INVALIDARG;
     hr = fillRect(*pResource, *pSurface, args.DstRect, pixel, bytes);
     if (FAILED(hr))
@@ -565,9 +570,8 @@ HRESULT Device::texBlt(const D3DDDIARG_TEXBLT& args) {
                              ? pDst->mipLevels
                              : uint32_t(pDst->surfaces.size());
     uint32_t srcFirst = cube ? args.CubeMapFace * pSrc->mipLevels : 0;
-    uint32_t dstFirst = (pDst->flags & D3DDDI_RESOURCEFLAGS::CubeMap)
-                            ? args.CubeMapFace * pDst->mipLevels
-                            : 0;
+    uint32_t dstFirst =
+        (pDst->flags & D3DDDI_RESOURCEFLAGS::CubeMap) ? args.CubeMapFace * pDst->mipLevels : 0;
     if (srcFirst >= pSrc->surfaces.size() || dstFirst >= pDst->surfaces.size())
         return E_INVALIDARG;
     const Surface& top = pSrc->surfaces[srcFirst];
@@ -583,7 +587,8 @@ HRESULT Device::texBlt(const D3DDDIARG_TEXBLT& args) {
             break;
         Surface& ss = pSrc->surfaces[srcFirst + level];
         Surface& ds = pDst->surfaces[dstFirst + level];
-        RECT sr = {r.left >> level, r.top >> level, std::max(r.right >> level, (r.left >> level) + 1),
+        RECT sr = {r.left >> level, r.top >> level,
+                   std::max(r.right >> level, (r.left >> level) + 1),
                    std::max(r.bottom >> level, (r.top >> level) + 1)};
         LONG w = sr.right - sr.left, h = sr.bottom - sr.top;
         RECT dr = {args.DstPoint.x >> level, args.DstPoint.y >> level, 0, 0};
@@ -617,7 +622,8 @@ HRESULT Device::bufBlt(const D3DDDIARG_BUFFERBLT& args) {
         if (FAILED(dstMap.result()))
             return dstMap.result();
         if (ss.hAllocation == ds.hAllocation) {
-            memmove(dstMap.bits() + args.Offset, dstMap.bits() + args.SrcRange.Offset, size_t(size));
+            memmove(dstMap.bits() + args.Offset, dstMap.bits() + args.SrcRange.Offset,
+                    size_t(size));
         } else {
             Mapping srcMap(*this, ss, true);
             if (FAILED(srcMap.result()))

@@ -16,8 +16,7 @@ namespace {
 constexpr const char* kModule = "d3d9.dll";
 
 // The common shape: a live device, an argument, no injected fault.
-template <class A, class F>
-HRESULT serve(const char* entry, HANDLE hDevice, A* pData, F&& work) {
+template <class A, class F> HRESULT serve(const char* entry, HANDLE hDevice, A* pData, F&& work) {
     RuntimeDevice* pDevice = RuntimeDevice::fromHandle(hDevice);
     Call call(kModule, entry, pDevice ? pDevice->adapter().gpu() : kNoGpu);
     if (!pDevice || !pData)
@@ -45,8 +44,9 @@ HRESULT APIENTRY deallocateCb(HANDLE hDevice, const D3DDDICB_DEALLOCATE* pData) 
                  });
 }
 HRESULT APIENTRY setPriorityCb(HANDLE hDevice, D3DDDICB_SETPRIORITY* pData) {
-    return serve("SetPriorityCb", hDevice, pData,
-                 [](RuntimeDevice& d, D3DDDICB_SETPRIORITY& a, Call&) { return d.setPriorityCb(a); });
+    return serve(
+        "SetPriorityCb", hDevice, pData,
+        [](RuntimeDevice& d, D3DDDICB_SETPRIORITY& a, Call&) { return d.setPriorityCb(a); });
 }
 HRESULT APIENTRY queryResidencyCb(HANDLE hDevice, const D3DDDICB_QUERYRESIDENCY* pData) {
     return serve("QueryResidencyCb", hDevice, pData,
@@ -70,8 +70,8 @@ HRESULT APIENTRY presentCb(HANDLE hDevice, D3DDDICB_PRESENT* pData) {
 }
 HRESULT APIENTRY renderCb(HANDLE hDevice, D3DDDICB_RENDER* pData) {
     return serve("RenderCb", hDevice, pData, [](RuntimeDevice& d, D3DDDICB_RENDER& a, Call& c) {
-        c.args("CommandLength=%u NumAllocations=%u hContext=%p", a.CommandLength,
-               a.NumAllocations, a.hContext);
+        c.args("CommandLength=%u NumAllocations=%u hContext=%p", a.CommandLength, a.NumAllocations,
+               a.hContext);
         return d.renderCb(a);
     });
 }
@@ -82,10 +82,11 @@ HRESULT APIENTRY lockCb(HANDLE hDevice, D3DDDICB_LOCK* pData) {
     });
 }
 HRESULT APIENTRY unlockCb(HANDLE hDevice, const D3DDDICB_UNLOCK* pData) {
-    return serve("UnlockCb", hDevice, pData, [](RuntimeDevice& d, const D3DDDICB_UNLOCK& a, Call& c) {
-        c.args("NumAllocations=%u", a.NumAllocations);
-        return d.unlockCb(a);
-    });
+    return serve("UnlockCb", hDevice, pData,
+                 [](RuntimeDevice& d, const D3DDDICB_UNLOCK& a, Call& c) {
+                     c.args("NumAllocations=%u", a.NumAllocations);
+                     return d.unlockCb(a);
+                 });
 }
 HRESULT APIENTRY escapeCb(HANDLE hAdapter, const D3DDDICB_ESCAPE* pData) {
     RuntimeAdapter* pAdapter = RuntimeAdapter::fromHandle(hAdapter);
@@ -172,22 +173,36 @@ HRESULT APIENTRY setAsyncCallbacksCb(HANDLE hDevice, BOOL enable) {
 }
 HRESULT APIENTRY setDisplayPrivateDriverFormatCb(
     HANDLE hDevice, const D3DDDICB_SETDISPLAYPRIVATEDRIVERFORMAT* pData) {
-    return serve("SetDisplayPrivateDriverFormatCb", hDevice, pData,
-                 [](RuntimeDevice&, const D3DDDICB_SETDISPLAYPRIVATEDRIVERFORMAT&, Call&) {
-                     return S_OK;
-                 });
+    return serve(
+        "SetDisplayPrivateDriverFormatCb", hDevice, pData,
+        [](RuntimeDevice&, const D3DDDICB_SETDISPLAYPRIVATEDRIVERFORMAT&, Call&) { return S_OK; });
 }
 
 } // namespace
 
 const D3DDDI_DEVICECALLBACKS& deviceCallbacks() {
-    static const D3DDDI_DEVICECALLBACKS s_callbacks = {
-        allocateCb,         deallocateCb,       setPriorityCb,       queryResidencyCb,
-        setDisplayModeCb,   presentCb,          renderCb,            lockCb,
-        unlockCb,           escapeCb,           createOverlayCb,     updateOverlayCb,
-        flipOverlayCb,      destroyOverlayCb,   createContextCb,     destroyContextCb,
-        createSyncObjectCb, destroySyncObjectCb, waitForSyncObjectCb, signalSyncObjectCb,
-        setAsyncCallbacksCb, setDisplayPrivateDriverFormatCb};
+    static const D3DDDI_DEVICECALLBACKS s_callbacks = {allocateCb,
+                                                       deallocateCb,
+                                                       setPriorityCb,
+                                                       queryResidencyCb,
+                                                       setDisplayModeCb,
+                                                       presentCb,
+                                                       renderCb,
+                                                       lockCb,
+                                                       unlockCb,
+                                                       escapeCb,
+                                                       createOverlayCb,
+                                                       updateOverlayCb,
+                                                       flipOverlayCb,
+                                                       destroyOverlayCb,
+                                                       createContextCb,
+                                                       destroyContextCb,
+                                                       createSyncObjectCb,
+                                                       destroySyncObjectCb,
+                                                       waitForSyncObjectCb,
+                                                       signalSyncObjectCb,
+                                                       setAsyncCallbacksCb,
+                                                       setDisplayPrivateDriverFormatCb};
     return s_callbacks;
 }
 

@@ -42,8 +42,8 @@ HRESULT APIENTRY getMultisampleMethodListCb(HANDLE hAdapter,
     RuntimeAdapter* pAdapter = RuntimeAdapter::fromHandle(hAdapter);
     Call call(kModule, "GetMultisampleMethodListCb", pAdapter ? pAdapter->gpu() : kNoGpu);
     if (pData)
-        call.args("%ux%u format=%u count=%u", pData->Width, pData->Height,
-                  rawValue(pData->Format), pData->MethodCount);
+        call.args("%ux%u format=%u count=%u", pData->Width, pData->Height, rawValue(pData->Format),
+                  pData->MethodCount);
     if (!pAdapter || !pData)
         return call.finish(E_INVALIDARG);
     if (call.faulted())
@@ -73,8 +73,7 @@ HRESULT APIENTRY getMultisampleMethodListCb(HANDLE hAdapter,
     return call.finish(toHresult(status));
 }
 
-const D3DDDI_ADAPTERCALLBACKS kAdapterCallbacks = {queryAdapterInfoCb,
-                                                   getMultisampleMethodListCb};
+const D3DDDI_ADAPTERCALLBACKS kAdapterCallbacks = {queryAdapterInfoCb, getMultisampleMethodListCb};
 
 } // namespace
 

@@ -15,8 +15,12 @@ namespace rt {
 
 namespace {
 
-D3DKMT_HANDLE narrow(HANDLE h) { return D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(h)); }
-HANDLE widen(D3DKMT_HANDLE h) { return reinterpret_cast<HANDLE>(uintptr_t(h)); }
+D3DKMT_HANDLE narrow(HANDLE h) {
+    return D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(h));
+}
+HANDLE widen(D3DKMT_HANDLE h) {
+    return reinterpret_cast<HANDLE>(uintptr_t(h));
+}
 
 } // namespace
 
@@ -198,8 +202,8 @@ HRESULT RuntimeDevice::colorFill(HANDLE hResource, UINT subresource, const RECT&
     return m_funcs.pfnColorFill(m_hDriverDevice, &args);
 }
 
-HRESULT RuntimeDevice::blt(HANDLE hSrc, UINT srcSub, const RECT& srcRect, HANDLE hDst,
-                           UINT dstSub, const RECT& dstRect, UINT flags) {
+HRESULT RuntimeDevice::blt(HANDLE hSrc, UINT srcSub, const RECT& srcRect, HANDLE hDst, UINT dstSub,
+                           const RECT& dstRect, UINT flags) {
     D3DDDIARG_BLT args = {};
     args.hSrcResource = hSrc;
     args.SrcSubResourceIndex = srcSub;
@@ -404,7 +408,8 @@ HRESULT RuntimeDevice::setPriorityCb(D3DDDICB_SETPRIORITY& args) {
 HRESULT RuntimeDevice::queryResidencyCb(const D3DDDICB_QUERYRESIDENCY& args) {
     if (!args.pResidencyStatus)
         return E_INVALIDARG;
-    std::vector<D3DKMT_ALLOCATIONRESIDENCYSTATUS> status(args.NumAllocations ? args.NumAllocations : 1);
+    std::vector<D3DKMT_ALLOCATIONRESIDENCYSTATUS> status(args.NumAllocations ? args.NumAllocations
+                                                                             : 1);
     D3DKMT_QUERYALLOCATIONRESIDENCY query = {};
     query.hDevice = m_hKernelDevice;
     query.phAllocationList = args.HandleList;
@@ -440,7 +445,8 @@ HRESULT RuntimeDevice::presentCb(D3DDDICB_PRESENT& args) {
     present.VidPnSourceId = m_adapter.vidPnSourceId();
     present.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(m_pendingInterval);
     AllocationInfo source, destination;
-    bool haveSource = args.hSrcAllocation && Kernel::instance().allocation(args.hSrcAllocation, source);
+    bool haveSource =
+        args.hSrcAllocation && Kernel::instance().allocation(args.hSrcAllocation, source);
     bool haveDestination =
         args.hDstAllocation && Kernel::instance().allocation(args.hDstAllocation, destination);
     if (!args.hSrcAllocation) {

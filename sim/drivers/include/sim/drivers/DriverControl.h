@@ -23,14 +23,14 @@ struct DriverSettings {
 
 /// Counters of one GPU's driver since the last reset.
 struct DriverStats {
-    uint64_t draws = 0;          ///< draw entries (primitives, indexed, patches, ...)
-    uint64_t presents = 0;       ///< successful pfnPresent calls
-    uint64_t flushes = 0;        ///< pfnRenderCb submissions
-    uint64_t blts = 0;           ///< Blt, TexBlt, BufBlt and VolBlt copies
-    uint64_t fills = 0;          ///< ColorFill, Clear and DepthFill operations
-    uint64_t bytesCopied = 0;    ///< pixels bytes moved by the copies
-    uint64_t unimplemented = 0;  ///< calls of entries without a real implementation
-    uint64_t rejected = 0;       ///< calls refused for bad handles or arguments
+    uint64_t draws = 0;         ///< draw entries (primitives, indexed, patches, ...)
+    uint64_t presents = 0;      ///< successful pfnPresent calls
+    uint64_t flushes = 0;       ///< pfnRenderCb submissions
+    uint64_t blts = 0;          ///< Blt, TexBlt, BufBlt and VolBlt copies
+    uint64_t fills = 0;         ///< ColorFill, Clear and DepthFill operations
+    uint64_t bytesCopied = 0;   ///< pixels bytes moved by the copies
+    uint64_t unimplemented = 0; ///< calls of entries without a real implementation
+    uint64_t rejected = 0;      ///< calls refused for bad handles or arguments
 };
 
 /// The current settings.

@@ -16,7 +16,6 @@
 namespace sim {
 namespace rt {
 
-
 /// A surface or buffer to create.
 struct SurfaceDesc {
     UINT width = 0;
@@ -60,8 +59,7 @@ public:
     HRESULT setRenderTarget(HANDLE hResource, UINT subresource);
     HRESULT clear(D3DCOLOR color, UINT rectCount = 0, const RECT* pRects = nullptr);
     HRESULT drawPrimitive(UINT primitiveCount);
-    HRESULT lock(HANDLE hResource, UINT subresource, void*& pBits, UINT& pitch,
-                 UINT flags = 0);
+    HRESULT lock(HANDLE hResource, UINT subresource, void*& pBits, UINT& pitch, UINT flags = 0);
     HRESULT unlock(HANDLE hResource, UINT subresource);
     HRESULT flush();
     /// A flip present of surface `sub` of a flip chain, or a Blt present of `hSrc` into
