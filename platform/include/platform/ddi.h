@@ -11,4 +11,6 @@
 #include "platform/ddi/shared_types.h"
 #include "platform/ddi/status_codes.h"
 #include "platform/ddi/kmt.h"
+#include "platform/ddi/umd_args.h"
+#include "platform/ddi/umd_tables.h"
 // clang-format on

@@ -57,11 +57,15 @@ typedef UINT_PTR WPARAM;
 typedef LONG_PTR LPARAM;
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
+typedef LONG LSTATUS;
+typedef int errno_t;
+typedef WCHAR* PWCH;
+typedef const WCHAR* PCWCH;
 
-#define DECLARE_VESSA_HANDLE(name)                                                             \
-    struct name##__ {                                                                          \
-        int unused;                                                                            \
-    };                                                                                         \
+#define DECLARE_VESSA_HANDLE(name)                                                                 \
+    struct name##__ {                                                                              \
+        int unused;                                                                                \
+    };                                                                                             \
     typedef struct name##__* name
 DECLARE_VESSA_HANDLE(HINSTANCE);
 DECLARE_VESSA_HANDLE(HWND);
@@ -107,6 +111,17 @@ typedef union _LARGE_INTEGER {
     LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
 typedef struct tagRECT {
     LONG left, top, right, bottom;
 } RECT, *PRECT, *LPRECT;
@@ -143,12 +158,20 @@ typedef struct _SYSTEMTIME {
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_NOACCESS 998L
 #define ERROR_DLL_INIT_FAILED 1114L
 
 // ---- DLL entry ---------------------------------------------------------------------
@@ -161,6 +184,9 @@ typedef BOOL(WINAPI* PDLL_MAIN)(HINSTANCE module, DWORD reason, LPVOID reserved)
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+// The simulated modules export exactly these names (everything else stays hidden).
+#pragma GCC visibility push(default)
 
 // ---- Errors --------------------------------------------------------------------------
 DWORD WINAPI GetLastError(void);
@@ -177,6 +203,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR moduleName);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
 #define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
 BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR moduleName, HMODULE* module);
@@ -192,6 +219,12 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 #define STILL_ACTIVE 259u
+#define CREATE_SUSPENDED 0x00000004
+DWORD WINAPI ResumeThread(HANDLE thread);
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                           LPCWSTR name);
+BOOL WINAPI SetEvent(HANDLE event);
+BOOL WINAPI ResetEvent(HANDLE event);
 void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetCurrentThreadId(void);
 DWORD WINAPI GetCurrentProcessId(void);
@@ -214,19 +247,201 @@ BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 void WINAPI GetLocalTime(LPSYSTEMTIME time);
 DWORD WINAPI GetTickCount(void);
+ULONGLONG WINAPI GetTickCount64(void);
+void WINAPI GetSystemTime(LPSYSTEMTIME time);
 
 // ---- Debugging -------------------------------------------------------------------------
 BOOL WINAPI IsDebuggerPresent(void);
 void WINAPI DebugBreak(void);
 void WINAPI OutputDebugStringA(LPCSTR text);
+void WINAPI OutputDebugStringW(LPCWSTR text);
 
 // ---- C runtime file access with Windows paths --------------------------------------------
 // "c:\vessa.log" is opened inside the simulated machine's root folder. A mode without
 // 'b' is text mode: "\n" is written as "\r\n", as the Windows C runtime does.
 FILE* _wfopen(const WCHAR* path, const WCHAR* mode);
 
+// ---- Environment (the machine's own, see sim::Environment) -----------------------------
+// C runtime: 0 on success; a missing variable gives an empty string and *required 0; a
+// buffer too small gives ERANGE and the size needed (terminator included) in *required.
+errno_t _wgetenv_s(size_t* required, WCHAR* buffer, size_t count, const WCHAR* name);
+errno_t getenv_s(size_t* required, char* buffer, size_t count, const char* name);
+DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+BOOL WINAPI SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value);
+
+// ---- Private profiles (ini files) --------------------------------------------------------
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue,
+                                      LPWSTR buffer, DWORD size, LPCWSTR fileName);
+UINT WINAPI GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT defaultValue, LPCWSTR fileName);
+
+// ---- Files and folders -------------------------------------------------------------------
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+typedef struct _WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
+BOOL WINAPI DeleteFileW(LPCWSTR path);
+DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindClose(HANDLE find);
+// shlwapi
+BOOL WINAPI PathFileExistsW(LPCWSTR path);
+
+// ---- Registry (advapi32) -------------------------------------------------------------------
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+#define GENERIC_READ 0x80000000u
+#define REG_OPTION_NON_VOLATILE 0x00000000
+#define REG_CREATED_NEW_KEY 0x00000001
+#define REG_OPENED_EXISTING_KEY 0x00000002
+LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                               DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                               PHKEY result, LPDWORD disposition);
+LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                              const BYTE* data, DWORD size);
+LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type,
+                                LPBYTE data, LPDWORD size);
+LSTATUS WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                             LPDWORD reserved, LPWSTR keyClass, LPDWORD classLength,
+                             PFILETIME lastWriteTime);
+LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                             LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);
+LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR valueName);
+LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+LSTATUS WINAPI RegCloseKey(HKEY key);
+
+// ---- Native API (ntdll), resolved with GetProcAddress as the system does ---------------
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000)
+#define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005)
+#define STATUS_NO_MORE_ENTRIES ((NTSTATUS)0x8000001A)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000D)
+#define STATUS_ACCESS_VIOLATION ((NTSTATUS)0xC0000005)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023)
+#define STATUS_OBJECT_NAME_INVALID ((NTSTATUS)0xC0000033)
+#define STATUS_OBJECT_NAME_NOT_FOUND ((NTSTATUS)0xC0000034)
+#define STATUS_OBJECT_PATH_NOT_FOUND ((NTSTATUS)0xC000003A)
+#define STATUS_OBJECT_PATH_SYNTAX_BAD ((NTSTATUS)0xC000003B)
+#define NT_SUCCESS(status) (((NTSTATUS)(status)) >= 0)
+typedef struct _UNICODE_STRING {
+    USHORT Length;        // bytes, without a terminator
+    USHORT MaximumLength; // bytes
+    PWSTR Buffer;
+} UNICODE_STRING, *PUNICODE_STRING;
+typedef const UNICODE_STRING* PCUNICODE_STRING;
+#define OBJ_CASE_INSENSITIVE 0x00000040L
+typedef struct _OBJECT_ATTRIBUTES {
+    ULONG Length;
+    HANDLE RootDirectory;
+    PUNICODE_STRING ObjectName;
+    ULONG Attributes;
+    PVOID SecurityDescriptor;
+    PVOID SecurityQualityOfService;
+} OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
+#define InitializeObjectAttributes(p, n, a, r, s)                                                  \
+    do {                                                                                           \
+        (p)->Length = sizeof(OBJECT_ATTRIBUTES);                                                   \
+        (p)->RootDirectory = (r);                                                                  \
+        (p)->Attributes = (a);                                                                     \
+        (p)->ObjectName = (n);                                                                     \
+        (p)->SecurityDescriptor = (s);                                                             \
+        (p)->SecurityQualityOfService = NULL;                                                      \
+    } while (0)
+typedef enum _KEY_VALUE_INFORMATION_CLASS {
+    KeyValueBasicInformation = 0,
+    KeyValueFullInformation = 1,
+    KeyValuePartialInformation = 2,
+} KEY_VALUE_INFORMATION_CLASS;
+typedef struct _KEY_VALUE_BASIC_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG NameLength; // bytes
+    WCHAR Name[1];
+} KEY_VALUE_BASIC_INFORMATION, *PKEY_VALUE_BASIC_INFORMATION;
+typedef struct _KEY_VALUE_FULL_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG DataOffset;
+    ULONG DataLength;
+    ULONG NameLength; // bytes
+    WCHAR Name[1];
+} KEY_VALUE_FULL_INFORMATION, *PKEY_VALUE_FULL_INFORMATION;
+typedef struct _KEY_VALUE_PARTIAL_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG DataLength;
+    BYTE Data[1];
+} KEY_VALUE_PARTIAL_INFORMATION, *PKEY_VALUE_PARTIAL_INFORMATION;
+NTSTATUS WINAPI NtOpenKey(PHANDLE key, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes);
+NTSTATUS WINAPI NtQueryValueKey(HANDLE key, PUNICODE_STRING valueName,
+                                KEY_VALUE_INFORMATION_CLASS infoClass, PVOID info, ULONG length,
+                                PULONG resultLength);
+NTSTATUS WINAPI NtClose(HANDLE handle);
+void WINAPI RtlInitUnicodeString(PUNICODE_STRING target, PCWSTR source);
+
+// ---- Message boxes (user32; recorded by the machine, answered IDOK) ----------------------
+#define MB_OK 0x00000000u
+#define MB_OKCANCEL 0x00000001u
+#define MB_YESNO 0x00000004u
+#define MB_ICONERROR 0x00000010u
+#define MB_ICONWARNING 0x00000030u
+#define MB_ICONINFORMATION 0x00000040u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_TOPMOST 0x00040000u
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
+int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+#pragma GCC visibility pop
+
 #ifdef __cplusplus
 } // extern "C"
+
+// x64 layouts, as the real system has them.
+static_assert(sizeof(CRITICAL_SECTION) == 40, "CRITICAL_SECTION is 40 bytes");
+static_assert(sizeof(WIN32_FIND_DATAW) == 592, "WIN32_FIND_DATAW is 592 bytes");
+static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING is 16 bytes");
+static_assert(sizeof(OBJECT_ATTRIBUTES) == 48, "OBJECT_ATTRIBUTES is 48 bytes");
+static_assert(offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data) == 12, "partial data at 12");
+static_assert(offsetof(KEY_VALUE_FULL_INFORMATION, Name) == 20, "full name at 20");
+static_assert(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) == 12, "basic name at 12");
 #endif
 
 #include "platform/sim/win32_gdi.h"

@@ -1,0 +1,887 @@
+// Argument structures of the Direct3D 9 user-mode DDI: what the runtime passes to a driver's
+// entries (D3DDDIARG_*) and what a driver passes to the runtime's callbacks (D3DDDICB_*),
+// with the capability, format-operation and query types (x64 layouts, Windows 7 members).
+#pragma once
+
+#include "platform/ddi/shared_types.h"
+
+// ---- Capabilities -------------------------------------------------------------------------------
+enum D3DDDICAPS_TYPE {
+    D3DDDICAPS_DDRAW = 1,
+    D3DDDICAPS_DDRAW_MODE_SPECIFIC = 2,
+    D3DDDICAPS_GETFORMATCOUNT = 3,
+    D3DDDICAPS_GETFORMATDATA = 4,
+    D3DDDICAPS_GETMULTISAMPLEQUALITYLEVELS = 5,
+    D3DDDICAPS_GETD3DQUERYCOUNT = 6,
+    D3DDDICAPS_GETD3DQUERYDATA = 7,
+    D3DDDICAPS_GETD3D3CAPS = 8,
+    D3DDDICAPS_GETD3D5CAPS = 9,
+    D3DDDICAPS_GETD3D6CAPS = 10,
+    D3DDDICAPS_GETD3D7CAPS = 11,
+    D3DDDICAPS_GETD3D8CAPS = 12,
+    D3DDDICAPS_GETD3D9CAPS = 13,
+    D3DDDICAPS_GETDECODEGUIDCOUNT = 14,
+    D3DDDICAPS_GETDECODEGUIDS = 15,
+    D3DDDICAPS_GETDECODERTFORMATCOUNT = 16,
+    D3DDDICAPS_GETDECODERTFORMATS = 17,
+    D3DDDICAPS_GETDECODECOMPRESSEDBUFFERINFOCOUNT = 18,
+    D3DDDICAPS_GETDECODECOMPRESSEDBUFFERINFO = 19,
+    D3DDDICAPS_GETDECODECONFIGURATIONCOUNT = 20,
+    D3DDDICAPS_GETDECODECONFIGURATIONS = 21,
+    D3DDDICAPS_GETVIDEOPROCESSORDEVICEGUIDCOUNT = 22,
+    D3DDDICAPS_GETVIDEOPROCESSORDEVICEGUIDS = 23,
+    D3DDDICAPS_GETVIDEOPROCESSORRTFORMATCOUNT = 24,
+    D3DDDICAPS_GETVIDEOPROCESSORRTFORMATS = 25,
+    D3DDDICAPS_GETVIDEOPROCESSORRTSUBSTREAMFORMATCOUNT = 26,
+    D3DDDICAPS_GETVIDEOPROCESSORRTSUBSTREAMFORMATS = 27,
+    D3DDDICAPS_GETVIDEOPROCESSORCAPS = 28,
+    D3DDDICAPS_GETPROCAMPRANGE = 29,
+    D3DDDICAPS_FILTERPROPERTYRANGE = 30,
+    D3DDDICAPS_GETEXTENSIONGUIDCOUNT = 31,
+    D3DDDICAPS_GETEXTENSIONGUIDS = 32,
+    D3DDDICAPS_GETEXTENSIONCAPS = 33,
+    D3DDDICAPS_GETGAMMARAMPCAPS = 34,
+    D3DDDICAPS_CHECKOVERLAYSUPPORT = 35,
+    D3DDDICAPS_DXVAHD_GETVPDEVCAPS = 36,
+    D3DDDICAPS_DXVAHD_GETVPOUTPUTFORMATS = 37,
+    D3DDDICAPS_DXVAHD_GETVPINPUTFORMATS = 38,
+    D3DDDICAPS_DXVAHD_GETVPCAPS = 39,
+    D3DDDICAPS_DXVAHD_GETVPCUSTOMRATES = 40,
+    D3DDDICAPS_DXVAHD_GETVPFILTERRANGE = 41,
+    D3DDDICAPS_GETCONTENTPROTECTIONCAPS = 42,
+    D3DDDICAPS_GETCERTIFICATESIZE = 43,
+    D3DDDICAPS_GETCERTIFICATE = 44
+};
+
+// GETFORMATCOUNT: pData is a UINT count. GETFORMATDATA: pData is an array of FORMATOP and
+// DataSize its size in bytes.
+struct D3DDDIARG_GETCAPS {
+    D3DDDICAPS_TYPE Type;
+    void* pInfo;
+    void* pData; // the driver writes the answer here
+    UINT DataSize;
+};
+VESSA_DDI_SIZE(D3DDDIARG_GETCAPS, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_GETCAPS, pInfo, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_GETCAPS, pData, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_GETCAPS, DataSize, 24);
+
+// What a driver can do with one format.
+struct FORMATOP {
+    D3DDDIFORMAT Format;
+    UINT Operations; // FORMATOP_* bits
+    UINT FlipMsTypes;
+    UINT BltMsTypes;
+    UINT PrivateFormatBitCount;
+};
+VESSA_DDI_SIZE(FORMATOP, 20);
+VESSA_DDI_OFFSET(FORMATOP, Operations, 4);
+VESSA_DDI_OFFSET(FORMATOP, PrivateFormatBitCount, 16);
+
+#define FORMATOP_TEXTURE 0x00000001u
+#define FORMATOP_VOLUMETEXTURE 0x00000002u
+#define FORMATOP_CUBETEXTURE 0x00000004u
+#define FORMATOP_OFFSCREEN_RENDERTARGET 0x00000008u
+#define FORMATOP_SAME_FORMAT_RENDERTARGET 0x00000010u
+#define FORMATOP_ZSTENCIL 0x00000040u
+#define FORMATOP_ZSTENCIL_WITH_ARBITRARY_COLOR_DEPTH 0x00000080u
+#define FORMATOP_SAME_FORMAT_UP_TO_ALPHA_RENDERTARGET 0x00000100u
+#define FORMATOP_DISPLAYMODE 0x00000400u
+#define FORMATOP_3DACCELERATION 0x00000800u
+#define FORMATOP_PIXELSIZE 0x00001000u
+#define FORMATOP_CONVERT_TO_ARGB 0x00002000u
+#define FORMATOP_OFFSCREENPLAIN 0x00004000u
+#define FORMATOP_SRGBREAD 0x00008000u
+#define FORMATOP_BUMPMAP 0x00010000u
+#define FORMATOP_DMAP 0x00020000u
+#define FORMATOP_NOFILTER 0x00040000u
+#define FORMATOP_MEMBEROFGROUP_ARGB 0x00080000u
+#define FORMATOP_SRGBWRITE 0x00100000u
+#define FORMATOP_NOALPHABLEND 0x00200000u
+#define FORMATOP_AUTOGENMIPMAP 0x00400000u
+#define FORMATOP_VERTEXTEXTURE 0x00800000u
+#define FORMATOP_NOTEXCOORDWRAPNORMIP 0x01000000u
+#define FORMATOP_PLANAR 0x02000000u
+#define FORMATOP_OVERLAY 0x04000000u
+#define FORMATOP_CAPTURE 0x08000000u
+#define FORMATOP_VIDEO_ENCODER 0x10000000u
+
+// GETMULTISAMPLEQUALITYLEVELS: pInfo and pData both point at this record.
+struct DDIMULTISAMPLEQUALITYLEVELSDATA {
+    D3DDDIFORMAT Format;
+    UINT Flip; // bit 0; the other bits are reserved
+    D3DDDIMULTISAMPLE_TYPE MsType;
+    UINT QualityLevels; // out
+};
+VESSA_DDI_SIZE(DDIMULTISAMPLEQUALITYLEVELSDATA, 16);
+
+// GETGAMMARAMPCAPS answer.
+struct DDIGAMMACAPS {
+    UINT GammaCaps;
+};
+VESSA_DDI_SIZE(DDIGAMMACAPS, 4);
+#define GAMMA_CAP_RGB256x3x16 0x00000001u
+
+// ---- Devices ----------------------------------------------------------------------------------
+struct D3DDDI_CREATEDEVICEFLAGS {
+    UINT Value;
+    static constexpr UINT AllowMultithreading = 0x00000001;
+    static constexpr UINT AllowFlipBatching = 0x00000002;
+};
+VESSA_DDI_SIZE(D3DDDI_CREATEDEVICEFLAGS, 4);
+
+struct D3DDDI_DEVICECALLBACKS;
+struct D3DDDI_DEVICEFUNCS;
+
+struct D3DDDIARG_CREATEDEVICE {
+    HANDLE hDevice; // in: the runtime's device handle; out: the driver's
+    UINT Interface;
+    UINT Version;
+    const D3DDDI_DEVICECALLBACKS* pCallbacks;
+    void* pCommandBuffer;
+    UINT CommandBufferSize;
+    D3DDDI_ALLOCATIONLIST* pAllocationList;
+    UINT AllocationListSize;
+    D3DDDI_PATCHLOCATIONLIST* pPatchLocationList;
+    UINT PatchLocationListSize;
+    D3DDDI_DEVICEFUNCS* pDeviceFuncs; // filled by the driver
+    D3DDDI_CREATEDEVICEFLAGS Flags;
+    D3DGPU_VIRTUAL_ADDRESS CommandBuffer;
+};
+VESSA_DDI_SIZE(D3DDDIARG_CREATEDEVICE, 96);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, Interface, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, Version, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, pCallbacks, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, pCommandBuffer, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, CommandBufferSize, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, pAllocationList, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, AllocationListSize, 48);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, pPatchLocationList, 56);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, PatchLocationListSize, 64);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, pDeviceFuncs, 72);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, Flags, 80);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEDEVICE, CommandBuffer, 88);
+
+// ---- Resources ---------------------------------------------------------------------------------
+struct D3DDDI_SURFACEINFO {
+    UINT Width;
+    UINT Height;
+    UINT Depth;
+    const void* pSysMem;
+    UINT SysMemPitch;
+    UINT SysMemSlicePitch;
+};
+VESSA_DDI_SIZE(D3DDDI_SURFACEINFO, 32);
+VESSA_DDI_OFFSET(D3DDDI_SURFACEINFO, pSysMem, 16);
+VESSA_DDI_OFFSET(D3DDDI_SURFACEINFO, SysMemPitch, 24);
+VESSA_DDI_OFFSET(D3DDDI_SURFACEINFO, SysMemSlicePitch, 28);
+
+struct D3DDDIARG_CREATERESOURCE {
+    D3DDDIFORMAT Format;
+    D3DDDI_POOL Pool;
+    D3DDDIMULTISAMPLE_TYPE MultisampleType;
+    UINT MultisampleQuality;
+    const D3DDDI_SURFACEINFO* pSurfList; // SurfCount entries
+    UINT SurfCount;
+    UINT MipLevels;
+    UINT Fvf;
+    D3DDDI_VIDEO_PRESENT_SOURCE_ID VidPnSourceId;
+    D3DDDI_RATIONAL RefreshRate;
+    HANDLE hResource; // in: the runtime's resource handle; out: the driver's
+    D3DDDI_RESOURCEFLAGS Flags;
+    D3DDDI_ROTATION Rotation;
+};
+VESSA_DDI_SIZE(D3DDDIARG_CREATERESOURCE, 64);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, Pool, 4);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, MultisampleType, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, MultisampleQuality, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, pSurfList, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, SurfCount, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, MipLevels, 28);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, Fvf, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, VidPnSourceId, 36);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, RefreshRate, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, hResource, 48);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, Flags, 56);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATERESOURCE, Rotation, 60);
+
+struct D3DDDI_OPENRESOURCEFLAGS {
+    UINT Value;
+    static constexpr UINT Fullscreen = 0x00000001;
+    static constexpr UINT AlphaOverride = 0x00000002;
+};
+VESSA_DDI_SIZE(D3DDDI_OPENRESOURCEFLAGS, 4);
+
+struct D3DDDIARG_OPENRESOURCE {
+    UINT NumAllocations;
+    union {
+        D3DDDI_OPENALLOCATIONINFO* pOpenAllocationInfo;
+        D3DDDI_OPENALLOCATIONINFO2* pOpenAllocationInfo2;
+    };
+    D3DKMT_HANDLE hKMResource;
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+    HANDLE hResource; // in: the runtime's resource handle; out: the driver's
+    D3DDDI_ROTATION Rotation;
+    D3DDDI_OPENRESOURCEFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDIARG_OPENRESOURCE, 56);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, pOpenAllocationInfo, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, pOpenAllocationInfo2, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, hKMResource, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, pPrivateDriverData, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, PrivateDriverDataSize, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, hResource, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, Rotation, 48);
+VESSA_DDI_OFFSET(D3DDDIARG_OPENRESOURCE, Flags, 52);
+
+// ---- Present, blits and fills -------------------------------------------------------------------
+struct D3DDDI_PRESENTFLAGS {
+    UINT Value;
+    static constexpr UINT Blt = 0x00000001;
+    static constexpr UINT ColorFill = 0x00000002;
+    static constexpr UINT Flip = 0x00000004;
+};
+VESSA_DDI_SIZE(D3DDDI_PRESENTFLAGS, 4);
+
+struct D3DDDIARG_PRESENT {
+    HANDLE hSrcResource;
+    UINT SrcSubResourceIndex;
+    HANDLE hDstResource;
+    UINT DstSubResourceIndex;
+    D3DDDI_PRESENTFLAGS Flags;
+    D3DDDI_FLIPINTERVAL_TYPE FlipInterval;
+};
+VESSA_DDI_SIZE(D3DDDIARG_PRESENT, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_PRESENT, SrcSubResourceIndex, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_PRESENT, hDstResource, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_PRESENT, DstSubResourceIndex, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_PRESENT, Flags, 28);
+VESSA_DDI_OFFSET(D3DDDIARG_PRESENT, FlipInterval, 32);
+
+struct D3DDDI_BLTFLAGS {
+    UINT Value;
+    static constexpr UINT Point = 0x00000001;
+    static constexpr UINT Linear = 0x00000002;
+    static constexpr UINT SrcColorKey = 0x00000004;
+    static constexpr UINT DstColorKey = 0x00000008;
+    static constexpr UINT MirrorLeftRight = 0x00000010;
+    static constexpr UINT MirrorUpDown = 0x00000020;
+    static constexpr UINT LinearToSrgb = 0x00000040;
+    static constexpr UINT Rotate = 0x00000080;
+    static constexpr UINT BeginPresentToDwm = 0x00000100;
+    static constexpr UINT ContinuePresentToDwm = 0x00000200;
+    static constexpr UINT EndPresentToDwm = 0x00000400;
+};
+VESSA_DDI_SIZE(D3DDDI_BLTFLAGS, 4);
+
+struct D3DDDIARG_BLT {
+    HANDLE hSrcResource;
+    UINT SrcSubResourceIndex;
+    RECT SrcRect;
+    HANDLE hDstResource;
+    UINT DstSubResourceIndex;
+    RECT DstRect;
+    UINT ColorKey;
+    D3DDDI_BLTFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDIARG_BLT, 72);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, SrcSubResourceIndex, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, SrcRect, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, hDstResource, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, DstSubResourceIndex, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, DstRect, 44);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, ColorKey, 60);
+VESSA_DDI_OFFSET(D3DDDIARG_BLT, Flags, 64);
+
+struct D3DDDI_COLORFILLFLAGS {
+    UINT Value;
+    static constexpr UINT PresentToDwm = 0x00000001;
+};
+VESSA_DDI_SIZE(D3DDDI_COLORFILLFLAGS, 4);
+
+struct D3DDDIARG_COLORFILL {
+    HANDLE hResource;
+    UINT SubResourceIndex;
+    RECT DstRect;
+    D3DCOLOR Color; // A8R8G8B8
+    D3DDDI_COLORFILLFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDIARG_COLORFILL, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_COLORFILL, SubResourceIndex, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_COLORFILL, DstRect, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_COLORFILL, Color, 28);
+VESSA_DDI_OFFSET(D3DDDIARG_COLORFILL, Flags, 32);
+
+struct D3DDDIARG_DEPTHFILL {
+    HANDLE hResource;
+    UINT SubResourceIndex;
+    RECT DstRect;
+    UINT Depth;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DEPTHFILL, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_DEPTHFILL, DstRect, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_DEPTHFILL, Depth, 28);
+
+struct D3DDDIARG_TEXBLT {
+    HANDLE hDstResource;
+    HANDLE hSrcResource;
+    UINT CubeMapFace;
+    POINT DstPoint;
+    RECT SrcRect;
+};
+VESSA_DDI_SIZE(D3DDDIARG_TEXBLT, 48);
+VESSA_DDI_OFFSET(D3DDDIARG_TEXBLT, CubeMapFace, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_TEXBLT, DstPoint, 20);
+VESSA_DDI_OFFSET(D3DDDIARG_TEXBLT, SrcRect, 28);
+
+struct D3DDDIARG_VOLUMEBLT {
+    HANDLE hDstResource;
+    HANDLE hSrcResource;
+    UINT DstX;
+    UINT DstY;
+    UINT DstZ;
+    D3DDDIBOX SrcBox;
+};
+VESSA_DDI_SIZE(D3DDDIARG_VOLUMEBLT, 56);
+VESSA_DDI_OFFSET(D3DDDIARG_VOLUMEBLT, DstX, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_VOLUMEBLT, SrcBox, 28);
+
+struct D3DDDIARG_BUFFERBLT {
+    HANDLE hDstResource;
+    HANDLE hSrcResource;
+    UINT Offset;
+    D3DDDIRANGE SrcRange;
+};
+VESSA_DDI_SIZE(D3DDDIARG_BUFFERBLT, 32);
+VESSA_DDI_OFFSET(D3DDDIARG_BUFFERBLT, Offset, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_BUFFERBLT, SrcRange, 20);
+
+// ---- Render state the system touches ----------------------------------------------------------
+struct D3DDDIARG_SETRENDERTARGET {
+    UINT RenderTargetIndex;
+    HANDLE hRenderTarget;
+    UINT SubResourceIndex;
+};
+VESSA_DDI_SIZE(D3DDDIARG_SETRENDERTARGET, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_SETRENDERTARGET, hRenderTarget, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_SETRENDERTARGET, SubResourceIndex, 16);
+
+struct D3DDDIARG_SETDISPLAYMODE {
+    HANDLE hResource;
+    UINT SubResourceIndex;
+};
+VESSA_DDI_SIZE(D3DDDIARG_SETDISPLAYMODE, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_SETDISPLAYMODE, SubResourceIndex, 8);
+
+struct D3DDDIARG_SETSTREAMSOURCE {
+    UINT Stream;
+    HANDLE hVertexBuffer;
+    UINT Offset;
+    UINT Stride;
+};
+VESSA_DDI_SIZE(D3DDDIARG_SETSTREAMSOURCE, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_SETSTREAMSOURCE, hVertexBuffer, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_SETSTREAMSOURCE, Stride, 20);
+
+struct D3DDDIARG_SETINDICES {
+    HANDLE hIndexBuffer;
+    UINT Stride;
+};
+VESSA_DDI_SIZE(D3DDDIARG_SETINDICES, 16);
+
+struct D3DDDIARG_RESOLVESHAREDRESOURCE {
+    HANDLE hResource;
+};
+VESSA_DDI_SIZE(D3DDDIARG_RESOLVESHAREDRESOURCE, 8);
+
+// ---- Lock and unlock ----------------------------------------------------------------------------
+// Driver-side lock flags. Not the kernel's D3DDDICB_LOCKFLAGS: Discard is 0x8 here.
+struct D3DDDI_LOCKFLAGS {
+    UINT Value;
+    static constexpr UINT ReadOnly = 0x00000001;
+    static constexpr UINT WriteOnly = 0x00000002;
+    static constexpr UINT NoOverwrite = 0x00000004;
+    static constexpr UINT Discard = 0x00000008;
+    static constexpr UINT RangeValid = 0x00000010;
+    static constexpr UINT AreaValid = 0x00000020;
+    static constexpr UINT BoxValid = 0x00000040;
+    static constexpr UINT NotifyOnly = 0x00000080;
+    static constexpr UINT MightDrawFromLocked = 0x00000100;
+    static constexpr UINT DoNotWait = 0x00000200;
+};
+VESSA_DDI_SIZE(D3DDDI_LOCKFLAGS, 4);
+
+struct D3DDDIARG_LOCK {
+    HANDLE hResource;
+    UINT SubResourceIndex;
+    union { // which one is valid: Flags RangeValid, AreaValid or BoxValid
+        D3DDDIRANGE Range;
+        RECT Area;
+        D3DDDIBOX Box;
+    };
+    void* pSurfData; // out
+    UINT Pitch;      // out
+    UINT SlicePitch; // out
+    D3DDDI_LOCKFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDIARG_LOCK, 64);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, SubResourceIndex, 8);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, Range, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, Area, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, Box, 12);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, pSurfData, 40);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, Pitch, 48);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, SlicePitch, 52);
+VESSA_DDI_OFFSET(D3DDDIARG_LOCK, Flags, 56);
+
+struct D3DDDI_UNLOCKFLAGS {
+    UINT Value;
+    static constexpr UINT NotifyOnly = 0x00000001;
+};
+VESSA_DDI_SIZE(D3DDDI_UNLOCKFLAGS, 4);
+
+struct D3DDDIARG_UNLOCK {
+    HANDLE hResource;
+    UINT SubResourceIndex;
+    D3DDDI_UNLOCKFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDIARG_UNLOCK, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_UNLOCK, Flags, 12);
+
+// ---- Queries ------------------------------------------------------------------------------------
+enum D3DDDIQUERYTYPE {
+    D3DDDIQUERYTYPE_VCACHE = 4,
+    D3DDDIQUERYTYPE_RESOURCEMANAGER = 5,
+    D3DDDIQUERYTYPE_VERTEXSTATS = 6,
+    D3DDDIQUERYTYPE_DDISTATS = 7,
+    D3DDDIQUERYTYPE_EVENT = 8,
+    D3DDDIQUERYTYPE_OCCLUSION = 9,
+    D3DDDIQUERYTYPE_TIMESTAMP = 10,
+    D3DDDIQUERYTYPE_TIMESTAMPDISJOINT = 11,
+    D3DDDIQUERYTYPE_TIMESTAMPFREQ = 12,
+    D3DDDIQUERYTYPE_PIPELINETIMINGS = 13,
+    D3DDDIQUERYTYPE_INTERFACETIMINGS = 14,
+    D3DDDIQUERYTYPE_VERTEXTIMINGS = 15,
+    D3DDDIQUERYTYPE_PIXELTIMINGS = 16,
+    D3DDDIQUERYTYPE_BANDWIDTHTIMINGS = 17,
+    D3DDDIQUERYTYPE_CACHEUTILIZATION = 18
+};
+
+struct D3DDDIARG_CREATEQUERY {
+    D3DDDIQUERYTYPE QueryType;
+    HANDLE hQuery; // out: the driver's query handle
+};
+VESSA_DDI_SIZE(D3DDDIARG_CREATEQUERY, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_CREATEQUERY, hQuery, 8);
+
+struct D3DDDI_ISSUEQUERYFLAGS {
+    UINT Value;
+    static constexpr UINT Begin = 0x00000001;
+    static constexpr UINT End = 0x00000002;
+};
+VESSA_DDI_SIZE(D3DDDI_ISSUEQUERYFLAGS, 4);
+
+struct D3DDDIARG_ISSUEQUERY {
+    HANDLE hQuery;
+    D3DDDI_ISSUEQUERYFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDIARG_ISSUEQUERY, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_ISSUEQUERY, Flags, 8);
+
+struct D3DDDIARG_GETQUERYDATA {
+    HANDLE hQuery;
+    void* pData; // the driver writes the result here
+};
+VESSA_DDI_SIZE(D3DDDIARG_GETQUERYDATA, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_GETQUERYDATA, pData, 8);
+
+// ---- Draws --------------------------------------------------------------------------------------
+// PrimitiveType holds the Direct3D 9 primitive type (1 point list ... 6 triangle fan); it is a
+// UINT here so this header never competes with d3d9types.h for the enum's name.
+struct D3DDDIARG_DRAWPRIMITIVE {
+    UINT PrimitiveType;
+    UINT VStart;
+    UINT PrimitiveCount;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DRAWPRIMITIVE, 12);
+
+struct D3DDDIARG_DRAWINDEXEDPRIMITIVE {
+    UINT PrimitiveType;
+    INT BaseVertexIndex;
+    UINT MinIndex;
+    UINT NumVertices;
+    UINT StartIndex;
+    UINT PrimitiveCount;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DRAWINDEXEDPRIMITIVE, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_DRAWINDEXEDPRIMITIVE, PrimitiveCount, 20);
+
+struct D3DDDIARG_DRAWPRIMITIVE2 {
+    UINT PrimitiveType;
+    UINT FirstVertexOffset;
+    UINT PrimitiveCount;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DRAWPRIMITIVE2, 12);
+
+struct D3DDDIARG_DRAWINDEXEDPRIMITIVE2 {
+    UINT PrimitiveType;
+    INT BaseVertexOffset;
+    UINT MinIndex;
+    UINT NumVertices;
+    UINT StartIndexOffset;
+    UINT PrimitiveCount;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DRAWINDEXEDPRIMITIVE2, 24);
+VESSA_DDI_OFFSET(D3DDDIARG_DRAWINDEXEDPRIMITIVE2, PrimitiveCount, 20);
+
+enum D3DDDIBASISTYPE {
+    D3DDDIBASIS_BEZIER = 0,
+    D3DDDIBASIS_BSPLINE = 1,
+    D3DDDIBASIS_CATMULL_ROM = 2
+};
+
+enum D3DDDIDEGREETYPE {
+    D3DDDIDEGREE_LINEAR = 1,
+    D3DDDIDEGREE_QUADRATIC = 2,
+    D3DDDIDEGREE_CUBIC = 3,
+    D3DDDIDEGREE_QUINTIC = 5
+};
+
+struct D3DDDIARG_DRAWRECTPATCH {
+    UINT Handle;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DRAWRECTPATCH, 4);
+
+struct D3DDDIRECTPATCH_INFO {
+    UINT StartVertexOffsetWidth;
+    UINT StartVertexOffsetHeight;
+    UINT Width;
+    UINT Height;
+    UINT Stride;
+    D3DDDIBASISTYPE Basis;
+    D3DDDIDEGREETYPE Degree;
+};
+VESSA_DDI_SIZE(D3DDDIRECTPATCH_INFO, 28);
+VESSA_DDI_OFFSET(D3DDDIRECTPATCH_INFO, Degree, 24);
+
+struct D3DDDIARG_DRAWTRIPATCH {
+    UINT Handle;
+};
+VESSA_DDI_SIZE(D3DDDIARG_DRAWTRIPATCH, 4);
+
+struct D3DDDITRIPATCH_INFO {
+    UINT StartVertexOffset;
+    UINT NumVertices;
+    D3DDDIBASISTYPE Basis;
+    D3DDDIDEGREETYPE Degree;
+};
+VESSA_DDI_SIZE(D3DDDITRIPATCH_INFO, 16);
+
+// Flags: D3DCLEAR_TARGET 0x1, D3DCLEAR_ZBUFFER 0x2, D3DCLEAR_STENCIL 0x4 of the Direct3D 9 API.
+struct D3DDDIARG_CLEAR {
+    UINT Flags;
+    UINT FillColor;
+    FLOAT FillDepth;
+    UINT FillStencil;
+};
+VESSA_DDI_SIZE(D3DDDIARG_CLEAR, 16);
+VESSA_DDI_OFFSET(D3DDDIARG_CLEAR, FillDepth, 8);
+
+// ---- Runtime callback arguments: allocations ----------------------------------------------------
+struct D3DDDICB_ALLOCATE {
+    const void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+    HANDLE hResource;
+    D3DKMT_HANDLE hKMResource; // out
+    UINT NumAllocations;
+    union {
+        D3DDDI_ALLOCATIONINFO* pAllocationInfo;
+        D3DDDI_ALLOCATIONINFO2* pAllocationInfo2;
+    };
+};
+VESSA_DDI_SIZE(D3DDDICB_ALLOCATE, 40);
+VESSA_DDI_OFFSET(D3DDDICB_ALLOCATE, PrivateDriverDataSize, 8);
+VESSA_DDI_OFFSET(D3DDDICB_ALLOCATE, hResource, 16);
+VESSA_DDI_OFFSET(D3DDDICB_ALLOCATE, hKMResource, 24);
+VESSA_DDI_OFFSET(D3DDDICB_ALLOCATE, NumAllocations, 28);
+VESSA_DDI_OFFSET(D3DDDICB_ALLOCATE, pAllocationInfo, 32);
+VESSA_DDI_OFFSET(D3DDDICB_ALLOCATE, pAllocationInfo2, 32);
+
+struct D3DDDICB_DEALLOCATE {
+    HANDLE hResource;
+    UINT NumAllocations;
+    const D3DKMT_HANDLE* HandleList;
+};
+VESSA_DDI_SIZE(D3DDDICB_DEALLOCATE, 24);
+VESSA_DDI_OFFSET(D3DDDICB_DEALLOCATE, NumAllocations, 8);
+VESSA_DDI_OFFSET(D3DDDICB_DEALLOCATE, HandleList, 16);
+
+struct D3DDDICB_SETPRIORITY {
+    HANDLE hResource;
+    UINT NumAllocations;
+    const D3DKMT_HANDLE* HandleList;
+    const UINT* pPriorities; // D3DDDI_ALLOCATIONPRIORITY_*
+};
+VESSA_DDI_SIZE(D3DDDICB_SETPRIORITY, 32);
+VESSA_DDI_OFFSET(D3DDDICB_SETPRIORITY, HandleList, 16);
+VESSA_DDI_OFFSET(D3DDDICB_SETPRIORITY, pPriorities, 24);
+
+struct D3DDDICB_QUERYRESIDENCY {
+    HANDLE hResource;
+    UINT NumAllocations;
+    const D3DKMT_HANDLE* HandleList;
+    D3DDDI_RESIDENCYSTATUS* pResidencyStatus; // out, one per allocation
+};
+VESSA_DDI_SIZE(D3DDDICB_QUERYRESIDENCY, 32);
+VESSA_DDI_OFFSET(D3DDDICB_QUERYRESIDENCY, HandleList, 16);
+VESSA_DDI_OFFSET(D3DDDICB_QUERYRESIDENCY, pResidencyStatus, 24);
+
+// ---- Runtime callback arguments: display --------------------------------------------------------
+struct D3DDDICB_SETDISPLAYMODE {
+    D3DKMT_HANDLE hPrimaryAllocation;
+    UINT PrivateDriverFormatAttribute;
+};
+VESSA_DDI_SIZE(D3DDDICB_SETDISPLAYMODE, 8);
+
+struct D3DDDICB_SETDISPLAYPRIVATEDRIVERFORMAT {
+    D3DDDI_VIDEO_PRESENT_SOURCE_ID VidPnSourceId;
+    UINT PrivateDriverFormatAttribute;
+};
+VESSA_DDI_SIZE(D3DDDICB_SETDISPLAYPRIVATEDRIVERFORMAT, 8);
+
+// BroadcastContext holds 8-byte runtime context handles, unlike the kernel's D3DKMT_PRESENT.
+struct D3DDDICB_PRESENT {
+    D3DKMT_HANDLE hSrcAllocation;
+    D3DKMT_HANDLE hDstAllocation;
+    HANDLE hContext;
+    UINT BroadcastContextCount;
+    HANDLE BroadcastContext[D3DDDI_MAX_BROADCAST_CONTEXT];
+};
+VESSA_DDI_SIZE(D3DDDICB_PRESENT, 536);
+VESSA_DDI_OFFSET(D3DDDICB_PRESENT, hDstAllocation, 4);
+VESSA_DDI_OFFSET(D3DDDICB_PRESENT, hContext, 8);
+VESSA_DDI_OFFSET(D3DDDICB_PRESENT, BroadcastContextCount, 16);
+VESSA_DDI_OFFSET(D3DDDICB_PRESENT, BroadcastContext, 24);
+
+// ---- Runtime callback arguments: command submission -------------------------------------------
+struct D3DDDICB_RENDERFLAGS {
+    UINT Value;
+    static constexpr UINT ResizeCommandBuffer = 0x00000001;
+    static constexpr UINT ResizeAllocationList = 0x00000002;
+    static constexpr UINT ResizePatchLocationList = 0x00000004;
+    static constexpr UINT NullRendering = 0x00000008;
+};
+VESSA_DDI_SIZE(D3DDDICB_RENDERFLAGS, 4);
+
+struct D3DDDICB_RENDER {
+    UINT CommandLength;
+    UINT CommandOffset;
+    UINT NumAllocations;
+    UINT NumPatchLocations;
+    void* pNewCommandBuffer; // out
+    UINT NewCommandBufferSize;
+    D3DDDI_ALLOCATIONLIST* pNewAllocationList; // out
+    UINT NewAllocationListSize;
+    D3DDDI_PATCHLOCATIONLIST* pNewPatchLocationList; // out
+    UINT NewPatchLocationListSize;
+    D3DDDICB_RENDERFLAGS Flags;
+    HANDLE hContext;
+    UINT BroadcastContextCount;
+    HANDLE BroadcastContext[D3DDDI_MAX_BROADCAST_CONTEXT];
+    ULONG QueuedBufferCount; // out
+    D3DGPU_VIRTUAL_ADDRESS NewCommandBuffer;
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+};
+VESSA_DDI_SIZE(D3DDDICB_RENDER, 624);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, pNewCommandBuffer, 16);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, NewCommandBufferSize, 24);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, pNewAllocationList, 32);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, NewAllocationListSize, 40);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, pNewPatchLocationList, 48);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, NewPatchLocationListSize, 56);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, Flags, 60);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, hContext, 64);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, BroadcastContextCount, 72);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, BroadcastContext, 80);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, QueuedBufferCount, 592);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, NewCommandBuffer, 600);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, pPrivateDriverData, 608);
+VESSA_DDI_OFFSET(D3DDDICB_RENDER, PrivateDriverDataSize, 616);
+
+// ---- Runtime callback arguments: lock, unlock, escape -------------------------------------------
+struct D3DDDICB_LOCK {
+    D3DKMT_HANDLE hAllocation;
+    UINT PrivateDriverData;
+    UINT NumPages;
+    const UINT* pPages;
+    void* pData; // out
+    D3DDDICB_LOCKFLAGS Flags;
+    D3DGPU_VIRTUAL_ADDRESS GpuVirtualAddress;
+};
+VESSA_DDI_SIZE(D3DDDICB_LOCK, 48);
+VESSA_DDI_OFFSET(D3DDDICB_LOCK, NumPages, 8);
+VESSA_DDI_OFFSET(D3DDDICB_LOCK, pPages, 16);
+VESSA_DDI_OFFSET(D3DDDICB_LOCK, pData, 24);
+VESSA_DDI_OFFSET(D3DDDICB_LOCK, Flags, 32);
+VESSA_DDI_OFFSET(D3DDDICB_LOCK, GpuVirtualAddress, 40);
+
+struct D3DDDICB_UNLOCK {
+    UINT NumAllocations;
+    const D3DKMT_HANDLE* phAllocations;
+};
+VESSA_DDI_SIZE(D3DDDICB_UNLOCK, 16);
+VESSA_DDI_OFFSET(D3DDDICB_UNLOCK, phAllocations, 8);
+
+struct D3DDDICB_ESCAPE {
+    HANDLE hDevice;
+    D3DDDI_ESCAPEFLAGS Flags;
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+    HANDLE hContext;
+};
+VESSA_DDI_SIZE(D3DDDICB_ESCAPE, 40);
+VESSA_DDI_OFFSET(D3DDDICB_ESCAPE, Flags, 8);
+VESSA_DDI_OFFSET(D3DDDICB_ESCAPE, pPrivateDriverData, 16);
+VESSA_DDI_OFFSET(D3DDDICB_ESCAPE, PrivateDriverDataSize, 24);
+VESSA_DDI_OFFSET(D3DDDICB_ESCAPE, hContext, 32);
+
+// ---- Runtime callback arguments: contexts -------------------------------------------------------
+// hContext is a runtime context HANDLE (8 bytes), not a kernel handle.
+struct D3DDDICB_CREATECONTEXT {
+    UINT NodeOrdinal;
+    UINT EngineAffinity;
+    D3DDDI_CREATECONTEXTFLAGS Flags;
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+    HANDLE hContext;                              // out
+    void* pCommandBuffer;                         // out
+    UINT CommandBufferSize;                       // out
+    D3DDDI_ALLOCATIONLIST* pAllocationList;       // out
+    UINT AllocationListSize;                      // out
+    D3DDDI_PATCHLOCATIONLIST* pPatchLocationList; // out
+    UINT PatchLocationListSize;                   // out
+    D3DGPU_VIRTUAL_ADDRESS CommandBuffer;
+};
+VESSA_DDI_SIZE(D3DDDICB_CREATECONTEXT, 96);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, Flags, 8);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, pPrivateDriverData, 16);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, PrivateDriverDataSize, 24);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, hContext, 32);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, pCommandBuffer, 40);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, CommandBufferSize, 48);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, pAllocationList, 56);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, AllocationListSize, 64);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, pPatchLocationList, 72);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, PatchLocationListSize, 80);
+VESSA_DDI_OFFSET(D3DDDICB_CREATECONTEXT, CommandBuffer, 88);
+
+struct D3DDDICB_DESTROYCONTEXT {
+    HANDLE hContext;
+};
+VESSA_DDI_SIZE(D3DDDICB_DESTROYCONTEXT, 8);
+
+// ---- Runtime callback arguments: synchronisation objects ----------------------------------------
+struct D3DDDICB_CREATESYNCHRONIZATIONOBJECT {
+    D3DDDI_SYNCHRONIZATIONOBJECTINFO Info;
+    D3DKMT_HANDLE hSyncObject; // out
+};
+VESSA_DDI_SIZE(D3DDDICB_CREATESYNCHRONIZATIONOBJECT, 72);
+VESSA_DDI_OFFSET(D3DDDICB_CREATESYNCHRONIZATIONOBJECT, hSyncObject, 68);
+
+struct D3DDDICB_DESTROYSYNCHRONIZATIONOBJECT {
+    D3DKMT_HANDLE hSyncObject;
+};
+VESSA_DDI_SIZE(D3DDDICB_DESTROYSYNCHRONIZATIONOBJECT, 4);
+
+struct D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT {
+    HANDLE hContext;
+    UINT ObjectCount;
+    D3DKMT_HANDLE ObjectHandleArray[D3DDDI_MAX_OBJECT_WAITED_ON];
+};
+VESSA_DDI_SIZE(D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT, 144);
+VESSA_DDI_OFFSET(D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT, ObjectCount, 8);
+VESSA_DDI_OFFSET(D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT, ObjectHandleArray, 12);
+
+struct D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT {
+    HANDLE hContext;
+    UINT ObjectCount;
+    D3DKMT_HANDLE ObjectHandleArray[D3DDDI_MAX_OBJECT_SIGNALED];
+    D3DDDICB_SIGNALFLAGS Flags;
+};
+VESSA_DDI_SIZE(D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT, 144);
+VESSA_DDI_OFFSET(D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT, ObjectHandleArray, 12);
+VESSA_DDI_OFFSET(D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT, Flags, 140);
+
+// ---- Adapter callback arguments ----------------------------------------------------------------
+// The kernel writes the driver-private adapter data into pPrivateDriverData.
+struct D3DDDICB_QUERYADAPTERINFO {
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+};
+VESSA_DDI_SIZE(D3DDDICB_QUERYADAPTERINFO, 16);
+VESSA_DDI_OFFSET(D3DDDICB_QUERYADAPTERINFO, PrivateDriverDataSize, 8);
+
+// Eight bytes, where the kernel's D3DKMT_MULTISAMPLEMETHOD has twelve.
+struct D3DDDI_MULTISAMPLINGMETHOD {
+    UINT NumSamples;
+    UINT NumQualityLevels;
+};
+VESSA_DDI_SIZE(D3DDDI_MULTISAMPLINGMETHOD, 8);
+
+struct D3DDDICB_GETMULTISAMPLEMETHODLIST {
+    D3DDDI_VIDEO_PRESENT_SOURCE_ID VidPnSourceId;
+    UINT Width;
+    UINT Height;
+    D3DDDIFORMAT Format;
+    D3DDDI_MULTISAMPLINGMETHOD* pMethodList; // null: only MethodCount is returned
+    UINT MethodCount;
+};
+VESSA_DDI_SIZE(D3DDDICB_GETMULTISAMPLEMETHODLIST, 32);
+VESSA_DDI_OFFSET(D3DDDICB_GETMULTISAMPLEMETHODLIST, Format, 12);
+VESSA_DDI_OFFSET(D3DDDICB_GETMULTISAMPLEMETHODLIST, pMethodList, 16);
+VESSA_DDI_OFFSET(D3DDDICB_GETMULTISAMPLEMETHODLIST, MethodCount, 24);
+
+// ---- Overlay callback arguments -----------------------------------------------------------------
+struct D3DDDI_KERNELOVERLAYINFO {
+    D3DKMT_HANDLE hAllocation;
+    D3DDDIRECT DstRect;
+    D3DDDIRECT SrcRect;
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+};
+VESSA_DDI_SIZE(D3DDDI_KERNELOVERLAYINFO, 56);
+VESSA_DDI_OFFSET(D3DDDI_KERNELOVERLAYINFO, DstRect, 4);
+VESSA_DDI_OFFSET(D3DDDI_KERNELOVERLAYINFO, SrcRect, 20);
+VESSA_DDI_OFFSET(D3DDDI_KERNELOVERLAYINFO, pPrivateDriverData, 40);
+
+struct D3DDDICB_CREATEOVERLAY {
+    D3DDDI_VIDEO_PRESENT_SOURCE_ID VidPnSourceId;
+    D3DDDI_KERNELOVERLAYINFO OverlayInfo;
+    D3DKMT_HANDLE hKernelOverlay; // out
+};
+VESSA_DDI_SIZE(D3DDDICB_CREATEOVERLAY, 72);
+VESSA_DDI_OFFSET(D3DDDICB_CREATEOVERLAY, OverlayInfo, 8);
+VESSA_DDI_OFFSET(D3DDDICB_CREATEOVERLAY, hKernelOverlay, 64);
+
+struct D3DDDICB_UPDATEOVERLAY {
+    D3DKMT_HANDLE hKernelOverlay;
+    D3DDDI_KERNELOVERLAYINFO OverlayInfo;
+};
+VESSA_DDI_SIZE(D3DDDICB_UPDATEOVERLAY, 64);
+VESSA_DDI_OFFSET(D3DDDICB_UPDATEOVERLAY, OverlayInfo, 8);
+
+struct D3DDDICB_FLIPOVERLAY {
+    D3DKMT_HANDLE hKernelOverlay;
+    D3DKMT_HANDLE hSource;
+    void* pPrivateDriverData;
+    UINT PrivateDriverDataSize;
+};
+VESSA_DDI_SIZE(D3DDDICB_FLIPOVERLAY, 24);
+VESSA_DDI_OFFSET(D3DDDICB_FLIPOVERLAY, pPrivateDriverData, 8);
+
+struct D3DDDICB_DESTROYOVERLAY {
+    D3DKMT_HANDLE hKernelOverlay;
+};
+VESSA_DDI_SIZE(D3DDDICB_DESTROYOVERLAY, 4);

@@ -1,0 +1,230 @@
+// kernel32.dll: threads, events and waits.
+#include "platform/sim/win32_api.h"
+#include "sim/Call.h"
+#include "sim/Machine.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const char kModule[] = "kernel32.dll";
+
+/// A kernel object a thread can wait for.
+class Waitable : public sim::KernelObject {
+public:
+    /// Waits until signalled; false on timeout. Consumes the signal of an auto-reset event.
+    bool wait(DWORD milliseconds) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        auto ready = [this] { return m_signalled; };
+        if (milliseconds == INFINITE)
+            m_changed.wait(lock, ready);
+        else if (!m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ready))
+            return false;
+        if (m_autoReset)
+            m_signalled = false;
+        return true;
+    }
+
+    void signal(bool signalled) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_signalled = signalled;
+        if (signalled)
+            m_changed.notify_all();
+    }
+
+protected:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_signalled = false;
+    bool m_autoReset = false;
+};
+
+/// A thread: signalled when it has run to its end.
+class ThreadObject : public Waitable {
+public:
+    ThreadObject(LPTHREAD_START_ROUTINE start, LPVOID parameter, bool suspended)
+        : m_start(start), m_parameter(parameter), m_suspendCount(suspended ? 1 : 0) {}
+
+    void run() {
+        {
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_id = sim::currentThreadId();
+            m_started.notify_all();
+            m_started.wait(lock, [this] { return m_suspendCount == 0; });
+        }
+        DWORD exitCode = m_start(m_parameter);
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_exitCode = exitCode;
+        }
+        signal(true);
+    }
+
+    DWORD waitForId() {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_started.wait(lock, [this] { return m_id != 0; });
+        return m_id;
+    }
+
+    DWORD resume() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        DWORD previous = m_suspendCount;
+        if (m_suspendCount > 0 && --m_suspendCount == 0)
+            m_started.notify_all();
+        return previous;
+    }
+
+    DWORD exitCode() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_exitCode;
+    }
+
+private:
+    LPTHREAD_START_ROUTINE m_start;
+    LPVOID m_parameter;
+    DWORD m_suspendCount;
+    DWORD m_id = 0;
+    DWORD m_exitCode = STILL_ACTIVE;
+    std::condition_variable m_started;
+};
+
+/// An event, manual- or auto-reset.
+class EventObject : public Waitable {
+public:
+    EventObject(bool manualReset, bool initialState) {
+        m_autoReset = !manualReset;
+        m_signalled = initialState;
+    }
+};
+
+const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2));
+
+} // namespace
+
+HANDLE WINAPI CreateThread(void* security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD flags, LPDWORD threadId) {
+    sim::Call call(kModule, "CreateThread");
+    call.args("start=%p parameter=%p flags=0x%x", reinterpret_cast<void*>(start), parameter, flags);
+    if (call.faulted()) {
+        sim::setLastError(static_cast<uint32_t>(call.faultStatus()));
+        return call.finish(static_cast<HANDLE>(nullptr));
+    }
+    if (!start) {
+        sim::setLastError(ERROR_INVALID_PARAMETER);
+        return call.finish(static_cast<HANDLE>(nullptr));
+    }
+    auto thread = std::make_shared<ThreadObject>(start, parameter, flags & CREATE_SUSPENDED);
+    try {
+        std::thread([thread] { thread->run(); }).detach();
+    } catch (const std::exception&) {
+        sim::setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return call.finish(static_cast<HANDLE>(nullptr));
+    }
+    DWORD id = thread->waitForId();
+    if (threadId)
+        *threadId = id;
+    return call.finish(sim::Machine::instance().handles().add(thread));
+}
+
+DWORD WINAPI ResumeThread(HANDLE handle) {
+    auto thread = sim::Machine::instance().handles().getAs<ThreadObject>(handle);
+    if (!thread) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return static_cast<DWORD>(-1);
+    }
+    return thread->resume();
+}
+
+BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
+    auto thread = sim::Machine::instance().handles().getAs<ThreadObject>(handle);
+    if (!thread) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!exitCode) {
+        sim::setLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    *exitCode = thread->exitCode();
+    return TRUE;
+}
+
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                           LPCWSTR name) {
+    auto event = std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE);
+    return sim::Machine::instance().handles().add(event);
+}
+
+BOOL WINAPI SetEvent(HANDLE handle) {
+    auto event = sim::Machine::instance().handles().getAs<EventObject>(handle);
+    if (!event) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->signal(true);
+    return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE handle) {
+    auto event = sim::Machine::instance().handles().getAs<EventObject>(handle);
+    if (!event) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->signal(false);
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    auto waitable = sim::Machine::instance().handles().getAs<Waitable>(handle);
+    if (!waitable) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return waitable->wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (handle == kCurrentProcess || handle == kCurrentThread)
+        return TRUE;
+    if (!sim::Machine::instance().handles().close(handle)) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        std::this_thread::yield();
+        return;
+    }
+    if (milliseconds == INFINITE) {
+        for (;;)
+            pause();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+DWORD WINAPI GetCurrentThreadId(void) {
+    return sim::currentThreadId();
+}
+
+DWORD WINAPI GetCurrentProcessId(void) {
+    return static_cast<DWORD>(getpid());
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    return kCurrentProcess;
+}
+
+HANDLE WINAPI GetCurrentThread(void) {
+    return kCurrentThread;
+}

@@ -1,0 +1,76 @@
+// kernel32.dll: clocks.
+#include "platform/sim/win32_api.h"
+#include "sim/Machine.h"
+
+#include <sys/time.h>
+#include <time.h>
+
+namespace {
+
+// The performance counter ticks in 100 ns units, the frequency current Windows reports.
+constexpr LONGLONG kCounterFrequency = 10000000;
+
+uint64_t monotonicNanoseconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec);
+}
+
+void fillSystemTime(const tm& parts, long nanoseconds, LPSYSTEMTIME time) {
+    time->wYear = static_cast<WORD>(parts.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    time->wDay = static_cast<WORD>(parts.tm_mday);
+    time->wHour = static_cast<WORD>(parts.tm_hour);
+    time->wMinute = static_cast<WORD>(parts.tm_min);
+    time->wSecond = static_cast<WORD>(parts.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+}
+
+} // namespace
+
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
+    if (!count) {
+        sim::setLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    count->QuadPart = static_cast<LONGLONG>(monotonicNanoseconds() / 100);
+    return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+    if (!frequency) {
+        sim::setLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    frequency->QuadPart = kCounterFrequency;
+    return TRUE;
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME time) {
+    if (!time)
+        return;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts;
+    localtime_r(&now.tv_sec, &parts);
+    fillSystemTime(parts, now.tv_nsec, time);
+}
+
+void WINAPI GetSystemTime(LPSYSTEMTIME time) {
+    if (!time)
+        return;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts;
+    gmtime_r(&now.tv_sec, &parts);
+    fillSystemTime(parts, now.tv_nsec, time);
+}
+
+DWORD WINAPI GetTickCount(void) {
+    return static_cast<DWORD>(monotonicNanoseconds() / 1000000);
+}
+
+ULONGLONG WINAPI GetTickCount64(void) {
+    return monotonicNanoseconds() / 1000000;
+}

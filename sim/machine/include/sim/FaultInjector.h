@@ -1,0 +1,58 @@
+// Fault injection: any entry of the machine can be told to fail.
+#pragma once
+
+#include "sim/Export.h"
+#include "sim/Journal.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+/// Armed failures of machine entries.
+///
+/// A rule names a module and an entry (and optionally a GPU); the calls that match it are
+/// counted from the moment it is armed, and the `nth` of them (1 = the next) fails with
+/// `status`, as do the `times - 1` matching calls after it. `times` 0 means "from the nth
+/// call on, always". The status is what the entry reports: the NTSTATUS, HRESULT or Win32
+/// error it returns, or for entries that return BOOL or a handle, the last-error code.
+class SIM_API FaultInjector {
+public:
+    /// Arms a rule. Module names compare case-insensitively, entries exactly.
+    void failNth(std::string_view module, std::string_view entry, unsigned nth, int64_t status,
+                 unsigned times = 1, int gpu = kNoGpu);
+
+    /// Every following call of the entry fails.
+    void failAlways(std::string_view module, std::string_view entry, int64_t status,
+                    int gpu = kNoGpu);
+
+    /// Disarms every rule.
+    void clear();
+
+    /// Counts one call against the armed rules; true (with `status`) when it must fail.
+    /// Each simulated entry calls this once, first (through sim::Call).
+    bool consult(std::string_view module, std::string_view entry, int gpu, int64_t& status);
+
+    /// Number of failures injected so far (all rules).
+    size_t injectedCount() const;
+
+private:
+    struct Rule {
+        std::string module;
+        std::string entry;
+        int gpu;
+        unsigned nth;
+        unsigned times;
+        int64_t status;
+        unsigned seen = 0;
+    };
+
+    mutable std::mutex m_lock;
+    std::vector<Rule> m_rules;
+    size_t m_injected = 0;
+};
+
+} // namespace sim
