@@ -20,7 +20,9 @@ std::string logText() {
     return contents;
 }
 
-std::string narrow(const WCHAR* text) { return text::narrow(text); }
+std::string narrow(const WCHAR* text) {
+    return text::narrow(text);
+}
 
 // Installs `desc` and enumerates it again (the enumerator keeps its first table otherwise).
 GpuEnumerator* enumerateMachine(const sim::MachineDesc& desc) {
@@ -140,8 +142,7 @@ TEST(GpuEnumerator, ConfigurationCodeFollowsBothVendors) {
         GpuEnumerator* enumerator = enumerateMachine(c.desc);
         EXPECT_EQ(c.code, enumerator->getGpuConfiguration()) << c.name;
     }
-    EXPECT_NE(std::string::npos,
-              logText().find("getGPUVendorIdEnum: unrecognized GPU 1, "));
+    EXPECT_NE(std::string::npos, logText().find("getGPUVendorIdEnum: unrecognized GPU 1, "));
     EXPECT_NE(std::string::npos, logText().find("Error code: 10016\r\n"));
 }
 
@@ -154,20 +155,18 @@ TEST(GpuEnumerator, DeviceIdFieldsParseOrReport) {
     };
     const Case cases[] = {
         {u"PCI\\VEN_10DE&DEV_0A75&SUBSYS_00000000&REV_A2", 0x10DE, 0x0A75, false},
-        {u"PCI\\VEN_8086&DEV_0046", 0x8086, 0x0046, false},  // no "&" after the last field
-        {u"PCI\\VEN_10DE", 0x10DE, 0, true},                 // no DEV_
-        {u"ROOT\\BASICDISPLAY", 0, 0, true},                 // no markers at all
-        {u"PCI\\VEN_10XE&DEV_0A75", 0, 0x0A75, true},         // not hex
-        {u"PCI\\VEN_&DEV_0A75", 0, 0x0A75, true},             // empty field
-        {u"PCI\\VEN_123456789&DEV_1", 0, 1, true},            // longer than 32 bits
+        {u"PCI\\VEN_8086&DEV_0046", 0x8086, 0x0046, false}, // no "&" after the last field
+        {u"PCI\\VEN_10DE", 0x10DE, 0, true},                // no DEV_
+        {u"ROOT\\BASICDISPLAY", 0, 0, true},                // no markers at all
+        {u"PCI\\VEN_10XE&DEV_0A75", 0, 0x0A75, true},       // not hex
+        {u"PCI\\VEN_&DEV_0A75", 0, 0x0A75, true},           // empty field
+        {u"PCI\\VEN_123456789&DEV_1", 0, 1, true},          // longer than 32 bits
     };
     for (const Case& c : cases) {
         const std::string before = logText();
         const WCHAR* text = text::w(c.text);
-        EXPECT_EQ(c.vendorId, GpuEnumerator::parseDeviceIdField(text, 128, "VEN_"))
-            << narrow(text);
-        EXPECT_EQ(c.deviceId, GpuEnumerator::parseDeviceIdField(text, 128, "DEV_"))
-            << narrow(text);
+        EXPECT_EQ(c.vendorId, GpuEnumerator::parseDeviceIdField(text, 128, "VEN_")) << narrow(text);
+        EXPECT_EQ(c.deviceId, GpuEnumerator::parseDeviceIdField(text, 128, "DEV_")) << narrow(text);
         EXPECT_EQ(c.reported, logText() != before) << narrow(text);
     }
 

@@ -22,7 +22,9 @@ namespace {
 const char16_t kProfile[] = u"C:\\Users\\tester";
 const char16_t kIniPath[] = u"C:\\Users\\tester\\Quorvex\\vessaloader.ini";
 
-sim::Machine& machine() { return sim::Machine::instance(); }
+sim::Machine& machine() {
+    return sim::Machine::instance();
+}
 
 std::string logText() {
     std::string contents;
@@ -30,7 +32,9 @@ std::string logText() {
     return contents;
 }
 
-std::string narrow(const WCHAR* text) { return text ? text::narrow(text) : std::string("(none)"); }
+std::string narrow(const WCHAR* text) {
+    return text ? text::narrow(text) : std::string("(none)");
+}
 
 // A machine with a known user profile and, when `ini` is given, that loader ini.
 void setUp(const char* ini) {
@@ -39,8 +43,7 @@ void setUp(const char* ini) {
         ASSERT_TRUE(machine().root().writeFile(kIniPath, ini));
 }
 
-template <typename Fn>
-Fn moduleExport(HMODULE module, const char* name) {
+template <typename Fn> Fn moduleExport(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
 }
 
@@ -169,8 +172,8 @@ TEST(MultiLevelAppName, LongestActiveEntryWhoseMaskHasTheConfigurationCode) {
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=1\nVA=64\n", "(none)"},
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=0\nVA=64\n", "game.exe"},
         {"[C:\\Games\\Bin\\game.exe]\nACTIVE=1\nVA=32\n", "C:\\Games\\Bin\\game.exe"},
-        {"[game.exe]\nACTIVE=1\n", "(none)"},           // VA defaults to 0
-        {"[game.exe]\nACTIVE=2\nVA=-1\n", "game.exe"},  // every code
+        {"[game.exe]\nACTIVE=1\n", "(none)"},          // VA defaults to 0
+        {"[game.exe]\nACTIVE=2\nVA=-1\n", "game.exe"}, // every code
         {"[game.exe]\nACTIVE=0\nVA=32\n", "(none)"},
         {"[other.exe]\nACTIVE=1\nVA=32\n", "(none)"},
         // Duplicate sections: the first one counts, as with the private-profile functions.
