@@ -39,8 +39,9 @@ std::string narrow(const WCHAR* text) {
 // A machine with a known user profile and, when `ini` is given, that loader ini.
 void setUp(const char* ini) {
     machine().environment().set(u"USERPROFILE", kProfile);
-    if (ini)
+    if (ini) {
         ASSERT_TRUE(machine().root().writeFile(kIniPath, ini));
+    }
 }
 
 template <typename Fn> Fn moduleExport(HMODULE module, const char* name) {
@@ -171,7 +172,8 @@ TEST(MultiLevelAppName, LongestActiveEntryWhoseMaskHasTheConfigurationCode) {
         // The longer active entry is the one whose mask counts.
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=1\nVA=64\n", "(none)"},
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=0\nVA=64\n", "game.exe"},
-        {"[C:\\Games\\Bin\\game.exe]\nACTIVE=1\nVA=32\n", "C:\\Games\\Bin\\game.exe"},
+        // The whole path is no tail: only what follows a backslash names a section.
+        {"[C:\\Games\\Bin\\game.exe]\nACTIVE=1\nVA=32\n", "(none)"},
         {"[game.exe]\nACTIVE=1\n", "(none)"},          // VA defaults to 0
         {"[game.exe]\nACTIVE=2\nVA=-1\n", "game.exe"}, // every code
         {"[game.exe]\nACTIVE=0\nVA=32\n", "(none)"},
@@ -189,6 +191,12 @@ TEST(MultiLevelAppName, LongestActiveEntryWhoseMaskHasTheConfigurationCode) {
     // A name is a tail of the caller's own path.
     setUp("[Games\\Bin\\game.exe]\nACTIVE=1\nVA=32\n");
     EXPECT_EQ(path + 3, getMultiLevelAppName(path));
+    // Four levels at most.
+    const WCHAR deep[] = WSTR("C:\\x\\y\\Games\\Bin\\game.exe");
+    setUp("[y\\Games\\Bin\\game.exe]\nACTIVE=1\nVA=32\n");
+    EXPECT_EQ("y\\Games\\Bin\\game.exe", narrow(getMultiLevelAppName(deep)));
+    setUp("[x\\y\\Games\\Bin\\game.exe]\nACTIVE=1\nVA=32\n");
+    EXPECT_EQ("(none)", narrow(getMultiLevelAppName(deep)));
     // Paths with fewer components than a level, and no path at all.
     setUp("[game.exe]\nACTIVE=1\nVA=32\n");
     EXPECT_EQ("game.exe", narrow(getMultiLevelAppName(WSTR("C:\\game.exe"))));
