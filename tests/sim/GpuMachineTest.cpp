@@ -8,6 +8,7 @@
 #include "sim/gpus/ScenarioLoader.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace {
@@ -256,6 +257,42 @@ TEST(ScenarioTest, MissingFileIsReported) {
     EXPECT_NE(error.find("cannot open scenario file"), std::string::npos);
 }
 
+// The start-up machine comes from VESSA_SCENARIO when the library loads, so it is checked in
+// a child process of this test executable.
+TEST(StartMachineTest, ChildSeesTheScenarioOfItsEnvironment) {
+    const char* expected = getenv("SIMGPU_EXPECT_DISPLAYS");
+    if (!expected)
+        GTEST_SKIP() << "runs as the child of ScenarioTest.StartMachine*";
+    std::shared_ptr<const MachineDesc> pMachine = sim::installedMachine();
+    EXPECT_EQ(pMachine->displays.size(), size_t(atoi(expected)));
+}
+
+int runChild(const std::string& scenario, int displays, std::string& output) {
+    std::string command = "VESSA_SCENARIO='" + scenario +
+                          "' SIMGPU_EXPECT_DISPLAYS=" + std::to_string(displays) + " /proc/" +
+                          std::to_string(getpid()) + "/exe --gtest_filter=StartMachineTest.* 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    return pclose(pipe);
+}
+
+TEST(ScenarioTest, StartMachineComesFromTheScenarioVariable) {
+    std::string output;
+    EXPECT_EQ(runChild(scenarioPath("nvidia-primary-mirroring.scenario"), 3, output), 0) << output;
+}
+
+TEST(ScenarioTest, UnreadableStartScenarioIsReportedAndTheDefaultMachineUsed) {
+    std::string output;
+    EXPECT_EQ(runChild("/nonexistent/start.scenario", 3, output), 0) << output;
+    EXPECT_NE(output.find("simulated machine: cannot open scenario file /nonexistent/"),
+              std::string::npos)
+        << output;
+}
+
 TEST(PngWriterTest, RoundTripKeepsEveryPixel) {
     sim::Image image;
     image.width = 7;
@@ -314,6 +351,18 @@ TEST(DisplayTest, ConvertsSixteenBitFramesAndKeepsABoundedNumberOfThem) {
     EXPECT_TRUE(display.writeLastPng(0, 0, path));
     EXPECT_FALSE(display.writeLastPng(1, 0, path));
     remove(path.c_str());
+    std::string error;
+    EXPECT_EQ(display.writeKeptPngs(testing::TempDir(), &error), 2u) << error;
+    for (const sim::ScanOut& s : display.kept(0, 0)) {
+        char name[96];
+        snprintf(name, sizeof name, "gpu0-source0-%06llu.png",
+                 static_cast<unsigned long long>(s.sequence));
+        sim::Image back;
+        EXPECT_TRUE(sim::PngWriter::read(testing::TempDir() + name, back)) << name;
+        EXPECT_EQ(back.pixels, image.pixels);
+        remove((testing::TempDir() + name).c_str());
+    }
+    EXPECT_EQ(display.writeKeptPngs("/nonexistent/dir", &error), 0u);
     display.setKeepLimit(16);
 }
 

@@ -6,6 +6,7 @@
 #include "sim/gpus/SimAllocation.h"
 
 #include <string.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -583,6 +584,50 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
     sim::Kernel::instance().setEscapeHandler(nullptr);
 }
 
+TEST_F(ContextTest, LegacyDeviceRendersThroughItsOwnBuffers) {
+    D3DKMT_RENDER render = {};
+    render.hDevice = m_hDevice;
+    render.CommandLength = 8;
+    ASSERT_EQ(D3DKMTRender(&render), kStatusSuccess);
+    sim::ContextInfo info;
+    ASSERT_TRUE(sim::Kernel::instance().context(m_hDevice, info));
+    EXPECT_EQ(info.submissions, 1u);
+    EXPECT_EQ(info.submittedBytes, 8u);
+}
+
+TEST_F(ContextTest, DisplayModeScanLineAndVerticalBlank) {
+    D3DKMT_HANDLE h[1] = {};
+    ASSERT_EQ(createSurfaces(1, 4, 4, h), kStatusSuccess);
+    D3DKMT_SETDISPLAYMODE mode = {};
+    mode.hDevice = m_hDevice;
+    mode.hPrimaryAllocation = h[0];
+    EXPECT_EQ(D3DKMTSetDisplayMode(&mode), kStatusInvalidParameter); // not a primary
+    EXPECT_EQ(D3DKMTSetDisplayMode(nullptr), kStatusInvalidParameter);
+
+    D3DKMT_WAITFORVERTICALBLANKEVENT vblank = {m_hAdapter, m_hDevice, 0};
+    EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusSuccess);
+    vblank.VidPnSourceId = 1;
+    EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusInvalidParameter);
+    D3DKMT_GETSCANLINE line = {};
+    line.hAdapter = m_hAdapter;
+    EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusSuccess);
+    line.hAdapter = 0;
+    EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusInvalidParameter);
+}
+
+TEST_F(ContextTest, NothingIsSharedSoNoGlobalHandleOpens) {
+    D3DKMT_OPENRESOURCE open = {};
+    open.hDevice = m_hDevice;
+    open.hGlobalShare = 1;
+    EXPECT_EQ(D3DKMTOpenResource(&open), kStatusInvalidParameter);
+    D3DKMT_QUERYRESOURCEINFO query = {};
+    query.hDevice = m_hDevice;
+    query.hGlobalShare = 1;
+    EXPECT_EQ(D3DKMTQueryResourceInfo(&query), kStatusInvalidParameter);
+    query.hDevice = 0;
+    EXPECT_EQ(D3DKMTQueryResourceInfo(&query), kStatusInvalidParameter);
+}
+
 // ---- Present ---------------------------------------------------------------------------
 
 class PresentTest : public DeviceFixture {
@@ -668,6 +713,65 @@ TEST_F(PresentTest, RejectsInvalidParameters) {
     p.hContext = 0;
     EXPECT_EQ(D3DKMTPresent(&p), kStatusInvalidParameter);
     EXPECT_EQ(sim::Display::instance().totalCount(), 0u);
+}
+
+TEST(KernelConcurrencyTest, ThreadsWorkingOnTheirOwnDevicesDoNotDisturbEachOther) {
+    sim::Display::instance().clear();
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 25;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &failures] {
+            D3DKMT_HANDLE hAdapter = openGpu(t % 2);
+            D3DKMT_HANDLE hDevice = createDevice(hAdapter);
+            D3DKMT_CREATECONTEXT context = {};
+            context.hDevice = hDevice;
+            failures[t] += D3DKMTCreateContext(&context) != kStatusSuccess;
+            sim::SimAllocationDesc desc;
+            desc.width = 16;
+            desc.height = 16;
+            desc.format = D3DDDIFMT_X8R8G8B8;
+            for (int round = 0; round < kRounds; ++round) {
+                D3DDDI_ALLOCATIONINFO info = {};
+                info.pPrivateDriverData = &desc;
+                info.PrivateDriverDataSize = sizeof desc;
+                D3DKMT_CREATEALLOCATION create = {};
+                create.hDevice = hDevice;
+                create.NumAllocations = 1;
+                create.pAllocationInfo = &info;
+                failures[t] += D3DKMTCreateAllocation(&create) != kStatusSuccess;
+                D3DKMT_LOCK lock = {};
+                lock.hDevice = hDevice;
+                lock.hAllocation = info.hAllocation;
+                failures[t] += D3DKMTLock(&lock) != kStatusSuccess;
+                memset(lock.pData, t, 16 * 16 * 4);
+                D3DKMT_UNLOCK unlock = {hDevice, 1, &info.hAllocation};
+                failures[t] += D3DKMTUnlock(&unlock) != kStatusSuccess;
+                D3DKMT_RENDER render = {};
+                render.hContext = context.hContext;
+                failures[t] += D3DKMTRender(&render) != kStatusSuccess;
+                D3DKMT_PRESENT present;
+                memset(&present, 0, sizeof present);
+                present.hContext = context.hContext;
+                present.hSource = info.hAllocation;
+                present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
+                failures[t] += D3DKMTPresent(&present) != kStatusSuccess;
+                D3DKMT_DESTROYALLOCATION destroy = {hDevice, 0, &info.hAllocation, 1};
+                failures[t] += D3DKMTDestroyAllocation(&destroy) != kStatusSuccess;
+            }
+            D3DKMT_DESTROYDEVICE destroy = {hDevice};
+            failures[t] += D3DKMTDestroyDevice(&destroy) != kStatusSuccess;
+            D3DKMT_CLOSEADAPTER close = {hAdapter};
+            failures[t] += D3DKMTCloseAdapter(&close) != kStatusSuccess;
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    EXPECT_EQ(sim::Display::instance().totalCount(), uint64_t(kThreads * kRounds));
+    sim::KernelCounts counts = sim::Kernel::instance().counts();
+    EXPECT_EQ(counts.adapters + counts.devices + counts.allocations + counts.contexts, 0u);
 }
 
 // ---- Journal and fault injection -------------------------------------------------------
