@@ -153,13 +153,14 @@ TEST_P(GpuCount, DatabaseLimitsTheGpusFound) {
     EXPECT_EQ(configuration.getEffectiveGpuCount(), GetParam().effective);
     EXPECT_EQ(configuration.getIntProperty(ConfigProperty::gpu_count), GetParam().effective);
     EXPECT_EQ(source(configuration, ConfigProperty::gpu_count), "computed");
-    if (GetParam().reportCode == 10575)
+    if (GetParam().reportCode == 10575) {
         EXPECT_TRUE(
             reported("Error", 10575, "config file specifies gpu_count to be lower than 2..."));
-    if (GetParam().reportCode == 10576)
+    } else if (GetParam().reportCode == 10576) {
         EXPECT_TRUE(reported("Warning", 10576, "is not a number"));
-    if (GetParam().reportCode == 0)
+    } else {
         EXPECT_EQ(log().find("gpu_count"), std::string::npos);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
