@@ -30,8 +30,13 @@ step() {
     if "$@" >"$log" 2>&1; then
         return 0
     fi
-    echo "---- $* failed; last lines of $log:"
-    tail -n 60 "$log"
+    echo "---- $* failed (full log: $log):"
+    # The first failing commands with their messages, else the end of the log.
+    if grep -qE '^FAILED: |CMake Error' "$log"; then
+        grep -E -A 25 '^FAILED: |CMake Error' "$log" | head -n 150
+    else
+        tail -n 60 "$log"
+    fi
     return 1
 }
 

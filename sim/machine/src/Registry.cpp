@@ -296,6 +296,8 @@ bool Registry::getValue(std::u16string_view keyPath, std::u16string_view name,
     return queryValue(keyOfPath(keyPath), name, out);
 }
 
+RegistryKeyObject::~RegistryKeyObject() = default;
+
 bool Registry::keyExists(std::u16string_view keyPath) const {
     return keyOfPath(keyPath) != nullptr;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sim/Export.h"
+#include "sim/HandleTable.h"
 
 #include <cstdint>
 #include <memory>
@@ -107,6 +108,18 @@ private:
 
     mutable std::recursive_mutex m_lock;
     RegistryKey m_root;
+};
+
+/// The kernel object behind an open key handle. HKEYs of advapi32.dll and native key
+/// handles of ntdll.dll are the same handles, as on Windows.
+class SIM_API RegistryKeyObject : public KernelObject {
+public:
+    explicit RegistryKeyObject(RegistryKey key) : m_key(std::move(key)) {}
+    ~RegistryKeyObject() override;
+    const RegistryKey& key() const { return m_key; }
+
+private:
+    RegistryKey m_key;
 };
 
 } // namespace sim
