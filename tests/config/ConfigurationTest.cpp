@@ -348,9 +348,9 @@ TEST_F(ConfigStoreTest, DatabaseWithAnotherRootHasNoDefaults) {
 
 TEST_F(ConfigStoreTest, MegabyteValuesAreKeptWhole) {
     std::string big(1u << 20, '4');
-    m_scene.database = database({{"vessa_icon_corner", big.c_str()}});
+    m_scene.database = database({{"partial_copy", big.c_str()}});
     Configuration& configuration = load();
-    EXPECT_EQ(value(configuration, ConfigProperty::vessa_icon_corner).size(), big.size());
+    EXPECT_EQ(value(configuration, ConfigProperty::partial_copy).size(), big.size());
 }
 
 TEST_F(ConfigStoreTest, GetInstanceReturnsTheOneStore) {

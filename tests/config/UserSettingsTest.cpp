@@ -106,6 +106,7 @@ TEST_F(ConfigStoreTest, UserSettingsWinOverTheDatabase) {
     Configuration& configuration = load();
     EXPECT_EQ(configuration.getIntProperty(ConfigProperty::vessa_icon_show), 1);
     // Settings the file does not name still come from the database.
+    EXPECT_EQ(value(configuration, ConfigProperty::vessa_icon_corner), "0");
     EXPECT_EQ(source(configuration, ConfigProperty::vessa_icon_corner), "default");
 }
 

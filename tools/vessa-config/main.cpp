@@ -79,7 +79,7 @@ bool endsWithNoCase(const std::string& s, const std::string& suffix) {
     return true;
 }
 
-// A value on one line: tabs, line breaks and backslashes are written as escapes.
+// A value on one line: tabs and line breaks are written as escapes.
 std::string printable(const WCHAR* value) {
     std::string out;
     for (char c : text::narrow(value)) {
@@ -92,9 +92,6 @@ std::string printable(const WCHAR* value) {
             break;
         case '\r':
             out += "\\r";
-            break;
-        case '\\':
-            out += "\\\\";
             break;
         default:
             out += c;
