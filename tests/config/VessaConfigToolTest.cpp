@@ -17,7 +17,7 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
     int status = -1;
     std::string out;
     std::string err;
@@ -29,11 +29,11 @@ std::string readAll(const std::string& path) {
 }
 
 // Runs the tool with `arguments` (already quoted for the shell).
-Run runTool(const std::string& arguments) {
+ToolRun runTool(const std::string& arguments) {
     const std::string errPath = ::testing::TempDir() + "vessa-config.err";
     std::string command =
         std::string("'") + VESSA_CONFIG_TOOL + "' " + arguments + " 2>'" + errPath + "'";
-    Run run;
+    ToolRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe)
         return run;
@@ -69,9 +69,9 @@ std::map<std::string, std::pair<std::string, std::string>> parse(const std::stri
 }
 
 TEST(VessaConfigTool, SampleFilesGiveAValueAndASourceForEveryProperty) {
-    Run run = runTool("show --exe 'C:\\Games\\Game.EXE' --gpus intel_nv --database " +
-                      sample("vessa.xml") + " --user-settings " + sample("userSettings.xml") +
-                      " --loader-ini " + sample("vessaloader.ini"));
+    ToolRun run = runTool("show --exe 'C:\\Games\\Game.EXE' --gpus intel_nv --database " +
+                          sample("vessa.xml") + " --user-settings " + sample("userSettings.xml") +
+                          " --loader-ini " + sample("vessaloader.ini"));
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, ""); // the samples are complete: no box, no report
     auto lines = parse(run.out);
@@ -99,8 +99,8 @@ TEST(VessaConfigTool, SampleFilesGiveAValueAndASourceForEveryProperty) {
 }
 
 TEST(VessaConfigTool, MachineSelectsTheConfigurationGroups) {
-    Run run = runTool("show --exe 'C:\\Games\\game.exe' --gpus nv_intel --database " +
-                      sample("vessa.xml"));
+    ToolRun run = runTool("show --exe 'C:\\Games\\game.exe' --gpus nv_intel --database " +
+                          sample("vessa.xml"));
     ASSERT_EQ(run.status, 0) << run.err;
     auto lines = parse(run.out);
     EXPECT_EQ(lines["use_api_copy_dx9"].second, "default+configuration");
@@ -112,7 +112,7 @@ TEST(VessaConfigTool, MachineSelectsTheConfigurationGroups) {
 }
 
 TEST(VessaConfigTool, MissingDatabaseShowsTheMessageBoxesOnStandardError) {
-    Run run = runTool("show --exe 'C:\\game.exe' --gpus none");
+    ToolRun run = runTool("show --exe 'C:\\game.exe' --gpus none");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("message box [Orbel Loading Error] Missing sleep_on_startup default "
                            "value in vessa.xml (style 0x40010)"),
@@ -123,13 +123,13 @@ TEST(VessaConfigTool, MissingDatabaseShowsTheMessageBoxesOnStandardError) {
 }
 
 TEST(VessaConfigTool, UnreadableFilesAndBadUsageEndWithAClearMessage) {
-    Run missing =
+    ToolRun missing =
         runTool("show --exe 'C:\\game.exe' --gpus intel_nv --database /nonexistent/vessa.xml");
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("cannot read '/nonexistent/vessa.xml'"), std::string::npos);
     EXPECT_EQ(missing.out, "");
 
-    Run directory = runTool("show --exe 'C:\\game.exe' --gpus intel_nv --user-settings /");
+    ToolRun directory = runTool("show --exe 'C:\\game.exe' --gpus intel_nv --user-settings /");
     EXPECT_EQ(directory.status, 1);
 
     EXPECT_EQ(runTool("show --exe 'C:\\game.exe' --gpus sli").status, 2);
@@ -148,7 +148,7 @@ TEST(VessaConfigTool, EncodeAndDecodeRoundTripTheDatabase) {
     EXPECT_EQ(runTool("decode " + sample("vessa.xml") + " '" + decoded + "'").status, 1);
 
     // The encoded database gives the same answers as the plain one.
-    Run run =
+    ToolRun run =
         runTool("show --exe 'C:\\Games\\game.exe' --gpus intel_nv --database '" + encoded + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(parse(run.out)["use_zari_dx9"].second, "application+configuration");
