@@ -14,11 +14,12 @@
 #include "sim/Machine.h"
 
 #include <errno.h>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <sstream>
+#include <stdio.h>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -44,14 +45,26 @@ int usageError(const std::string& message) {
 }
 
 bool readHostFile(const std::string& path, std::string& contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::error_code failure;
+    if (std::filesystem::is_directory(path, failure)) {
+        std::cerr << "vessa-config: cannot read '" << path << "': it is a directory\n";
+        return false;
+    }
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
         std::cerr << "vessa-config: cannot read '" << path << "': " << strerror(errno) << "\n";
         return false;
     }
-    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        std::cerr << "vessa-config: error reading '" << path << "'\n";
+    contents.clear();
+    char buffer[64 * 1024];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
+        contents.append(buffer, got);
+    bool failed = ferror(f) != 0;
+    int error = errno;
+    fclose(f);
+    if (failed) {
+        std::cerr << "vessa-config: error reading '" << path << "': " << strerror(error) << "\n";
         return false;
     }
     return true;
