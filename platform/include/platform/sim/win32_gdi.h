@@ -191,6 +191,9 @@ static_assert(offsetof(DEVMODEW, dmDisplayFrequency) == 184, "DEVMODEW::dmDispla
 extern "C" {
 #endif
 
+// The simulated user32.dll and gdi32.dll export exactly these names.
+#pragma GCC visibility push(default)
+
 // lpDevice null enumerates the adapters' outputs; a device name enumerates its monitors.
 BOOL WINAPI EnumDisplayDevicesA(LPCSTR lpDevice, DWORD iDevNum, PDISPLAY_DEVICEA lpDisplayDevice,
                                 DWORD dwFlags);
@@ -200,6 +203,8 @@ BOOL WINAPI EnumDisplayDevicesW(LPCWSTR lpDevice, DWORD iDevNum, PDISPLAY_DEVICE
 BOOL WINAPI EnumDisplaySettingsA(LPCSTR lpszDeviceName, DWORD iModeNum, DEVMODEA* lpDevMode);
 HDC WINAPI CreateDCA(LPCSTR pwszDriver, LPCSTR pwszDevice, LPCSTR pszPort, const DEVMODEA* pdm);
 BOOL WINAPI DeleteDC(HDC hdc);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 } // extern "C"

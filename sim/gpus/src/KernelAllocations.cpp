@@ -1,0 +1,405 @@
+// Allocations (memory-backed), locks, residency, priorities and the present that scans an
+// allocation out to the simulated display.
+#include "sim/gpus/Kernel.h"
+
+#include "sim/gpus/Display.h"
+#include "sim/gpus/KernelStatus.h"
+#include "sim/gpus/SimAllocation.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <string.h>
+
+namespace sim {
+
+namespace {
+
+// Layout of one allocation from the driver's description; false when it is unusable.
+bool layoutOf(const D3DDDI_ALLOCATIONINFO& info, AllocationInfo& out) {
+    if (!info.pPrivateDriverData || info.PrivateDriverDataSize < sizeof(SimAllocationDesc))
+        return false;
+    SimAllocationDesc desc;
+    memcpy(&desc, info.pPrivateDriverData, sizeof desc);
+    if (desc.magic != kSimAllocationMagic)
+        return false;
+    uint64_t pitch = desc.pitch;
+    if (pitch == 0) {
+        uint32_t bpp = formatBitsPerPixel(desc.format);
+        if (bpp == 0)
+            return false;
+        pitch = uint64_t(desc.width) * (bpp / 8);
+    }
+    uint64_t size = desc.size ? desc.size : pitch * std::max<uint32_t>(desc.height, 1);
+    if (size == 0 || pitch > UINT32_MAX || size < pitch * desc.height)
+        return false;
+    out.width = desc.width;
+    out.height = desc.height;
+    out.format = desc.format;
+    out.pitch = uint32_t(pitch);
+    out.size = size;
+    return true;
+}
+
+uint64_t nowNs() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+} // namespace
+
+NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    UINT flags = pArgs->Flags.Value;
+    if (pArgs->NumAllocations == 0 || pArgs->NumAllocations > 1024 || !pArgs->pAllocationInfo)
+        return kStatusInvalidParameter;
+    if ((pArgs->PrivateDriverDataSize && !pArgs->pPrivateDriverData) ||
+        (pArgs->PrivateRuntimeDataSize && !pArgs->pPrivateRuntimeData))
+        return kStatusInvalidParameter;
+    // Shared resources need a global share table the simulated machine does not keep.
+    if (flags & (D3DKMT_CREATEALLOCATIONFLAGS::CreateShared |
+                 D3DKMT_CREATEALLOCATIONFLAGS::CreateProtected |
+                 D3DKMT_CREATEALLOCATIONFLAGS::ExistingSysMem))
+        return kStatusNotSupported;
+    if (pArgs->hGlobalShare)
+        return kStatusInvalidParameter;
+
+    std::vector<Allocation> created(pArgs->NumAllocations);
+    for (UINT i = 0; i < pArgs->NumAllocations; ++i) {
+        const D3DDDI_ALLOCATIONINFO& info = pArgs->pAllocationInfo[i];
+        AllocationInfo& a = created[i].info;
+        if (!layoutOf(info, a))
+            return kStatusInvalidParameter;
+        if (a.size > kMaxAllocationSize)
+            return kStatusNoVideoMemory;
+        a.primary = (info.Flags.Value & D3DDDI_ALLOCATIONINFOFLAGS::Primary) != 0;
+        a.vidPnSourceId = info.VidPnSourceId;
+        if (a.primary && a.vidPnSourceId >= m_pMachine->sourceCount(gpu))
+            return kStatusInvalidParameter;
+        a.hDevice = pArgs->hDevice;
+        a.gpu = gpu;
+        const uint8_t* pDriverData = static_cast<const uint8_t*>(info.pPrivateDriverData);
+        created[i].privateData.assign(pDriverData, pDriverData + info.PrivateDriverDataSize);
+        if (info.pSystemMem) {
+            // The caller's memory backs the allocation; it must outlive it, as on Windows.
+            a.pMemory = static_cast<uint8_t*>(const_cast<void*>(info.pSystemMem));
+            a.systemMemory = true;
+        } else {
+            created[i].pStorage.reset(new (std::nothrow) uint8_t[size_t(a.size)]());
+            if (!created[i].pStorage)
+                return kStatusNoMemory;
+            a.pMemory = created[i].pStorage.get();
+        }
+    }
+
+    // Which resource the allocations join. A non-zero hResource without CreateResource that
+    // names no kernel resource of the device is the caller's own resource handle: the kernel
+    // then creates a resource for it and hands its handle back in hResource.
+    D3DKMT_HANDLE hResource = 0;
+    uint32_t callerResource = 0;
+    if (!(flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateResource) && pArgs->hResource) {
+        auto existing = m_resources.find(pArgs->hResource);
+        if (existing != m_resources.end() && existing->second.hDevice == pArgs->hDevice)
+            hResource = pArgs->hResource;
+        else
+            callerResource = pArgs->hResource;
+    }
+    bool newResource = (flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateResource) || callerResource;
+    if (newResource) {
+        hResource = newHandle();
+        Resource& resource = m_resources[hResource];
+        resource.hDevice = pArgs->hDevice;
+        const uint8_t* pData = static_cast<const uint8_t*>(pArgs->pPrivateDriverData);
+        if (pData)
+            resource.privateData.assign(pData, pData + pArgs->PrivateDriverDataSize);
+    }
+    for (UINT i = 0; i < pArgs->NumAllocations; ++i) {
+        D3DKMT_HANDLE h = newHandle();
+        created[i].info.handle = h;
+        created[i].info.hResource = hResource;
+        created[i].info.callerResource = callerResource;
+        if (hResource)
+            m_resources[hResource].allocations.push_back(h);
+        pArgs->pAllocationInfo[i].hAllocation = h;
+        m_allocations[h] = std::move(created[i]);
+    }
+    if (newResource)
+        pArgs->hResource = hResource;
+    return kStatusSuccess;
+}
+
+void Kernel::destroyAllocationLocked(D3DKMT_HANDLE h) {
+    auto it = m_allocations.find(h);
+    if (it == m_allocations.end())
+        return;
+    D3DKMT_HANDLE hResource = it->second.info.hResource;
+    m_allocations.erase(it);
+    auto resource = m_resources.find(hResource);
+    if (resource != m_resources.end()) {
+        std::vector<D3DKMT_HANDLE>& list = resource->second.allocations;
+        list.erase(std::remove(list.begin(), list.end(), h), list.end());
+    }
+}
+
+NTSTATUS Kernel::collectAllocations(D3DKMT_HANDLE hDevice, D3DKMT_HANDLE hResource,
+                                    const D3DKMT_HANDLE* pList, UINT count,
+                                    std::vector<D3DKMT_HANDLE>& out) {
+    if (count && !pList)
+        return kStatusInvalidParameter;
+    if (hResource) {
+        auto resource = m_resources.find(hResource);
+        if (resource == m_resources.end() || resource->second.hDevice != hDevice)
+            return kStatusInvalidParameter;
+        if (count == 0) {
+            out = resource->second.allocations;
+            return kStatusSuccess;
+        }
+    } else if (count == 0) {
+        return kStatusInvalidParameter;
+    }
+    for (UINT i = 0; i < count; ++i) {
+        Allocation* pAllocation = findAllocation(pList[i], hDevice);
+        if (!pAllocation || (hResource && pAllocation->info.hResource != hResource))
+            return kStatusInvalidParameter;
+        out.push_back(pList[i]);
+    }
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::DestroyAllocation(const D3DKMT_DESTROYALLOCATION* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    std::vector<D3DKMT_HANDLE> handles;
+    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
+                                         pArgs->AllocationCount, handles);
+    if (status < 0)
+        return status;
+    for (D3DKMT_HANDLE h : handles)
+        destroyAllocationLocked(h);
+    // Naming the resource alone destroys it with its allocations.
+    if (pArgs->hResource && pArgs->AllocationCount == 0)
+        m_resources.erase(pArgs->hResource);
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::SetAllocationPriority(const D3DKMT_SETALLOCATIONPRIORITY* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    if (!pArgs->pPriorities)
+        return kStatusInvalidParameter;
+    std::vector<D3DKMT_HANDLE> handles;
+    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
+                                         pArgs->AllocationCount, handles);
+    if (status < 0)
+        return status;
+    // A list takes one priority per allocation; a resource alone takes one for all.
+    for (size_t i = 0; i < handles.size(); ++i) {
+        UINT priority = pArgs->AllocationCount ? pArgs->pPriorities[i] : pArgs->pPriorities[0];
+        m_allocations[handles[i]].info.priority = priority;
+    }
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::QueryAllocationResidency(const D3DKMT_QUERYALLOCATIONRESIDENCY* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    if (!pArgs->pResidencyStatus)
+        return kStatusInvalidParameter;
+    std::vector<D3DKMT_HANDLE> handles;
+    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
+                                         pArgs->AllocationCount, handles);
+    if (status < 0)
+        return status;
+    // Everything is resident: the simulated GPUs never evict.
+    size_t answers = pArgs->AllocationCount ? handles.size() : 1;
+    for (size_t i = 0; i < answers; ++i)
+        pArgs->pResidencyStatus[i] = D3DKMT_ALLOCATIONRESIDENCYSTATUS_RESIDENTINGPUMEMORY;
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::Lock(D3DKMT_LOCK* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    Allocation* pAllocation = findAllocation(pArgs->hAllocation, pArgs->hDevice);
+    if (!pAllocation || (pArgs->NumPages && !pArgs->pPages))
+        return kStatusInvalidParameter;
+    ++pAllocation->info.lockCount;
+    pArgs->pData = pAllocation->info.pMemory;
+    pArgs->GpuVirtualAddress = 0;
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::Unlock(const D3DKMT_UNLOCK* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    if (pArgs->NumAllocations == 0 || !pArgs->phAllocations)
+        return kStatusInvalidParameter;
+    std::vector<Allocation*> allocations;
+    for (UINT i = 0; i < pArgs->NumAllocations; ++i) {
+        Allocation* pAllocation = findAllocation(pArgs->phAllocations[i], pArgs->hDevice);
+        if (!pAllocation || pAllocation->info.lockCount == 0)
+            return kStatusInvalidParameter;
+        allocations.push_back(pAllocation);
+    }
+    for (Allocation* pAllocation : allocations)
+        --pAllocation->info.lockCount;
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocation* pSource) {
+    ScanOut out;
+    out.gpu = gpu;
+    out.vidPnSourceId = present.VidPnSourceId;
+    out.timeNs = nowNs();
+    out.flipInterval = rawValue(present.FlipInterval);
+    out.presentFlags = present.Flags.Value;
+    if (!pSource) {
+        // A colour fill covers the display in its current mode.
+        const DisplayDeviceDesc* pDisplay = m_pMachine->display(gpu, present.VidPnSourceId);
+        DisplayMode mode = pDisplay                    ? pDisplay->currentMode
+                           : gpuOf(gpu)->modes.empty() ? DisplayMode{640, 480}
+                                                       : gpuOf(gpu)->modes.front();
+        out.sourceFormat = kFormatX8R8G8B8;
+        out.image.width = mode.width;
+        out.image.height = mode.height;
+        out.image.pixels.assign(size_t(mode.width) * mode.height, present.Color | 0xFF000000u);
+        Display::instance().record(std::move(out));
+        return kStatusSuccess;
+    }
+    const AllocationInfo& a = pSource->info;
+    uint32_t left = 0, top = 0, right = a.width, bottom = std::max<uint32_t>(a.height, 1);
+    if (present.Flags.Value & D3DKMT_PRESENTFLAGS::SrcRectValid) {
+        const RECT& r = present.SrcRect;
+        if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
+            uint32_t(r.right) > a.width || uint32_t(r.bottom) > a.height)
+            return kStatusInvalidParameter;
+        left = uint32_t(r.left);
+        top = uint32_t(r.top);
+        right = uint32_t(r.right);
+        bottom = uint32_t(r.bottom);
+    }
+    uint32_t bytes = formatBitsPerPixel(a.format) / 8;
+    const uint8_t* pBits = a.pMemory + size_t(top) * a.pitch + size_t(left) * bytes;
+    if (uint64_t(bottom - 1) * a.pitch + uint64_t(right) * bytes > a.size ||
+        !convertToImage(pBits, a.pitch, right - left, bottom - top, a.format, out.image))
+        return kStatusInvalidParameter;
+    out.sourceFormat = a.format;
+    Display::instance().record(std::move(out));
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::Present(D3DKMT_PRESENT* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    D3DKMT_HANDLE hDevice = 0;
+    if (Context* pContext = findContext(pArgs->hContext)) {
+        hDevice = pContext->info.hDevice;
+        gpu = pContext->info.gpu;
+    } else if (Device* pDevice = findDevice(pArgs->hDevice)) {
+        hDevice = pArgs->hDevice;
+        gpu = pDevice->gpu;
+    } else {
+        return kStatusInvalidParameter;
+    }
+    UINT flags = pArgs->Flags.Value;
+    UINT kinds = flags & (D3DKMT_PRESENTFLAGS::Blt | D3DKMT_PRESENTFLAGS::ColorFill |
+                          D3DKMT_PRESENTFLAGS::Flip);
+    if (kinds == 0 || pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu) ||
+        rawValue(pArgs->FlipInterval) > D3DDDI_FLIPINTERVAL_FOUR ||
+        pArgs->BroadcastContextCount > D3DDDI_MAX_BROADCAST_CONTEXT ||
+        (pArgs->SubRectCnt && !pArgs->pSrcSubRects))
+        return kStatusInvalidParameter;
+    const Allocation* pSource = nullptr;
+    if (!(flags & D3DKMT_PRESENTFLAGS::ColorFill)) {
+        pSource = findAllocation(pArgs->hSource, hDevice);
+        if (!pSource)
+            return kStatusInvalidParameter;
+    }
+    if (pArgs->hDestination && !findAllocation(pArgs->hDestination, hDevice))
+        return kStatusInvalidParameter;
+    if (flags & D3DKMT_PRESENTFLAGS::FlipDoNotFlip)
+        return kStatusSuccess;
+    return scanOut(gpu, *pArgs, pSource);
+}
+
+NTSTATUS Kernel::SetDisplayMode(const D3DKMT_SETDISPLAYMODE* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    Allocation* pPrimary = findAllocation(pArgs->hPrimaryAllocation, pArgs->hDevice);
+    if (!pPrimary || !pPrimary->info.primary)
+        return kStatusInvalidParameter;
+    return kStatusSuccess;
+}
+
+NTSTATUS Kernel::OpenResource(D3DKMT_OPENRESOURCE* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    // No resource is ever shared, so no global share handle names one.
+    return kStatusInvalidParameter;
+}
+
+NTSTATUS Kernel::QueryResourceInfo(D3DKMT_QUERYRESOURCEINFO* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    Device* pDevice = findDevice(pArgs->hDevice);
+    if (!pDevice)
+        return kStatusInvalidParameter;
+    gpu = pDevice->gpu;
+    return kStatusInvalidParameter;
+}
+
+} // namespace sim
