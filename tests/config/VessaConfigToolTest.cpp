@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,7 +31,9 @@ std::string readAll(const std::string& path) {
 
 // Runs the tool with `arguments` (already quoted for the shell).
 ToolRun runTool(const std::string& arguments) {
-    const std::string errPath = ::testing::TempDir() + "vessa-config.err";
+    // Tests run in parallel processes: each keeps its own error file.
+    const std::string errPath =
+        ::testing::TempDir() + "vessa-config-" + std::to_string(getpid()) + ".err";
     std::string command =
         std::string("'") + VESSA_CONFIG_TOOL + "' " + arguments + " 2>'" + errPath + "'";
     ToolRun run;
@@ -44,6 +47,7 @@ ToolRun runTool(const std::string& arguments) {
     int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.err = readAll(errPath);
+    remove(errPath.c_str());
     return run;
 }
 
@@ -139,8 +143,8 @@ TEST(VessaConfigTool, UnreadableFilesAndBadUsageEndWithAClearMessage) {
 }
 
 TEST(VessaConfigTool, EncodeAndDecodeRoundTripTheDatabase) {
-    std::string encoded = ::testing::TempDir() + "sample.xenc";
-    std::string decoded = ::testing::TempDir() + "sample.xml";
+    std::string encoded = ::testing::TempDir() + "sample-" + std::to_string(getpid()) + ".xenc";
+    std::string decoded = ::testing::TempDir() + "sample-" + std::to_string(getpid()) + ".xml";
     ASSERT_EQ(runTool("encode " + sample("vessa.xml") + " '" + encoded + "'").status, 0);
     EXPECT_EQ(readAll(encoded).compare(0, 8, "VXENC01\n"), 0);
     ASSERT_EQ(runTool("decode '" + encoded + "' '" + decoded + "'").status, 0);
@@ -152,6 +156,8 @@ TEST(VessaConfigTool, EncodeAndDecodeRoundTripTheDatabase) {
         runTool("show --exe 'C:\\Games\\game.exe' --gpus intel_nv --database '" + encoded + "'");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(parse(run.out)["use_zari_dx9"].second, "application+configuration");
+    remove(encoded.c_str());
+    remove(decoded.c_str());
 }
 
 } // namespace
