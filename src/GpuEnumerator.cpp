@@ -236,8 +236,10 @@ bool GpuEnumerator::addRecord(const DISPLAY_DEVICEW& displayDeviceW,
     int deviceIndex = 0;
     while (deviceIndex < kMaxGpus && m_pDevicePropArray[deviceIndex])
         ++deviceIndex;
-    if (!VESSA_CHECK(Error, 0, deviceIndex < 4, "Device index is too big!"))
+    if (deviceIndex >= kMaxGpus) {
+        VESSA_REPORT(Error, 0, "deviceIndex<4", "Device index is too big!");
         return false;
+    }
 
     m_pDevicePropArray[deviceIndex] = new (std::nothrow) DeviceProp();
     if (!VESSA_CHECK(Error, 10698, m_pDevicePropArray[deviceIndex],
@@ -341,8 +343,9 @@ NTSTATUS GpuEnumerator::openAdapterFromKey(const WCHAR* deviceKey,
         ntStatus = KernelThunks::get().pfnOpenAdapterFromDeviceName(openInfo);
     }
     openInfo->pDeviceName = nullptr;
-    VESSA_CHECK(Warning, 10968, (((LONG)(ntStatus)) >= 0),
-                "D3DKMTOpenAdapterFromDeviceName failed");
+    if (!NT_SUCCESS(ntStatus))
+        VESSA_REPORT(Warning, 10968, "(((LONG)(ntStatus)) >= 0)",
+                     "D3DKMTOpenAdapterFromDeviceName failed");
     return ntStatus;
 }
 

@@ -89,8 +89,7 @@ public:
     /// most `capacity` characters (PCI\VEN_10DE&DEV_0A75&... gives 0x10DE and 0x0A75). The
     /// field ends at the next "&" or the end of the text. A missing marker, or a field that is
     /// not 1 to 8 hex digits, gives 0 with a Warning.
-    static uint32_t parseDeviceIdField(const WCHAR* deviceId, size_t capacity,
-                                       const char* marker);
+    static uint32_t parseDeviceIdField(const WCHAR* deviceId, size_t capacity, const char* marker);
 
     GpuEnumerator(const GpuEnumerator&) = delete;
     GpuEnumerator& operator=(const GpuEnumerator&) = delete;

@@ -351,6 +351,18 @@ TEST(DisplayTest, ConvertsSixteenBitFramesAndKeepsABoundedNumberOfThem) {
     EXPECT_TRUE(display.writeLastPng(0, 0, path));
     EXPECT_FALSE(display.writeLastPng(1, 0, path));
     remove(path.c_str());
+    std::string error;
+    EXPECT_EQ(display.writeKeptPngs(testing::TempDir(), &error), 2u) << error;
+    for (const sim::ScanOut& s : display.kept(0, 0)) {
+        char name[96];
+        snprintf(name, sizeof name, "gpu0-source0-%06llu.png",
+                 static_cast<unsigned long long>(s.sequence));
+        sim::Image back;
+        EXPECT_TRUE(sim::PngWriter::read(testing::TempDir() + name, back)) << name;
+        EXPECT_EQ(back.pixels, image.pixels);
+        remove((testing::TempDir() + name).c_str());
+    }
+    EXPECT_EQ(display.writeKeptPngs("/nonexistent/dir", &error), 0u);
     display.setKeepLimit(16);
 }
 

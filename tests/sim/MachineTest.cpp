@@ -87,6 +87,25 @@ TEST(Journal, RecordsCallsAndFindsThemByModuleEntryAndGpu) {
     EXPECT_EQ(journal.count("gdi32.dll", "D3DKMTPresent"), 0u);
 }
 
+TEST(Journal, KeepsTheMostRecentEntriesUpToItsCapacity) {
+    sim::Journal journal;
+    journal.setCapacity(3);
+    for (int i = 1; i <= 5; ++i) {
+        sim::JournalEntry e;
+        e.module = "test.dll";
+        e.entry = "Entry";
+        e.result = i;
+        journal.record(e);
+    }
+    std::vector<sim::JournalEntry> kept = journal.entries();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept.front().result, 3);
+    EXPECT_EQ(kept.back().sequence, 5u);
+    journal.setEnabled(false);
+    journal.record(sim::JournalEntry{});
+    EXPECT_EQ(journal.entries().size(), 3u);
+}
+
 TEST(Journal, IsThreadSafe) {
     sim::Journal& journal = sim::Machine::instance().journal();
     journal.clear();

@@ -185,3 +185,12 @@ TEST(Time, CountersAdvanceAndTheFrequencyIsFixed) {
     EXPECT_GE(now.wMonth, 1);
     EXPECT_LE(now.wMonth, 12);
 }
+
+TEST(Time, MultimediaTimerPeriodsAreCheckedLikeWindows) {
+    EXPECT_EQ(timeBeginPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
+    EXPECT_EQ(timeEndPeriod(1), static_cast<MMRESULT>(TIMERR_NOERROR));
+    EXPECT_EQ(timeBeginPeriod(0), static_cast<MMRESULT>(TIMERR_NOCANDO));
+    DWORD first = timeGetTime();
+    Sleep(3);
+    EXPECT_GE(timeGetTime() - first, 2u);
+}

@@ -3,6 +3,7 @@
 
 #include "sim/gpus/MachineDesc.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace sim {
@@ -79,6 +80,26 @@ bool Display::writeLastPng(int gpu, uint32_t vidPnSourceId, const std::string& p
         return false;
     }
     return PngWriter::write(path, scanOut.image, scanOut.sourceFormat == kFormatA8R8G8B8, error);
+}
+
+size_t Display::writeKeptPngs(const std::string& directory, std::string* error) const {
+    std::vector<ScanOut> frames;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const auto& entry : m_sources)
+            frames.insert(frames.end(), entry.second.frames.begin(), entry.second.frames.end());
+    }
+    size_t written = 0;
+    for (const ScanOut& frame : frames) {
+        char name[96];
+        snprintf(name, sizeof name, "/gpu%d-source%u-%06llu.png", frame.gpu, frame.vidPnSourceId,
+                 static_cast<unsigned long long>(frame.sequence));
+        if (!PngWriter::write(directory + name, frame.image, frame.sourceFormat == kFormatA8R8G8B8,
+                              error))
+            return written;
+        ++written;
+    }
+    return written;
 }
 
 bool convertToImage(const uint8_t* pBits, uint32_t pitch, uint32_t width, uint32_t height,

@@ -7,9 +7,9 @@
 #include "sim/gpus/SimAllocation.h"
 
 #include <algorithm>
-#include <chrono>
 #include <new>
 #include <string.h>
+#include <time.h>
 
 namespace sim {
 
@@ -41,10 +41,12 @@ bool layoutOf(const D3DDDI_ALLOCATIONINFO& info, AllocationInfo& out) {
     return true;
 }
 
+// The clock of the machine's QueryPerformanceCounter (which counts 100 ns units of it), so
+// that scan-out times compare with the times an application measures.
 uint64_t nowNs() {
-    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return uint64_t(now.tv_sec) * 1000000000ull + uint64_t(now.tv_nsec);
 }
 
 } // namespace

@@ -19,6 +19,8 @@ void Journal::record(JournalEntry entry) {
         return;
     entry.sequence = m_nextSequence++;
     m_entries.push_back(std::move(entry));
+    while (m_entries.size() > m_capacity)
+        m_entries.pop_front();
 }
 
 size_t Journal::count(std::string_view module, std::string_view entry) const {
@@ -59,7 +61,7 @@ bool Journal::last(std::string_view module, std::string_view entry, JournalEntry
 
 std::vector<JournalEntry> Journal::entries() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_entries;
+    return std::vector<JournalEntry>(m_entries.begin(), m_entries.end());
 }
 
 void Journal::clear() {
@@ -75,6 +77,18 @@ void Journal::setEnabled(bool enabled) {
 bool Journal::enabled() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_enabled;
+}
+
+void Journal::setCapacity(size_t capacity) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_capacity = capacity ? capacity : 1;
+    while (m_entries.size() > m_capacity)
+        m_entries.pop_front();
+}
+
+size_t Journal::capacity() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_capacity;
 }
 
 } // namespace sim

@@ -250,6 +250,76 @@ DWORD WINAPI GetTickCount(void);
 ULONGLONG WINAPI GetTickCount64(void);
 void WINAPI GetSystemTime(LPSYSTEMTIME time);
 
+// ---- Multimedia timer (winmm) -----------------------------------------------------------
+typedef UINT MMRESULT;
+#define TIMERR_NOERROR 0
+#define TIMERR_NOCANDO 97
+MMRESULT WINAPI timeBeginPeriod(UINT period);
+MMRESULT WINAPI timeEndPeriod(UINT period);
+DWORD WINAPI timeGetTime(void);
+
+// ---- Structured exceptions: the unhandled-exception filter ---------------------------------
+// The simulation turns the signals of a fault (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP) into
+// the exception the filter receives, with the faulting thread's registers in CONTEXT.
+#define EXCEPTION_MAXIMUM_PARAMETERS 15
+#define EXCEPTION_ACCESS_VIOLATION 0xC0000005u
+#define EXCEPTION_IN_PAGE_ERROR 0xC0000006u
+#define EXCEPTION_ILLEGAL_INSTRUCTION 0xC000001Du
+#define EXCEPTION_INT_DIVIDE_BY_ZERO 0xC0000094u
+#define EXCEPTION_FLT_DIVIDE_BY_ZERO 0xC000008Eu
+#define EXCEPTION_FLT_INVALID_OPERATION 0xC0000090u
+#define EXCEPTION_BREAKPOINT 0x80000003u
+#define EXCEPTION_NONCONTINUABLE 0x1
+#define EXCEPTION_EXECUTE_HANDLER 1
+#define EXCEPTION_CONTINUE_SEARCH 0
+#define EXCEPTION_CONTINUE_EXECUTION (-1)
+#define CONTEXT_AMD64 0x00100000L
+#define CONTEXT_CONTROL (CONTEXT_AMD64 | 0x1L)
+#define CONTEXT_INTEGER (CONTEXT_AMD64 | 0x2L)
+#define CONTEXT_SEGMENTS (CONTEXT_AMD64 | 0x4L)
+#define CONTEXT_FLOATING_POINT (CONTEXT_AMD64 | 0x8L)
+#define CONTEXT_FULL (CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_FLOATING_POINT)
+typedef uint64_t DWORD64;
+typedef struct _EXCEPTION_RECORD {
+    DWORD ExceptionCode;
+    DWORD ExceptionFlags;
+    struct _EXCEPTION_RECORD* ExceptionRecord;
+    PVOID ExceptionAddress;
+    DWORD NumberParameters;
+    ULONG_PTR ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS];
+} EXCEPTION_RECORD, *PEXCEPTION_RECORD;
+typedef struct alignas(16) _M128A {
+    ULONGLONG Low;
+    LONGLONG High;
+} M128A, *PM128A;
+typedef struct alignas(16) _CONTEXT {
+    DWORD64 P1Home, P2Home, P3Home, P4Home, P5Home, P6Home;
+    DWORD ContextFlags;
+    DWORD MxCsr;
+    WORD SegCs, SegDs, SegEs, SegFs, SegGs, SegSs;
+    DWORD EFlags;
+    DWORD64 Dr0, Dr1, Dr2, Dr3, Dr6, Dr7;
+    DWORD64 Rax, Rcx, Rdx, Rbx, Rsp, Rbp, Rsi, Rdi;
+    DWORD64 R8, R9, R10, R11, R12, R13, R14, R15;
+    DWORD64 Rip;
+    BYTE FltSave[512]; // the FXSAVE area (XMM_SAVE_AREA32)
+    M128A VectorRegister[26];
+    DWORD64 VectorControl;
+    DWORD64 DebugControl;
+    DWORD64 LastBranchToRip;
+    DWORD64 LastBranchFromRip;
+    DWORD64 LastExceptionToRip;
+    DWORD64 LastExceptionFromRip;
+} CONTEXT, *PCONTEXT;
+typedef struct _EXCEPTION_POINTERS {
+    PEXCEPTION_RECORD ExceptionRecord;
+    PCONTEXT ContextRecord;
+} EXCEPTION_POINTERS, *PEXCEPTION_POINTERS;
+typedef LONG(WINAPI* PTOP_LEVEL_EXCEPTION_FILTER)(PEXCEPTION_POINTERS exception);
+typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
+LPTOP_LEVEL_EXCEPTION_FILTER WINAPI
+SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+
 // ---- Debugging -------------------------------------------------------------------------
 BOOL WINAPI IsDebuggerPresent(void);
 void WINAPI DebugBreak(void);
@@ -436,6 +506,10 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // x64 layouts, as the real system has them.
 static_assert(sizeof(CRITICAL_SECTION) == 40, "CRITICAL_SECTION is 40 bytes");
+static_assert(sizeof(CONTEXT) == 1232, "CONTEXT is 1232 bytes");
+static_assert(offsetof(CONTEXT, Rax) == 0x78 && offsetof(CONTEXT, Rip) == 0xF8, "CONTEXT regs");
+static_assert(offsetof(CONTEXT, FltSave) == 0x100, "CONTEXT FltSave");
+static_assert(sizeof(EXCEPTION_RECORD) == 152, "EXCEPTION_RECORD is 152 bytes");
 static_assert(sizeof(WIN32_FIND_DATAW) == 592, "WIN32_FIND_DATAW is 592 bytes");
 static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING is 16 bytes");
 static_assert(sizeof(OBJECT_ATTRIBUTES) == 48, "OBJECT_ATTRIBUTES is 48 bytes");

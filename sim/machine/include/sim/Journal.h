@@ -4,6 +4,7 @@
 #include "sim/Export.h"
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -26,7 +27,8 @@ struct JournalEntry {
 };
 
 /// Thread-safe record of calls. Module names compare case-insensitively (as Windows
-/// module names do), entry names exactly.
+/// module names do), entry names exactly. The journal keeps the most recent `capacity()`
+/// entries (a million by default), so a long demo run cannot exhaust memory.
 class SIM_API Journal {
 public:
     /// Appends one entry (its sequence number is assigned here). Ignored while disabled.
@@ -52,10 +54,15 @@ public:
     void setEnabled(bool enabled);
     bool enabled() const;
 
+    /// The number of entries kept; older ones are dropped first. At least 1.
+    void setCapacity(size_t capacity);
+    size_t capacity() const;
+
 private:
     mutable std::mutex m_lock;
-    std::vector<JournalEntry> m_entries;
+    std::deque<JournalEntry> m_entries;
     uint64_t m_nextSequence = 1;
+    size_t m_capacity = 1000000;
     bool m_enabled = true;
 };
 

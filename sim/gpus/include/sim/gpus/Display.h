@@ -58,6 +58,11 @@ public:
     bool writeLastPng(int gpu, uint32_t vidPnSourceId, const std::string& path,
                       std::string* error = nullptr) const;
 
+    /// Writes every kept frame of every source into a host folder as
+    /// "gpu<g>-source<s>-<sequence>.png"; returns the number written, and stops with the
+    /// reason in error at the first file that cannot be written.
+    size_t writeKeptPngs(const std::string& directory, std::string* error = nullptr) const;
+
 private:
     struct Source {
         uint64_t count = 0;
