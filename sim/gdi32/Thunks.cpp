@@ -14,14 +14,19 @@
 namespace {
 
 // The GPU a call is about, known before it runs, so that fault rules can name a GPU.
-// Every thunk argument but the three adapter openers starts with the kernel handle that
-// names its object; handles are unique across object kinds.
+// Every thunk argument but the three adapter openers and the escape starts with the kernel
+// handle that names its object; handles are unique across object kinds.
 template <class A> int gpuBefore(const A* pArgs) {
     if (!pArgs)
         return sim::kNoGpu;
     D3DKMT_HANDLE handle;
     memcpy(&handle, pArgs, sizeof handle);
     return sim::Kernel::instance().gpuOfHandle(handle);
+}
+int gpuBefore(const D3DKMT_ESCAPE* pArgs) {
+    if (!pArgs)
+        return sim::kNoGpu;
+    return sim::Kernel::instance().gpuOfHandle(pArgs->hAdapter ? pArgs->hAdapter : pArgs->hDevice);
 }
 int gpuBefore(const D3DKMT_OPENADAPTERFROMDEVICENAME* pArgs) {
     return pArgs ? sim::Kernel::instance().gpuOfInterfaceName(pArgs->pDeviceName) : sim::kNoGpu;

@@ -250,6 +250,20 @@ TEST(ScenarioTest, OtherPartsCanDefineSectionKinds) {
     EXPECT_EQ(error, "app:3: unknown app key");
 }
 
+TEST(ScenarioTest, UnknownSectionKindsCanBeSkipped) {
+    const char* text = "[machine]\nbase = one-gpu\n[weather today]\nsky = blue\n";
+    MachineDesc m;
+    std::string error;
+    EXPECT_FALSE(ScenarioLoader::loadText(text, "s", m, &error));
+    ASSERT_TRUE(
+        ScenarioLoader::loadText(text, "s", m, &error, ScenarioLoader::UnknownSections::Skip))
+        << error;
+    EXPECT_EQ(m.gpus.size(), 1u);
+    // Skipped sections still have to be well-formed.
+    EXPECT_FALSE(ScenarioLoader::loadText("[weather today]\nsunny\n", "s", m, &error,
+                                          ScenarioLoader::UnknownSections::Skip));
+}
+
 TEST(ScenarioTest, MissingFileIsReported) {
     MachineDesc m;
     std::string error;
@@ -283,6 +297,17 @@ int runChild(const std::string& scenario, int displays, std::string& output) {
 TEST(ScenarioTest, StartMachineComesFromTheScenarioVariable) {
     std::string output;
     EXPECT_EQ(runChild(scenarioPath("nvidia-primary-mirroring.scenario"), 3, output), 0) << output;
+}
+
+TEST(ScenarioTest, StartMachineSkipsSectionsOfPartsNotLoadedYet) {
+    std::string path = testing::TempDir() + "simgpu-start-" + std::to_string(getpid());
+    FILE* pFile = fopen(path.c_str(), "w");
+    ASSERT_NE(pFile, nullptr);
+    fputs("[machine]\nbase = one-gpu\n[later-part game]\nframes = 3\n", pFile);
+    fclose(pFile);
+    std::string output;
+    EXPECT_EQ(runChild(path, 1, output), 0) << output;
+    remove(path.c_str());
 }
 
 TEST(ScenarioTest, UnreadableStartScenarioIsReportedAndTheDefaultMachineUsed) {

@@ -572,6 +572,12 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
     escape.hDevice = m_hDevice;
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusSuccess);
+    escape.hAdapter = 0; // the device names the adapter
+    EXPECT_EQ(D3DKMTEscape(&escape), kStatusSuccess);
+    escape.hDevice = 0; // now nothing does
+    EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
+    escape.hAdapter = m_hAdapter;
+    escape.hDevice = m_hDevice;
     int seenGpu = -1;
     sim::Kernel::instance().setEscapeHandler([&](int gpu, const D3DKMT_ESCAPE& e) {
         seenGpu = gpu;

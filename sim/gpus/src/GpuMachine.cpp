@@ -78,7 +78,10 @@ __attribute__((constructor)) void installStartMachine() {
     if (scenario && *scenario) {
         std::string error;
         MachineDesc loaded;
-        if (ScenarioLoader::loadFile(scenario, loaded, &error))
+        // The parts that own other section kinds load after this library; they read
+        // their own sections themselves.
+        if (ScenarioLoader::loadFile(scenario, loaded, &error,
+                                     ScenarioLoader::UnknownSections::Skip))
             desc = loaded;
         else
             fprintf(stderr, "simulated machine: %s; using the default machine\n", error.c_str());

@@ -66,8 +66,9 @@ void Kernel::reset(std::shared_ptr<const MachineDesc> pMachine) {
     m_contexts.clear();
     m_syncObjects.clear();
     m_displayContexts.clear();
-    m_escapeHandler = nullptr;
-    // Handles go on counting, so a handle from before the reset stays invalid.
+    // The escape handler stays: it is the simulated kernel-mode driver's code, installed
+    // once by whoever simulates it, not state of one machine. Handles go on counting, so a
+    // handle from before the reset stays invalid.
 }
 
 std::shared_ptr<const MachineDesc> Kernel::machine() const {
@@ -344,15 +345,22 @@ NTSTATUS Kernel::Escape(const D3DKMT_ESCAPE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
-        return kStatusInvalidParameter;
-    gpu = it->second.gpu;
+    // The adapter may be left out when a device names it: a driver's escape callback
+    // carries only its device, and the device belongs to exactly one adapter.
+    if (pArgs->hAdapter) {
+        auto it = m_adapters.find(pArgs->hAdapter);
+        if (it == m_adapters.end())
+            return kStatusInvalidParameter;
+        gpu = it->second.gpu;
+    }
     if (pArgs->hDevice) {
         Device* pDevice = findDevice(pArgs->hDevice);
-        if (!pDevice || pDevice->gpu != gpu)
+        if (!pDevice || (pArgs->hAdapter && pDevice->gpu != gpu))
             return kStatusInvalidParameter;
+        gpu = pDevice->gpu;
     }
+    if (gpu < 0)
+        return kStatusInvalidParameter;
     if (pArgs->hContext) {
         Context* pContext = findContext(pArgs->hContext);
         if (!pContext || pContext->info.gpu != gpu)

@@ -380,7 +380,7 @@ bool applyRegistry(const Section& s, MachineDesc& m, Failure& f) {
     return true;
 }
 
-bool applySection(const Section& s, MachineDesc& m, bool first, Failure& f) {
+bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown, Failure& f) {
     if (s.kind == "machine") {
         if (!first) {
             f = {s.line, "[machine] must be the first section"};
@@ -429,6 +429,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, Failure& f) {
         if (it != handlers().end())
             handler = it->second;
     }
+    if (!handler && skipUnknown)
+        return true;
     if (!handler) {
         f = {s.line, "unknown section kind '" + s.kind + "'"};
         return false;
@@ -445,7 +447,7 @@ bool applySection(const Section& s, MachineDesc& m, bool first, Failure& f) {
 } // namespace
 
 bool ScenarioLoader::loadText(const std::string& text, const std::string& name, MachineDesc& out,
-                              std::string* error) {
+                              std::string* error, UnknownSections unknown) {
     MachineDesc machine;
     Failure failure{0, ""};
     std::stringstream lines(text);
@@ -462,7 +464,7 @@ bool ScenarioLoader::loadText(const std::string& text, const std::string& name, 
     auto finish = [&]() {
         if (!haveSection)
             return true;
-        bool ok = applySection(section, machine, first, failure);
+        bool ok = applySection(section, machine, first, unknown == UnknownSections::Skip, failure);
         first = false;
         return ok;
     };
@@ -516,7 +518,8 @@ bool ScenarioLoader::loadText(const std::string& text, const std::string& name, 
     return true;
 }
 
-bool ScenarioLoader::loadFile(const std::string& path, MachineDesc& out, std::string* error) {
+bool ScenarioLoader::loadFile(const std::string& path, MachineDesc& out, std::string* error,
+                              UnknownSections unknown) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         if (error)
@@ -525,7 +528,7 @@ bool ScenarioLoader::loadFile(const std::string& path, MachineDesc& out, std::st
     }
     std::stringstream text;
     text << file.rdbuf();
-    return loadText(text.str(), path, out, error);
+    return loadText(text.str(), path, out, error, unknown);
 }
 
 void ScenarioLoader::registerSection(const std::string& kind, ScenarioSectionHandler handler) {

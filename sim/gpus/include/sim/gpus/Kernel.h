@@ -93,6 +93,7 @@ public:
     static Kernel& instance();
 
     /// Forgets every object and takes a new machine description (installMachine does it).
+    /// Handles of the forgotten objects stay invalid.
     void reset(std::shared_ptr<const MachineDesc> pMachine);
     /// The description the kernel works on.
     std::shared_ptr<const MachineDesc> machine() const;
@@ -131,7 +132,8 @@ public:
     /// The GPU index a machine LUID names; -1 when none.
     int gpuOfLuid(const LUID& luid) const;
 
-    /// Installs the escape handler (none: every well-formed escape succeeds).
+    /// Installs the escape handler (none: every well-formed escape succeeds). It stays
+    /// installed when a new machine is installed.
     void setEscapeHandler(EscapeHandler handler);
 
 private:

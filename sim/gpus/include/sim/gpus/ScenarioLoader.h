@@ -28,11 +28,18 @@ using ScenarioSectionHandler =
 /// Parses scenario text into a machine description.
 class SIM_API ScenarioLoader {
 public:
-    /// Parses text; `name` prefixes error messages ("name:line: message").
+    /// What to do with a section kind that no part has registered.
+    enum class UnknownSections { Fail, Skip };
+
+    /// Parses text; `name` prefixes error messages ("name:line: message"). Skipping unknown
+    /// section kinds suits a reader that wants the machine only, before the parts that own
+    /// the other kinds are loaded (the start-up machine of VESSA_SCENARIO).
     static bool loadText(const std::string& text, const std::string& name, MachineDesc& out,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr,
+                         UnknownSections unknown = UnknownSections::Fail);
     /// Reads and parses a host file.
-    static bool loadFile(const std::string& path, MachineDesc& out, std::string* error = nullptr);
+    static bool loadFile(const std::string& path, MachineDesc& out, std::string* error = nullptr,
+                         UnknownSections unknown = UnknownSections::Fail);
     /// Lets another part of the simulation define a section kind.
     static void registerSection(const std::string& kind, ScenarioSectionHandler handler);
 };

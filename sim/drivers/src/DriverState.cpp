@@ -1,0 +1,164 @@
+// The drivers' shared state and the public control functions over it.
+#include "DriverState.h"
+
+#include "sim/gpus/MachineDesc.h"
+
+namespace sim {
+namespace umd {
+
+namespace {
+
+// Pitch alignments and sample counts as the vendors' parts of that era offered them.
+const VendorProfile kProfiles[kProfileCount] = {
+    {"simumd_intel.dll", "Intel", kVendorIntel, 64, (1u << 3)},
+    {"simumd_nv.dll", "NVIDIA", kVendorNvidia, 256, (1u << 1) | (1u << 3) | (1u << 7)},
+    {"simumd_ati.dll", "ATI", kVendorAti, 256, (1u << 1) | (1u << 3) | (1u << 7)},
+};
+
+} // namespace
+
+const VendorProfile& profile(int index) {
+    if (index < 0 || index >= kProfileCount)
+        index = 0;
+    return kProfiles[index];
+}
+
+DriverState& DriverState::instance() {
+    // Never destroyed: driver modules may be entered until the process ends.
+    static DriverState* s_pState = new DriverState();
+    return *s_pState;
+}
+
+DriverSettings DriverState::settings() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_settings;
+}
+
+void DriverState::setSettings(const DriverSettings& settings) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_settings = settings;
+}
+
+void DriverState::count(int gpu, uint64_t DriverStats::*counter, uint64_t amount) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_stats[gpu].*counter += amount;
+}
+
+DriverStats DriverState::stats(int gpu) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_stats.find(gpu);
+    return it == m_stats.end() ? DriverStats() : it->second;
+}
+
+void DriverState::resetStats() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_stats.clear();
+    m_unimplemented.clear();
+}
+
+void DriverState::noteUnimplemented(const char* entry) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_unimplemented.insert(entry);
+}
+
+std::vector<std::string> DriverState::unimplemented() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return std::vector<std::string>(m_unimplemented.begin(), m_unimplemented.end());
+}
+
+void DriverState::addAdapter(Adapter* pAdapter) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_adapters.insert(pAdapter);
+}
+
+void DriverState::removeAdapter(Adapter* pAdapter) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_adapters.erase(pAdapter);
+}
+
+Adapter* DriverState::findAdapter(HANDLE hAdapter) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_adapters.find(static_cast<Adapter*>(hAdapter));
+    return it == m_adapters.end() ? nullptr : *it;
+}
+
+void DriverState::addDevice(Device* pDevice) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_devices.insert(pDevice);
+}
+
+void DriverState::removeDevice(Device* pDevice) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_devices.erase(pDevice);
+}
+
+Device* DriverState::findDevice(HANDLE hDevice) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_devices.find(static_cast<Device*>(hDevice));
+    return it == m_devices.end() ? nullptr : *it;
+}
+
+void DriverState::registerRuntimeAdapter(const void* hAdapter, int gpu) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_runtimeAdapters[hAdapter] = gpu;
+}
+
+void DriverState::unregisterRuntimeAdapter(const void* hAdapter) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_runtimeAdapters.erase(hAdapter);
+}
+
+int DriverState::runtimeAdapterGpu(const void* hAdapter) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_runtimeAdapters.find(hAdapter);
+    return it == m_runtimeAdapters.end() ? -1 : it->second;
+}
+
+void DriverState::countResources(long delta) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_resources += delta;
+}
+
+void DriverState::countQueries(long delta) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_queries += delta;
+}
+
+DriverCounts DriverState::counts() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    DriverCounts out;
+    out.adapters = m_adapters.size();
+    out.devices = m_devices.size();
+    out.resources = size_t(m_resources);
+    out.queries = size_t(m_queries);
+    return out;
+}
+
+// ---- Public control functions --------------------------------------------------------------
+DriverSettings settings() {
+    return DriverState::instance().settings();
+}
+void setSettings(const DriverSettings& settings) {
+    DriverState::instance().setSettings(settings);
+}
+DriverStats stats(int gpu) {
+    return DriverState::instance().stats(gpu);
+}
+void resetStats() {
+    DriverState::instance().resetStats();
+}
+std::vector<std::string> unimplementedEntries() {
+    return DriverState::instance().unimplemented();
+}
+DriverCounts counts() {
+    return DriverState::instance().counts();
+}
+void registerRuntimeAdapter(const void* hAdapter, int gpu) {
+    DriverState::instance().registerRuntimeAdapter(hAdapter, gpu);
+}
+void unregisterRuntimeAdapter(const void* hAdapter) {
+    DriverState::instance().unregisterRuntimeAdapter(hAdapter);
+}
+
+} // namespace umd
+} // namespace sim

@@ -1,0 +1,681 @@
+// A simulated driver's resources: creation over pfnAllocateCb, shared surfaces opened by
+// their allocations, locks through pfnLockCb, and the pixel operations, which copy whole
+// rows wherever the formats allow it.
+#include "UmdDevice.h"
+
+#include "UmdAdapter.h"
+#include "sim/gpus/SimAllocation.h"
+
+#include <algorithm>
+#include <string.h>
+#include <vector>
+
+namespace sim {
+namespace umd {
+
+namespace {
+
+constexpr uint32_t kMaxDimension = 16384;
+constexpr uint32_t kMaxDepth = 2048;
+constexpr uint32_t kMaxSurfaces = 6 * 16;
+constexpr uint64_t kMaxSurfaceBytes = 1ull << 30;
+
+uint32_t alignUp(uint32_t value, uint32_t alignment) {
+    return alignment ? (value + alignment - 1) / alignment * alignment : value;
+}
+
+bool rectInside(const RECT& r, const Surface& s) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+           uint32_t(r.right) <= s.width && uint32_t(r.bottom) <= s.height;
+}
+
+// A colour or depth surface whose pixels a fill or copy can address one by one.
+bool pixelAddressable(const Resource& r) {
+    return r.layout.bytesPerPixel > 0 && !r.layout.buffer;
+}
+
+UINT rawFormat(D3DDDIFORMAT format) {
+    UINT value;
+    memcpy(&value, &format, sizeof value);
+    return value;
+}
+
+} // namespace
+
+// CPU access to a surface for the duration of one operation.
+class Device::Mapping {
+public:
+    Mapping(Device& device, Surface& surface, bool readOnly)
+        : m_device(device), m_surface(surface) {
+        m_result = device.mapSurface(surface, readOnly, m_pBits);
+    }
+    ~Mapping() {
+        if (SUCCEEDED(m_result))
+            m_device.unmapSurface(m_surface);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+
+    HRESULT result() const { return m_result; }
+    uint8_t* bits() const { return m_pBits; }
+
+private:
+    Device& m_device;
+    Surface& m_surface;
+    uint8_t* m_pBits = nullptr;
+    HRESULT m_result;
+};
+
+HRESULT Device::mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits) {
+    D3DDDICB_LOCK lock = {};
+    lock.hAllocation = surface.hAllocation;
+    lock.Flags.Value = readOnly ? D3DDDICB_LOCKFLAGS::ReadOnly : 0;
+    HRESULT hr = m_callbacks.pfnLockCb(m_hRuntime, &lock);
+    if (FAILED(hr))
+        return hr;
+    if (!lock.pData) {
+        unmapSurface(surface);
+        return E_FAIL;
+    }
+    pBits = static_cast<uint8_t*>(lock.pData);
+    return S_OK;
+}
+
+void Device::unmapSurface(Surface& surface) {
+    D3DDDICB_UNLOCK unlock = {1, &surface.hAllocation};
+    m_callbacks.pfnUnlockCb(m_hRuntime, &unlock);
+}
+
+Resource* Device::findResource(HANDLE hResource) {
+    auto it = m_resources.find(static_cast<Resource*>(hResource));
+    return it == m_resources.end() ? nullptr : it->second.get();
+}
+
+HRESULT Device::checkSurface(HANDLE hResource, UINT subresource, Resource*& pResource,
+                             Surface*& pSurface) {
+    pResource = findResource(hResource);
+    if (!pResource || subresource >= pResource->surfaces.size())
+        return E_INVALIDARG;
+    pSurface = &pResource->surfaces[subresource];
+    return S_OK;
+}
+
+// ---- Creation and destruction --------------------------------------------------------------
+
+HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
+    std::unique_ptr<Resource> pResource(new Resource());
+    Resource& r = *pResource;
+    if (!args.pSurfList || args.SurfCount == 0 || args.SurfCount > kMaxSurfaces)
+        return E_INVALIDARG;
+    if (!formatLayout(args.Format, r.layout))
+        return E_INVALIDARG;
+    UINT pool, msType;
+    memcpy(&pool, &args.Pool, sizeof pool);
+    memcpy(&msType, &args.MultisampleType, sizeof msType);
+    if (pool < D3DDDIPOOL_SYSTEMMEM || pool > D3DDDIPOOL_NONLOCALVIDMEM || msType > 16)
+        return E_INVALIDARG;
+    if (msType >= 2 && !(m_adapter.profile().sampleCounts & (1u << (msType - 1))))
+        return E_INVALIDARG;
+    r.hRuntime = args.hResource;
+    r.format = args.Format;
+    r.pool = D3DDDI_POOL(pool);
+    r.flags = args.Flags.Value;
+    r.multisampleType = msType;
+    r.mipLevels = args.MipLevels ? args.MipLevels : 1;
+    r.vidPnSourceId = args.VidPnSourceId;
+    bool volume = (r.flags & D3DDDI_RESOURCEFLAGS::Volume) != 0;
+    bool primary = (r.flags & D3DDDI_RESOURCEFLAGS::Primary) != 0;
+
+    std::vector<SimAllocationDesc> descs(args.SurfCount);
+    std::vector<D3DDDI_ALLOCATIONINFO> infos(args.SurfCount);
+    r.surfaces.resize(args.SurfCount);
+    for (UINT i = 0; i < args.SurfCount; ++i) {
+        const D3DDDI_SURFACEINFO& in = args.pSurfList[i];
+        Surface& s = r.surfaces[i];
+        uint32_t maxWidth = r.layout.buffer ? uint32_t(kMaxSurfaceBytes) : kMaxDimension;
+        if (in.Width == 0 || in.Width > maxWidth || in.Height == 0 || in.Height > kMaxDimension)
+            return E_INVALIDARG;
+        s.width = in.Width;
+        s.height = in.Height;
+        s.depth = volume ? in.Depth : 1;
+        if (s.depth == 0 || s.depth > kMaxDepth)
+            return E_INVALIDARG;
+        uint32_t row = rowBytes(r.layout, s.width);
+        uint32_t rows = rowCount(r.layout, s.height);
+        // System memory the runtime supplies keeps its own layout.
+        bool caller = r.pool == D3DDDIPOOL_SYSTEMMEM && in.pSysMem;
+        if (caller) {
+            if (in.SysMemPitch < row)
+                return E_INVALIDARG;
+            s.pitch = in.SysMemPitch;
+            s.pSysMem = in.pSysMem;
+        } else {
+            s.pitch = r.layout.buffer ? row : alignUp(row, m_adapter.profile().pitchAlignment);
+        }
+        s.slicePitch =
+            (caller && volume && in.SysMemSlicePitch) ? in.SysMemSlicePitch : s.pitch * rows;
+        if (uint64_t(s.slicePitch) < uint64_t(s.pitch) * rows)
+            return E_INVALIDARG;
+        s.size = uint64_t(s.slicePitch) * (s.depth - 1) + uint64_t(s.pitch) * rows;
+        if (s.size > kMaxSurfaceBytes)
+            return D3DERR_OUTOFVIDEOMEMORY;
+        descs[i].width = s.width;
+        descs[i].height = s.height;
+        descs[i].format = rawFormat(r.format);
+        descs[i].pitch = s.pitch;
+        descs[i].size = s.size;
+        infos[i].pSystemMem = s.pSysMem;
+        infos[i].pPrivateDriverData = &descs[i];
+        infos[i].PrivateDriverDataSize = sizeof(SimAllocationDesc);
+        infos[i].VidPnSourceId = r.vidPnSourceId;
+        infos[i].Flags.Value = primary ? D3DDDI_ALLOCATIONINFOFLAGS::Primary : 0;
+    }
+
+    D3DDDICB_ALLOCATE allocate = {};
+    allocate.hResource = args.hResource;
+    allocate.NumAllocations = args.SurfCount;
+    allocate.pAllocationInfo = infos.data();
+    HRESULT hr = m_callbacks.pfnAllocateCb(m_hRuntime, &allocate);
+    if (FAILED(hr))
+        return hr;
+    r.hKMResource = allocate.hKMResource;
+    for (UINT i = 0; i < args.SurfCount; ++i)
+        r.surfaces[i].hAllocation = infos[i].hAllocation;
+    Resource* pKey = pResource.get();
+    m_resources[pKey] = std::move(pResource);
+    DriverState::instance().countResources(1);
+    args.hResource = pKey;
+    return S_OK;
+}
+
+HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
+    if (args.NumAllocations == 0 || args.NumAllocations > kMaxSurfaces || !args.pOpenAllocationInfo)
+        return E_INVALIDARG;
+    std::unique_ptr<Resource> pResource(new Resource());
+    Resource& r = *pResource;
+    r.opened = true;
+    r.hRuntime = args.hResource;
+    r.hKMResource = args.hKMResource;
+    r.flags = D3DDDI_RESOURCEFLAGS::SharedResource | D3DDDI_RESOURCEFLAGS::RenderTarget;
+    r.surfaces.resize(args.NumAllocations);
+    for (UINT i = 0; i < args.NumAllocations; ++i) {
+        // The creator's private data says how the shared allocation is laid out.
+        const D3DDDI_OPENALLOCATIONINFO& info = args.pOpenAllocationInfo[i];
+        SimAllocationDesc desc;
+        if (!info.hAllocation || !info.pPrivateDriverData ||
+            info.PrivateDriverDataSize < sizeof desc)
+            return E_INVALIDARG;
+        memcpy(&desc, info.pPrivateDriverData, sizeof desc);
+        D3DDDIFORMAT format = D3DDDIFORMAT(desc.format);
+        FormatLayout layout;
+        if (desc.magic != kSimAllocationMagic || !formatLayout(format, layout) || desc.width == 0 ||
+            desc.height == 0 || desc.width > kMaxDimension || desc.height > kMaxDimension)
+            return E_INVALIDARG;
+        if (i == 0) {
+            r.format = format;
+            r.layout = layout;
+        } else if (format != r.format) {
+            return E_INVALIDARG;
+        }
+        Surface& s = r.surfaces[i];
+        s.width = desc.width;
+        s.height = desc.height;
+        s.pitch = desc.pitch ? desc.pitch : rowBytes(layout, desc.width);
+        s.slicePitch = s.pitch * rowCount(layout, desc.height);
+        s.size = desc.size ? desc.size : s.slicePitch;
+        if (s.pitch < rowBytes(layout, desc.width) || s.size < s.slicePitch)
+            return E_INVALIDARG;
+        s.hAllocation = info.hAllocation;
+    }
+    Resource* pKey = pResource.get();
+    m_resources[pKey] = std::move(pResource);
+    DriverState::instance().countResources(1);
+    args.hResource = pKey;
+    return S_OK;
+}
+
+HRESULT Device::releaseResource(Resource& resource) {
+    // Commands that name the allocations go first: the kernel refuses a submission that
+    // names a destroyed allocation.
+    HRESULT hr = submit();
+    if (resource.opened)
+        return hr;
+    std::vector<D3DKMT_HANDLE> handles;
+    for (const Surface& s : resource.surfaces)
+        handles.push_back(s.hAllocation);
+    D3DDDICB_DEALLOCATE deallocate = {};
+    deallocate.NumAllocations = UINT(handles.size());
+    deallocate.HandleList = handles.data();
+    HRESULT released = m_callbacks.pfnDeallocateCb(m_hRuntime, &deallocate);
+    return FAILED(released) ? released : hr;
+}
+
+HRESULT Device::destroyResource(HANDLE hResource) {
+    auto it = m_resources.find(static_cast<Resource*>(hResource));
+    if (it == m_resources.end())
+        return E_INVALIDARG;
+    Resource* pResource = it->second.get();
+    if (m_pRenderTarget == pResource)
+        m_pRenderTarget = nullptr;
+    if (m_pDepthStencil == pResource)
+        m_pDepthStencil = nullptr;
+    HRESULT hr = releaseResource(*pResource);
+    m_resources.erase(it);
+    DriverState::instance().countResources(-1);
+    return hr;
+}
+
+// ---- Lock and unlock -----------------------------------------------------------------------
+
+HRESULT Device::lock(D3DDDIARG_LOCK& args) {
+    Resource* pResource = nullptr;
+    Surface* pSurface = nullptr;
+    HRESULT hr = checkSurface(args.hResource, args.SubResourceIndex, pResource, pSurface);
+    if (FAILED(hr))
+        return hr;
+    Surface& s = *pSurface;
+    UINT flags = args.Flags.Value;
+    uint64_t offset = 0;
+    if (flags & D3DDDI_LOCKFLAGS::AreaValid) {
+        if (!rectInside(args.Area, s) || pResource->layout.buffer)
+            return E_INVALIDARG;
+        uint32_t rows = uint32_t(args.Area.top);
+        uint32_t columns = uint32_t(args.Area.left);
+        if (pResource->layout.blockBytes) {
+            // Block formats lock whole blocks only.
+            if ((rows | columns) & 3)
+                return E_INVALIDARG;
+            offset =
+                uint64_t(rows / 4) * s.pitch + uint64_t(columns / 4) * pResource->layout.blockBytes;
+        } else {
+            offset = uint64_t(rows) * s.pitch + uint64_t(columns) * pResource->layout.bytesPerPixel;
+        }
+    } else if (flags & D3DDDI_LOCKFLAGS::RangeValid) {
+        if (uint64_t(args.Range.Offset) + args.Range.Size > s.size)
+            return E_INVALIDARG;
+        offset = args.Range.Offset;
+    } else if (flags & D3DDDI_LOCKFLAGS::BoxValid) {
+        const D3DDDIBOX& b = args.Box;
+        if (b.Left >= b.Right || b.Top >= b.Bottom || b.Front >= b.Back || b.Right > s.width ||
+            b.Bottom > s.height || b.Back > s.depth || pResource->layout.blockBytes)
+            return E_INVALIDARG;
+        offset = uint64_t(b.Front) * s.slicePitch + uint64_t(b.Top) * s.pitch +
+                 uint64_t(b.Left) * pResource->layout.bytesPerPixel;
+    }
+    if (pResource->flags & D3DDDI_RESOURCEFLAGS::NotLockable)
+        return E_INVALIDARG;
+
+    D3DDDICB_LOCK lock = {};
+    lock.hAllocation = s.hAllocation;
+    UINT kernelFlags = 0;
+    if (flags & D3DDDI_LOCKFLAGS::ReadOnly)
+        kernelFlags |= D3DDDICB_LOCKFLAGS::ReadOnly;
+    if (flags & D3DDDI_LOCKFLAGS::WriteOnly)
+        kernelFlags |= D3DDDICB_LOCKFLAGS::WriteOnly;
+    if (flags & D3DDDI_LOCKFLAGS::Discard)
+        kernelFlags |= D3DDDICB_LOCKFLAGS::Discard;
+    if (flags & D3DDDI_LOCKFLAGS::DoNotWait)
+        kernelFlags |= D3DDDICB_LOCKFLAGS::DonotWait;
+    lock.Flags.Value = kernelFlags;
+    // Pending commands may write the surface; they reach the GPU before the CPU looks.
+    hr = submit();
+    if (FAILED(hr))
+        return hr;
+    hr = m_callbacks.pfnLockCb(m_hRuntime, &lock);
+    if (FAILED(hr))
+        return hr;
+    if (!lock.pData) {
+        unmapSurface(s);
+        return E_FAIL;
+    }
+    ++s.lockCount;
+    args.pSurfData = static_cast<uint8_t*>(lock.pData) + offset;
+    args.Pitch = s.pitch;
+    args.SlicePitch = s.slicePitch;
+    return S_OK;
+}
+
+HRESULT Device::unlock(const D3DDDIARG_UNLOCK& args) {
+    Resource* pResource = nullptr;
+    Surface* pSurface = nullptr;
+    HRESULT hr = checkSurface(args.hResource, args.SubResourceIndex, pResource, pSurface);
+    if (FAILED(hr))
+        return hr;
+    if (pSurface->lockCount == 0)
+        return E_INVALIDARG;
+    D3DDDICB_UNLOCK unlock = {1, &pSurface->hAllocation};
+    hr = m_callbacks.pfnUnlockCb(m_hRuntime, &unlock);
+    if (FAILED(hr))
+        return hr;
+    --pSurface->lockCount;
+    return S_OK;
+}
+
+// ---- Pixel operations ----------------------------------------------------------------------
+
+HRESULT Device::fillRect(Resource& resource, Surface& surface, const RECT& rect,
+                         const uint8_t* pPixel, uint32_t bytes) {
+    Mapping map(*this, surface, false);
+    if (FAILED(map.result()))
+        return map.result();
+    uint32_t width = uint32_t(rect.right - rect.left);
+    uint32_t rowLength = width * bytes;
+    uint8_t* pFirst = map.bits() + size_t(rect.top) * surface.pitch + size_t(rect.left) * bytes;
+    // One row pixel by pixel, then whole rows.
+    for (uint32_t x = 0; x < width; ++x)
+        memcpy(pFirst + size_t(x) * bytes, pPixel, bytes);
+    for (LONG y = rect.top + 1; y < rect.bottom; ++y)
+        memcpy(map.bits() + size_t(y) * surface.pitch + size_t(rect.left) * bytes, pFirst,
+               rowLength);
+    DriverState::instance().count(gpu(), &DriverStats::fills);
+    (void)resource;
+    return S_OK;
+}
+
+HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
+                         Surface& dstSurface, const RECT& dstRect, UINT flags) {
+    uint32_t srcBytes = src.layout.bytesPerPixel;
+    uint32_t dstBytes = dst.layout.bytesPerPixel;
+    bool same = sameLayout(src.format, dst.format) && srcBytes == dstBytes;
+    if (!same) {
+        uint8_t probeIn[16] = {}, probeOut[16] = {};
+        if (!convertPixel(src.format, probeIn, dst.format, probeOut))
+            return E_INVALIDARG;
+    }
+    uint32_t srcW = uint32_t(srcRect.right - srcRect.left),
+             srcH = uint32_t(srcRect.bottom - srcRect.top);
+    uint32_t dstW = uint32_t(dstRect.right - dstRect.left),
+             dstH = uint32_t(dstRect.bottom - dstRect.top);
+    bool mirrorX = (flags & D3DDDI_BLTFLAGS::MirrorLeftRight) != 0;
+    bool mirrorY = (flags & D3DDDI_BLTFLAGS::MirrorUpDown) != 0;
+
+    Mapping dstMap(*this, dstSurface, false);
+    if (FAILED(dstMap.result()))
+        return dstMap.result();
+    bool aliased = srcSurface.hAllocation == dstSurface.hAllocation;
+    std::unique_ptr<Mapping> pSrcMap;
+    const uint8_t* pSrcBase;
+    size_t srcPitch = srcSurface.pitch;
+    std::vector<uint8_t> staging;
+    if (aliased) {
+        // Source and destination share memory: read from a copy of the source rectangle.
+        staging.resize(size_t(srcW) * srcBytes * srcH);
+        for (uint32_t y = 0; y < srcH; ++y)
+            memcpy(&staging[size_t(y) * srcW * srcBytes],
+                   dstMap.bits() + size_t(srcRect.top + y) * srcPitch +
+                       size_t(srcRect.left) * srcBytes,
+                   size_t(srcW) * srcBytes);
+        pSrcBase = staging.data();
+        srcPitch = size_t(srcW) * srcBytes;
+    } else {
+        pSrcMap.reset(new Mapping(*this, srcSurface, true));
+        if (FAILED(pSrcMap->result()))
+            return pSrcMap->result();
+        pSrcBase =
+            pSrcMap->bits() + size_t(srcRect.top) * srcPitch + size_t(srcRect.left) * srcBytes;
+    }
+
+    uint8_t* pDstBase =
+        dstMap.bits() + size_t(dstRect.top) * dstSurface.pitch + size_t(dstRect.left) * dstBytes;
+    bool stretch = srcW != dstW || srcH != dstH || mirrorX;
+    for (uint32_t y = 0; y < dstH; ++y) {
+        uint32_t sy = uint32_t(uint64_t(y) * srcH / dstH);
+        if (mirrorY)
+            sy = srcH - 1 - sy;
+        const uint8_t* pSrcRow = pSrcBase + size_t(sy) * srcPitch;
+        uint8_t* pDstRow = pDstBase + size_t(y) * dstSurface.pitch;
+        if (!stretch && same) {
+            memcpy(pDstRow, pSrcRow, size_t(dstW) * dstBytes);
+            continue;
+        }
+        for (uint32_t x = 0; x < dstW; ++x) {
+            uint32_t sx = uint32_t(uint64_t(x) * srcW / dstW);
+            if (mirrorX)
+                sx = srcW - 1 - sx;
+            const uint8_t* pIn = pSrcRow + size_t(sx) * srcBytes;
+            uint8_t* pOut = pDstRow + size_t(x) * dstBytes;
+            if (same)
+                memcpy(pOut, pIn, dstBytes);
+            else
+                convertPixel(src.format, pIn, dst.format, pOut);
+        }
+    }
+    DriverState::instance().count(gpu(), &DriverStats::blts);
+    DriverState::instance().count(gpu(), &DriverStats::bytesCopied,
+                                  uint64_t(dstW) * dstH * dstBytes);
+    return S_OK;
+}
+
+HRESULT Device::blt(const D3DDDIARG_BLT& args) {
+    Resource *pSrc = nullptr, *pDst = nullptr;
+    Surface *pSrcSurface = nullptr, *pDstSurface = nullptr;
+    HRESULT hr = checkSurface(args.hSrcResource, args.SrcSubResourceIndex, pSrc, pSrcSurface);
+    if (FAILED(hr))
+        return hr;
+    hr = checkSurface(args.hDstResource, args.DstSubResourceIndex, pDst, pDstSurface);
+    if (FAILED(hr))
+        return hr;
+    if (!pixelAddressable(*pSrc) || !pixelAddressable(*pDst) ||
+        !rectInside(args.SrcRect, *pSrcSurface) || !rectInside(args.DstRect, *pDstSurface))
+        return E_INVALIDARG;
+    // Depth surfaces copy only into their own format and size.
+    if ((pSrc->layout.depth || pDst->layout.depth) &&
+        (pSrc->format != pDst->format ||
+         args.SrcRect.right - args.SrcRect.left != args.DstRect.right - args.DstRect.left ||
+         args.SrcRect.bottom - args.SrcRect.top != args.DstRect.bottom - args.DstRect.top))
+        return E_INVALIDARG;
+    hr = copyRect(*pSrc, *pSrcSurface, args.SrcRect, *pDst, *pDstSurface, args.DstRect,
+                  args.Flags.Value);
+    if (FAILED(hr))
+        return hr;
+    return record(Op::Blt, pSrcSurface->hAllocation, pDstSurface->hAllocation);
+}
+
+HRESULT Device::colorFill(const D3DDDIARG_COLORFILL& args) {
+    Resource* pResource = nullptr;
+    Surface* pSurface = nullptr;
+    HRESULT hr = checkSurface(args.hResource, args.SubResourceIndex, pResource, pSurface);
+    if (FAILED(hr))
+        return hr;
+    uint8_t pixel[16];
+    uint32_t bytes = 0;
+    if (!pixelAddressable(*pResource) || pResource->layout.depth ||
+        !rectInside(args.DstRect, *pSurface) ||
+        !packColor(pResource->format, args.Color, pixel, bytes))
+        return E_INVALIDARG;
+    hr = fillRect(*pResource, *pSurface, args.DstRect, pixel, bytes);
+    if (FAILED(hr))
+        return hr;
+    return record(Op::Fill, 0, pSurface->hAllocation);
+}
+
+HRESULT Device::depthFill(const D3DDDIARG_DEPTHFILL& args) {
+    Resource* pResource = nullptr;
+    Surface* pSurface = nullptr;
+    HRESULT hr = checkSurface(args.hResource, args.SubResourceIndex, pResource, pSurface);
+    if (FAILED(hr))
+        return hr;
+    if (!pResource->layout.depth || !rectInside(args.DstRect, *pSurface))
+        return E_INVALIDARG;
+    // The value is already in the format's encoding.
+    uint8_t pixel[4];
+    uint32_t bytes = pResource->layout.bytesPerPixel;
+    for (uint32_t i = 0; i < bytes; ++i)
+        pixel[i] = uint8_t(args.Depth >> (8 * i));
+    hr = fillRect(*pResource, *pSurface, args.DstRect, pixel, bytes);
+    if (FAILED(hr))
+        return hr;
+    return record(Op::Fill, 0, pSurface->hAllocation);
+}
+
+HRESULT Device::clear(const D3DDDIARG_CLEAR& args, UINT rectCount, const RECT* pRects) {
+    constexpr UINT kTarget = 0x1, kZBuffer = 0x2, kStencil = 0x4;
+    struct Job {
+        Resource* pResource;
+        Surface* pSurface;
+        uint8_t pixel[16];
+        uint32_t bytes;
+    };
+    std::vector<Job> jobs;
+    if (args.Flags & kTarget) {
+        if (!m_pRenderTarget)
+            return E_INVALIDARG;
+        Job job = {m_pRenderTarget, &m_pRenderTarget->surfaces[m_renderTargetSubresource], {}, 0};
+        if (!packColor(m_pRenderTarget->format, args.FillColor, job.pixel, job.bytes))
+            return E_INVALIDARG;
+        jobs.push_back(job);
+    }
+    if (args.Flags & (kZBuffer | kStencil)) {
+        if (!m_pDepthStencil)
+            return E_INVALIDARG;
+        Job job = {m_pDepthStencil, &m_pDepthStencil->surfaces[0], {}, 0};
+        if (!packDepth(m_pDepthStencil->format, args.FillDepth, args.FillStencil, job.pixel,
+                       job.bytes))
+            return E_INVALIDARG;
+        jobs.push_back(job);
+    }
+    for (Job& job : jobs) {
+        RECT whole = {0, 0, LONG(job.pSurface->width), LONG(job.pSurface->height)};
+        UINT count = rectCount ? rectCount : 1;
+        for (UINT i = 0; i < count; ++i) {
+            // Clear rectangles are clipped to the surface, as to the viewport.
+            RECT r = rectCount ? pRects[i] : whole;
+            r.left = std::max(r.left, whole.left);
+            r.top = std::max(r.top, whole.top);
+            r.right = std::min(r.right, whole.right);
+            r.bottom = std::min(r.bottom, whole.bottom);
+            if (r.left >= r.right || r.top >= r.bottom)
+                continue;
+            HRESULT hr = fillRect(*job.pResource, *job.pSurface, r, job.pixel, job.bytes);
+            if (FAILED(hr))
+                return hr;
+        }
+        HRESULT hr = record(Op::Clear, 0, job.pSurface->hAllocation);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT Device::texBlt(const D3DDDIARG_TEXBLT& args) {
+    Resource* pSrc = findResource(args.hSrcResource);
+    Resource* pDst = findResource(args.hDstResource);
+    if (!pSrc || !pDst || !pixelAddressable(*pSrc) || !pixelAddressable(*pDst))
+        return E_INVALIDARG;
+    bool cube = (pSrc->flags & D3DDDI_RESOURCEFLAGS::CubeMap) != 0;
+    if (cube && args.CubeMapFace >= 6)
+        return E_INVALIDARG;
+    uint32_t srcLevels = cube ? pSrc->mipLevels : uint32_t(pSrc->surfaces.size());
+    uint32_t dstLevels = (pDst->flags & D3DDDI_RESOURCEFLAGS::CubeMap)
+                             ? pDst->mipLevels
+                             : uint32_t(pDst->surfaces.size());
+    uint32_t srcFirst = cube ? args.CubeMapFace * pSrc->mipLevels : 0;
+    uint32_t dstFirst =
+        (pDst->flags & D3DDDI_RESOURCEFLAGS::CubeMap) ? args.CubeMapFace * pDst->mipLevels : 0;
+    if (srcFirst >= pSrc->surfaces.size() || dstFirst >= pDst->surfaces.size())
+        return E_INVALIDARG;
+    const Surface& top = pSrc->surfaces[srcFirst];
+    const RECT& r = args.SrcRect;
+    if (!rectInside(r, top) || args.DstPoint.x < 0 || args.DstPoint.y < 0 ||
+        uint64_t(args.DstPoint.x) + uint64_t(r.right - r.left) > pDst->surfaces[dstFirst].width ||
+        uint64_t(args.DstPoint.y) + uint64_t(r.bottom - r.top) > pDst->surfaces[dstFirst].height)
+        return E_INVALIDARG;
+    // Every level both textures have, the rectangle shrinking with the level.
+    uint32_t levels = std::min(srcLevels, dstLevels);
+    for (uint32_t level = 0; level < levels; ++level) {
+        if (srcFirst + level >= pSrc->surfaces.size() || dstFirst + level >= pDst->surfaces.size())
+            break;
+        Surface& ss = pSrc->surfaces[srcFirst + level];
+        Surface& ds = pDst->surfaces[dstFirst + level];
+        RECT sr = {r.left >> level, r.top >> level,
+                   std::max(r.right >> level, (r.left >> level) + 1),
+                   std::max(r.bottom >> level, (r.top >> level) + 1)};
+        LONG w = sr.right - sr.left, h = sr.bottom - sr.top;
+        RECT dr = {args.DstPoint.x >> level, args.DstPoint.y >> level, 0, 0};
+        dr.right = dr.left + w;
+        dr.bottom = dr.top + h;
+        if (!rectInside(sr, ss) || !rectInside(dr, ds))
+            break;
+        HRESULT hr = copyRect(*pSrc, ss, sr, *pDst, ds, dr, 0);
+        if (FAILED(hr))
+            return hr;
+        hr = record(Op::Copy, ss.hAllocation, ds.hAllocation);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT Device::bufBlt(const D3DDDIARG_BUFFERBLT& args) {
+    Resource* pSrc = findResource(args.hSrcResource);
+    Resource* pDst = findResource(args.hDstResource);
+    if (!pSrc || !pDst)
+        return E_INVALIDARG;
+    Surface& ss = pSrc->surfaces[0];
+    Surface& ds = pDst->surfaces[0];
+    uint64_t size = args.SrcRange.Size;
+    if (size == 0 || uint64_t(args.SrcRange.Offset) + size > ss.size ||
+        uint64_t(args.Offset) + size > ds.size)
+        return E_INVALIDARG;
+    {
+        Mapping dstMap(*this, ds, false);
+        if (FAILED(dstMap.result()))
+            return dstMap.result();
+        if (ss.hAllocation == ds.hAllocation) {
+            memmove(dstMap.bits() + args.Offset, dstMap.bits() + args.SrcRange.Offset,
+                    size_t(size));
+        } else {
+            Mapping srcMap(*this, ss, true);
+            if (FAILED(srcMap.result()))
+                return srcMap.result();
+            memcpy(dstMap.bits() + args.Offset, srcMap.bits() + args.SrcRange.Offset, size_t(size));
+        }
+    }
+    DriverState::instance().count(gpu(), &DriverStats::blts);
+    DriverState::instance().count(gpu(), &DriverStats::bytesCopied, size);
+    return record(Op::Copy, ss.hAllocation, ds.hAllocation);
+}
+
+HRESULT Device::volBlt(const D3DDDIARG_VOLUMEBLT& args) {
+    Resource* pSrc = findResource(args.hSrcResource);
+    Resource* pDst = findResource(args.hDstResource);
+    if (!pSrc || !pDst || !pixelAddressable(*pSrc) || !pixelAddressable(*pDst) ||
+        !sameLayout(pSrc->format, pDst->format) ||
+        pSrc->layout.bytesPerPixel != pDst->layout.bytesPerPixel)
+        return E_INVALIDARG;
+    Surface& ss = pSrc->surfaces[0];
+    Surface& ds = pDst->surfaces[0];
+    const D3DDDIBOX& b = args.SrcBox;
+    if (b.Left >= b.Right || b.Top >= b.Bottom || b.Front >= b.Back || b.Right > ss.width ||
+        b.Bottom > ss.height || b.Back > ss.depth ||
+        uint64_t(args.DstX) + (b.Right - b.Left) > ds.width ||
+        uint64_t(args.DstY) + (b.Bottom - b.Top) > ds.height ||
+        uint64_t(args.DstZ) + (b.Back - b.Front) > ds.depth || ss.hAllocation == ds.hAllocation)
+        return E_INVALIDARG;
+    uint32_t bytes = pSrc->layout.bytesPerPixel;
+    size_t rowLength = size_t(b.Right - b.Left) * bytes;
+    {
+        Mapping dstMap(*this, ds, false);
+        if (FAILED(dstMap.result()))
+            return dstMap.result();
+        Mapping srcMap(*this, ss, true);
+        if (FAILED(srcMap.result()))
+            return srcMap.result();
+        for (uint32_t z = 0; z < b.Back - b.Front; ++z) {
+            for (uint32_t y = 0; y < b.Bottom - b.Top; ++y) {
+                const uint8_t* pIn = srcMap.bits() + size_t(b.Front + z) * ss.slicePitch +
+                                     size_t(b.Top + y) * ss.pitch + size_t(b.Left) * bytes;
+                uint8_t* pOut = dstMap.bits() + size_t(args.DstZ + z) * ds.slicePitch +
+                                size_t(args.DstY + y) * ds.pitch + size_t(args.DstX) * bytes;
+                memcpy(pOut, pIn, rowLength);
+            }
+        }
+    }
+    DriverState::instance().count(gpu(), &DriverStats::blts);
+    DriverState::instance().count(gpu(), &DriverStats::bytesCopied,
+                                  uint64_t(rowLength) * (b.Bottom - b.Top) * (b.Back - b.Front));
+    return record(Op::Copy, ss.hAllocation, ds.hAllocation);
+}
+
+} // namespace umd
+} // namespace sim

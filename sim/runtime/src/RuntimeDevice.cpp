@@ -1,0 +1,608 @@
+// The runtime's device: creation over a kernel device, the helpers an application's
+// calls map to, and the work of the device callbacks.
+#include "sim/runtime/RuntimeDevice.h"
+
+#include "DeviceCallbacks.h"
+#include "sim/gpus/Kernel.h"
+#include "sim/gpus/SimAllocation.h"
+#include "sim/runtime/RuntimeAdapter.h"
+
+#include <string.h>
+#include <vector>
+
+namespace sim {
+namespace rt {
+
+namespace {
+
+D3DKMT_HANDLE narrow(HANDLE h) {
+    return D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(h));
+}
+HANDLE widen(D3DKMT_HANDLE h) {
+    return reinterpret_cast<HANDLE>(uintptr_t(h));
+}
+
+} // namespace
+
+RuntimeDevice::RuntimeDevice(RuntimeAdapter& adapter) : m_adapter(adapter) {}
+
+RuntimeDevice* RuntimeDevice::fromHandle(HANDLE hDevice) {
+    return isLiveObject(hDevice) ? static_cast<RuntimeDevice*>(hDevice) : nullptr;
+}
+
+HANDLE RuntimeDevice::newRuntimeHandle() {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    m_nextRuntimeHandle += 0x10;
+    return reinterpret_cast<HANDLE>(m_nextRuntimeHandle);
+}
+
+HRESULT RuntimeDevice::create(const DeviceOptions* pOptions) {
+    D3DKMT_CREATEDEVICE kernel = {};
+    kernel.hAdapter = m_adapter.kernelAdapter();
+    NTSTATUS status = KernelThunks::get().pfnCreateDevice(&kernel);
+    if (status < 0)
+        return toHresult(status);
+    m_hKernelDevice = kernel.hDevice;
+    addLiveObject(this);
+
+    D3DDDIARG_CREATEDEVICE args = {};
+    args.hDevice = this;
+    args.Interface = 9;
+    args.Version = D3D_UMD_INTERFACE_VERSION_WIN7;
+    args.pCallbacks = &deviceCallbacks();
+    args.pCommandBuffer = kernel.pCommandBuffer;
+    args.CommandBufferSize = kernel.CommandBufferSize;
+    args.pAllocationList = kernel.pAllocationList;
+    args.AllocationListSize = kernel.AllocationListSize;
+    args.pPatchLocationList = kernel.pPatchLocationList;
+    args.PatchLocationListSize = kernel.PatchLocationListSize;
+    args.pDeviceFuncs = &m_funcs;
+    if (pOptions && pOptions->multithreaded)
+        args.Flags.Value |= D3DDDI_CREATEDEVICEFLAGS::AllowMultithreading;
+    const D3DDDI_ADAPTERFUNCS& adapterFuncs = m_adapter.funcs();
+    HRESULT hr = adapterFuncs.pfnCreateDevice(m_adapter.driverAdapter(), &args);
+    if (FAILED(hr)) {
+        removeLiveObject(this);
+        D3DKMT_DESTROYDEVICE destroyKernel = {m_hKernelDevice};
+        KernelThunks::get().pfnDestroyDevice(&destroyKernel);
+        m_hKernelDevice = 0;
+        return hr;
+    }
+    m_hDriverDevice = args.hDevice;
+    return S_OK;
+}
+
+RuntimeDevice::~RuntimeDevice() {
+    if (m_hKernelDevice && !m_destroyed)
+        destroy();
+    removeLiveObject(this);
+}
+
+HRESULT RuntimeDevice::destroy() {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    if (m_destroyed)
+        return E_FAIL;
+    m_destroyed = true;
+    // Shared primaries the runtime made itself go after the driver let go of them.
+    std::map<HANDLE, D3DKMT_HANDLE> shared = m_sharedPrimaries;
+    for (auto& entry : shared)
+        destroyResource(entry.first);
+    HRESULT hr = m_funcs.pfnDestroyDevice ? m_funcs.pfnDestroyDevice(m_hDriverDevice) : E_FAIL;
+    removeLiveObject(this);
+    D3DKMT_DESTROYDEVICE destroyKernel = {m_hKernelDevice};
+    KernelThunks::get().pfnDestroyDevice(&destroyKernel);
+    m_hKernelDevice = 0;
+    return hr;
+}
+
+// ---- Helpers -------------------------------------------------------------------------------
+
+HRESULT RuntimeDevice::createResource(const SurfaceDesc& desc, HANDLE& hResource) {
+    std::vector<D3DDDI_SURFACEINFO> surfaces(desc.surfaceCount ? desc.surfaceCount : 1);
+    for (D3DDDI_SURFACEINFO& s : surfaces) {
+        s.Width = desc.width;
+        s.Height = desc.height;
+        s.Depth = 1;
+        s.pSysMem = desc.pSysMem;
+        s.SysMemPitch = desc.sysMemPitch;
+    }
+    D3DDDIARG_CREATERESOURCE args = {};
+    args.Format = desc.format;
+    args.Pool = desc.pool;
+    args.MultisampleType = D3DDDIMULTISAMPLE_TYPE(desc.multisampleType);
+    args.pSurfList = surfaces.data();
+    args.SurfCount = UINT(surfaces.size());
+    args.MipLevels = 1;
+    args.VidPnSourceId = m_adapter.vidPnSourceId();
+    args.RefreshRate = {60, 1};
+    args.hResource = newRuntimeHandle();
+    args.Flags.Value = desc.flags;
+    args.Rotation = D3DDDI_ROTATION_IDENTITY;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    HRESULT hr = m_funcs.pfnCreateResource(m_hDriverDevice, &args);
+    if (SUCCEEDED(hr))
+        hResource = args.hResource;
+    return hr;
+}
+
+HRESULT RuntimeDevice::createFlipChain(UINT width, UINT height, D3DDDIFORMAT format, UINT count,
+                                       HANDLE& hPrimary) {
+    SurfaceDesc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.format = format;
+    desc.surfaceCount = count;
+    desc.flags = D3DDDI_RESOURCEFLAGS::Primary | D3DDDI_RESOURCEFLAGS::RenderTarget;
+    return createResource(desc, hPrimary);
+}
+
+HRESULT RuntimeDevice::openSharedPrimary(UINT width, UINT height, HANDLE& hResource) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    SimAllocationDesc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.format = D3DDDIFMT_X8R8G8B8;
+    desc.pitch = width * 4;
+    desc.size = uint64_t(desc.pitch) * height;
+    D3DDDI_ALLOCATIONINFO info = {};
+    info.pPrivateDriverData = &desc;
+    info.PrivateDriverDataSize = sizeof desc;
+    info.VidPnSourceId = m_adapter.vidPnSourceId();
+    info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
+    D3DKMT_CREATEALLOCATION create = {};
+    create.hDevice = m_hKernelDevice;
+    create.NumAllocations = 1;
+    create.pAllocationInfo = &info;
+    create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
+    NTSTATUS status = KernelThunks::get().pfnCreateAllocation(&create);
+    if (status < 0)
+        return toHresult(status);
+    D3DDDI_OPENALLOCATIONINFO openInfo = {info.hAllocation, &desc, sizeof desc};
+    D3DDDIARG_OPENRESOURCE open = {};
+    open.NumAllocations = 1;
+    open.pOpenAllocationInfo = &openInfo;
+    open.hKMResource = create.hResource;
+    open.hResource = newRuntimeHandle();
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
+    HRESULT hr = m_funcs.pfnOpenResource(m_hDriverDevice, &open);
+    if (FAILED(hr)) {
+        D3DKMT_DESTROYALLOCATION destroy = {};
+        destroy.hDevice = m_hKernelDevice;
+        destroy.hResource = create.hResource;
+        KernelThunks::get().pfnDestroyAllocation(&destroy);
+        return hr;
+    }
+    m_sharedPrimaries[open.hResource] = create.hResource;
+    hResource = open.hResource;
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::destroyResource(HANDLE hResource) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    HRESULT hr = m_funcs.pfnDestroyResource(m_hDriverDevice, hResource);
+    auto shared = m_sharedPrimaries.find(hResource);
+    if (shared != m_sharedPrimaries.end()) {
+        D3DKMT_DESTROYALLOCATION destroy = {};
+        destroy.hDevice = m_hKernelDevice;
+        destroy.hResource = shared->second;
+        KernelThunks::get().pfnDestroyAllocation(&destroy);
+        m_sharedPrimaries.erase(shared);
+    }
+    return hr;
+}
+
+HRESULT RuntimeDevice::colorFill(HANDLE hResource, UINT subresource, const RECT& rect,
+                                 D3DCOLOR color) {
+    D3DDDIARG_COLORFILL args = {};
+    args.hResource = hResource;
+    args.SubResourceIndex = subresource;
+    args.DstRect = rect;
+    args.Color = color;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnColorFill(m_hDriverDevice, &args);
+}
+
+HRESULT RuntimeDevice::blt(HANDLE hSrc, UINT srcSub, const RECT& srcRect, HANDLE hDst, UINT dstSub,
+                           const RECT& dstRect, UINT flags) {
+    D3DDDIARG_BLT args = {};
+    args.hSrcResource = hSrc;
+    args.SrcSubResourceIndex = srcSub;
+    args.SrcRect = srcRect;
+    args.hDstResource = hDst;
+    args.DstSubResourceIndex = dstSub;
+    args.DstRect = dstRect;
+    args.Flags.Value = flags;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnBlt(m_hDriverDevice, &args);
+}
+
+HRESULT RuntimeDevice::setRenderTarget(HANDLE hResource, UINT subresource) {
+    D3DDDIARG_SETRENDERTARGET args = {};
+    args.hRenderTarget = hResource;
+    args.SubResourceIndex = subresource;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnSetRenderTarget(m_hDriverDevice, &args);
+}
+
+HRESULT RuntimeDevice::clear(D3DCOLOR color, UINT rectCount, const RECT* pRects) {
+    D3DDDIARG_CLEAR args = {};
+    args.Flags = 0x1; // the render target
+    args.FillColor = color;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnClear(m_hDriverDevice, &args, rectCount, pRects);
+}
+
+HRESULT RuntimeDevice::drawPrimitive(UINT primitiveCount) {
+    D3DDDIARG_DRAWPRIMITIVE args = {};
+    args.PrimitiveType = 4; // a triangle list
+    args.PrimitiveCount = primitiveCount;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnDrawPrimitive(m_hDriverDevice, &args, nullptr);
+}
+
+HRESULT RuntimeDevice::lock(HANDLE hResource, UINT subresource, void*& pBits, UINT& pitch,
+                            UINT flags) {
+    D3DDDIARG_LOCK args = {};
+    args.hResource = hResource;
+    args.SubResourceIndex = subresource;
+    args.Flags.Value = flags;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    HRESULT hr = m_funcs.pfnLock(m_hDriverDevice, &args);
+    if (SUCCEEDED(hr)) {
+        pBits = args.pSurfData;
+        pitch = args.Pitch;
+    }
+    return hr;
+}
+
+HRESULT RuntimeDevice::unlock(HANDLE hResource, UINT subresource) {
+    D3DDDIARG_UNLOCK args = {};
+    args.hResource = hResource;
+    args.SubResourceIndex = subresource;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnUnlock(m_hDriverDevice, &args);
+}
+
+HRESULT RuntimeDevice::flush() {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnFlush(m_hDriverDevice);
+}
+
+HRESULT RuntimeDevice::present(HANDLE hSrc, UINT srcSub, HANDLE hDst, UINT dstSub, UINT flags,
+                               UINT interval) {
+    D3DDDIARG_PRESENT args = {};
+    args.hSrcResource = hSrc;
+    args.SrcSubResourceIndex = srcSub;
+    args.hDstResource = hDst;
+    args.DstSubResourceIndex = dstSub;
+    args.Flags.Value = flags;
+    args.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(interval);
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    m_pendingInterval = interval;
+    HRESULT hr = m_funcs.pfnPresent(m_hDriverDevice, &args);
+    m_pendingInterval = D3DDDI_FLIPINTERVAL_ONE;
+    return hr;
+}
+
+HRESULT RuntimeDevice::setDisplayMode(HANDLE hPrimary, UINT subresource) {
+    D3DDDIARG_SETDISPLAYMODE args = {hPrimary, subresource};
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_funcs.pfnSetDisplayMode(m_hDriverDevice, &args);
+}
+
+HRESULT RuntimeDevice::waitForIdle(UINT* pPolls) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    D3DDDIARG_CREATEQUERY create = {};
+    create.QueryType = D3DDDIQUERYTYPE_EVENT;
+    HRESULT hr = m_funcs.pfnCreateQuery(m_hDriverDevice, &create);
+    if (FAILED(hr))
+        return hr;
+    D3DDDIARG_ISSUEQUERY issue = {create.hQuery, {D3DDDI_ISSUEQUERYFLAGS::End}};
+    hr = m_funcs.pfnIssueQuery(m_hDriverDevice, &issue);
+    UINT polls = 0;
+    while (SUCCEEDED(hr)) {
+        BOOL done = FALSE;
+        D3DDDIARG_GETQUERYDATA get = {create.hQuery, &done};
+        hr = m_funcs.pfnGetQueryData(m_hDriverDevice, &get);
+        ++polls;
+        if (hr != D3DERR_WASSTILLDRAWING)
+            break;
+        hr = S_OK;
+        Sleep(0);
+    }
+    if (pPolls)
+        *pPolls = polls;
+    m_funcs.pfnDestroyQuery(m_hDriverDevice, create.hQuery);
+    return hr;
+}
+
+uint64_t RuntimeDevice::presentCallbacks() const {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_presentCallbacks;
+}
+
+uint64_t RuntimeDevice::renderCallbacks() const {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_renderCallbacks;
+}
+
+bool RuntimeDevice::displayModeSet() const {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    return m_displayModeSet;
+}
+
+// ---- Device callbacks ----------------------------------------------------------------------
+
+HRESULT RuntimeDevice::allocateCb(D3DDDICB_ALLOCATE& args) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    D3DKMT_CREATEALLOCATION create = {};
+    create.hDevice = m_hKernelDevice;
+    create.pPrivateDriverData = args.pPrivateDriverData;
+    create.PrivateDriverDataSize = args.PrivateDriverDataSize;
+    create.NumAllocations = args.NumAllocations;
+    create.pAllocationInfo = args.pAllocationInfo;
+    // A runtime resource gets a kernel resource, which the allocations join.
+    auto known = args.hResource ? m_kernelResources.find(args.hResource) : m_kernelResources.end();
+    if (known != m_kernelResources.end())
+        create.hResource = known->second;
+    else if (args.hResource)
+        create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
+    NTSTATUS status = KernelThunks::get().pfnCreateAllocation(&create);
+    if (status < 0)
+        return toHresult(status);
+    if (args.hResource)
+        m_kernelResources[args.hResource] = create.hResource;
+    args.hKMResource = create.hResource;
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::deallocateCb(const D3DDDICB_DEALLOCATE& args) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    D3DKMT_DESTROYALLOCATION destroy = {};
+    destroy.hDevice = m_hKernelDevice;
+    if (args.hResource && args.NumAllocations == 0) {
+        // The whole resource goes.
+        auto known = m_kernelResources.find(args.hResource);
+        if (known == m_kernelResources.end())
+            return E_INVALIDARG;
+        destroy.hResource = known->second;
+        m_kernelResources.erase(known);
+        return toHresult(KernelThunks::get().pfnDestroyAllocation(&destroy));
+    }
+    if (args.NumAllocations == 0 || !args.HandleList)
+        return E_INVALIDARG;
+    // The kernel resources the allocations belonged to go with their last allocation.
+    std::vector<D3DKMT_HANDLE> resources;
+    for (UINT i = 0; i < args.NumAllocations; ++i) {
+        AllocationInfo info;
+        if (Kernel::instance().allocation(args.HandleList[i], info) && info.hResource)
+            resources.push_back(info.hResource);
+    }
+    destroy.phAllocationList = args.HandleList;
+    destroy.AllocationCount = args.NumAllocations;
+    NTSTATUS status = KernelThunks::get().pfnDestroyAllocation(&destroy);
+    if (status < 0)
+        return toHresult(status);
+    for (D3DKMT_HANDLE hResource : resources) {
+        if (!Kernel::instance().resourceAllocations(hResource).empty())
+            continue;
+        D3DKMT_DESTROYALLOCATION destroyResource = {};
+        destroyResource.hDevice = m_hKernelDevice;
+        destroyResource.hResource = hResource;
+        KernelThunks::get().pfnDestroyAllocation(&destroyResource);
+        for (auto it = m_kernelResources.begin(); it != m_kernelResources.end();)
+            it = it->second == hResource ? m_kernelResources.erase(it) : std::next(it);
+    }
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::setPriorityCb(D3DDDICB_SETPRIORITY& args) {
+    D3DKMT_SETALLOCATIONPRIORITY priority = {};
+    priority.hDevice = m_hKernelDevice;
+    priority.phAllocationList = args.HandleList;
+    priority.AllocationCount = args.NumAllocations;
+    priority.pPriorities = args.pPriorities;
+    return toHresult(KernelThunks::get().pfnSetAllocationPriority(&priority));
+}
+
+HRESULT RuntimeDevice::queryResidencyCb(const D3DDDICB_QUERYRESIDENCY& args) {
+    if (!args.pResidencyStatus)
+        return E_INVALIDARG;
+    std::vector<D3DKMT_ALLOCATIONRESIDENCYSTATUS> status(args.NumAllocations ? args.NumAllocations
+                                                                             : 1);
+    D3DKMT_QUERYALLOCATIONRESIDENCY query = {};
+    query.hDevice = m_hKernelDevice;
+    query.phAllocationList = args.HandleList;
+    query.AllocationCount = args.NumAllocations;
+    query.pResidencyStatus = status.data();
+    NTSTATUS result = KernelThunks::get().pfnQueryAllocationResidency(&query);
+    if (result >= 0) {
+        for (size_t i = 0; i < status.size(); ++i)
+            args.pResidencyStatus[i] = D3DDDI_RESIDENCYSTATUS(status[i]);
+    }
+    return toHresult(result);
+}
+
+HRESULT RuntimeDevice::setDisplayModeCb(D3DDDICB_SETDISPLAYMODE& args) {
+    D3DKMT_SETDISPLAYMODE mode = {};
+    mode.hDevice = m_hKernelDevice;
+    mode.hPrimaryAllocation = args.hPrimaryAllocation;
+    mode.ScanLineOrdering = D3DDDI_VSSLO_PROGRESSIVE;
+    mode.DisplayOrientation = D3DDDI_ROTATION_IDENTITY;
+    mode.PrivateDriverFormatAttribute = args.PrivateDriverFormatAttribute;
+    HRESULT hr = toHresult(KernelThunks::get().pfnSetDisplayMode(&mode));
+    if (SUCCEEDED(hr)) {
+        std::lock_guard<std::recursive_mutex> guard(m_mutex);
+        m_displayModeSet = true;
+    }
+    return hr;
+}
+
+HRESULT RuntimeDevice::presentCb(D3DDDICB_PRESENT& args) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    D3DKMT_PRESENT present = {};
+    present.hContext = narrow(args.hContext);
+    present.VidPnSourceId = m_adapter.vidPnSourceId();
+    present.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(m_pendingInterval);
+    AllocationInfo source, destination;
+    bool haveSource =
+        args.hSrcAllocation && Kernel::instance().allocation(args.hSrcAllocation, source);
+    bool haveDestination =
+        args.hDstAllocation && Kernel::instance().allocation(args.hDstAllocation, destination);
+    if (!args.hSrcAllocation) {
+        present.Flags.Value = D3DKMT_PRESENTFLAGS::ColorFill;
+    } else if (haveSource && source.primary) {
+        // A surface of a flip chain becomes the scanned-out surface.
+        present.Flags.Value = D3DKMT_PRESENTFLAGS::Flip;
+        present.hSource = args.hSrcAllocation;
+        present.VidPnSourceId = source.vidPnSourceId;
+    } else if (haveDestination && destination.primary) {
+        // A windowed present: the driver copied the frame into the shared primary, which
+        // is what the display shows.
+        present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
+        present.hSource = args.hDstAllocation;
+        present.hDestination = args.hDstAllocation;
+        present.VidPnSourceId = destination.vidPnSourceId;
+    } else {
+        present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
+        present.hSource = args.hSrcAllocation;
+        present.hDestination = args.hDstAllocation;
+    }
+    ULONG count = args.BroadcastContextCount;
+    if (count > D3DDDI_MAX_BROADCAST_CONTEXT)
+        return E_INVALIDARG;
+    present.BroadcastContextCount = count;
+    for (ULONG i = 0; i < count; ++i)
+        present.BroadcastContext[i] = narrow(args.BroadcastContext[i]);
+    HRESULT hr = toHresult(KernelThunks::get().pfnPresent(&present));
+    if (SUCCEEDED(hr))
+        ++m_presentCallbacks;
+    return hr;
+}
+
+HRESULT RuntimeDevice::renderCb(D3DDDICB_RENDER& args) {
+    D3DKMT_RENDER render = {};
+    render.hContext = narrow(args.hContext);
+    render.CommandOffset = args.CommandOffset;
+    render.CommandLength = args.CommandLength;
+    render.AllocationCount = args.NumAllocations;
+    render.PatchLocationCount = args.NumPatchLocations;
+    render.NewCommandBufferSize = args.NewCommandBufferSize;
+    render.NewAllocationListSize = args.NewAllocationListSize;
+    render.NewPatchLocationListSize = args.NewPatchLocationListSize;
+    render.Flags.Value = args.Flags.Value;
+    if (args.BroadcastContextCount > D3DDDI_MAX_BROADCAST_CONTEXT)
+        return E_INVALIDARG;
+    render.BroadcastContextCount = args.BroadcastContextCount;
+    for (UINT i = 0; i < args.BroadcastContextCount; ++i)
+        render.BroadcastContext[i] = narrow(args.BroadcastContext[i]);
+    render.pPrivateDriverData = args.pPrivateDriverData;
+    render.PrivateDriverDataSize = args.PrivateDriverDataSize;
+    NTSTATUS status = KernelThunks::get().pfnRender(&render);
+    if (status < 0)
+        return toHresult(status);
+    args.pNewCommandBuffer = render.pNewCommandBuffer;
+    args.NewCommandBufferSize = render.NewCommandBufferSize;
+    args.pNewAllocationList = render.pNewAllocationList;
+    args.NewAllocationListSize = render.NewAllocationListSize;
+    args.pNewPatchLocationList = render.pNewPatchLocationList;
+    args.NewPatchLocationListSize = render.NewPatchLocationListSize;
+    args.QueuedBufferCount = render.QueuedBufferCount;
+    args.NewCommandBuffer = render.NewCommandBuffer;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    ++m_renderCallbacks;
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::lockCb(D3DDDICB_LOCK& args) {
+    D3DKMT_LOCK lock = {};
+    lock.hDevice = m_hKernelDevice;
+    lock.hAllocation = args.hAllocation;
+    lock.PrivateDriverData = args.PrivateDriverData;
+    lock.NumPages = args.NumPages;
+    lock.pPages = args.pPages;
+    lock.Flags = args.Flags;
+    NTSTATUS status = KernelThunks::get().pfnLock(&lock);
+    if (status < 0)
+        return toHresult(status);
+    args.pData = lock.pData;
+    args.GpuVirtualAddress = lock.GpuVirtualAddress;
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::unlockCb(const D3DDDICB_UNLOCK& args) {
+    D3DKMT_UNLOCK unlock = {};
+    unlock.hDevice = m_hKernelDevice;
+    unlock.NumAllocations = args.NumAllocations;
+    unlock.phAllocations = args.phAllocations;
+    return toHresult(KernelThunks::get().pfnUnlock(&unlock));
+}
+
+HRESULT RuntimeDevice::createContextCb(D3DDDICB_CREATECONTEXT& args) {
+    D3DKMT_CREATECONTEXT create = {};
+    create.hDevice = m_hKernelDevice;
+    create.NodeOrdinal = args.NodeOrdinal;
+    create.EngineAffinity = args.EngineAffinity;
+    create.Flags = args.Flags;
+    create.pPrivateDriverData = args.pPrivateDriverData;
+    create.PrivateDriverDataSize = args.PrivateDriverDataSize;
+    create.ClientHint = D3DKMT_CLIENTHINT_DX9;
+    NTSTATUS status = KernelThunks::get().pfnCreateContext(&create);
+    if (status < 0)
+        return toHresult(status);
+    args.hContext = widen(create.hContext);
+    args.pCommandBuffer = create.pCommandBuffer;
+    args.CommandBufferSize = create.CommandBufferSize;
+    args.pAllocationList = create.pAllocationList;
+    args.AllocationListSize = create.AllocationListSize;
+    args.pPatchLocationList = create.pPatchLocationList;
+    args.PatchLocationListSize = create.PatchLocationListSize;
+    args.CommandBuffer = create.CommandBuffer;
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::destroyContextCb(const D3DDDICB_DESTROYCONTEXT& args) {
+    D3DKMT_DESTROYCONTEXT destroy = {narrow(args.hContext)};
+    return toHresult(KernelThunks::get().pfnDestroyContext(&destroy));
+}
+
+HRESULT RuntimeDevice::createSyncObjectCb(D3DDDICB_CREATESYNCHRONIZATIONOBJECT& args) {
+    D3DKMT_CREATESYNCHRONIZATIONOBJECT create = {};
+    create.hDevice = m_hKernelDevice;
+    create.Info = args.Info;
+    NTSTATUS status = KernelThunks::get().pfnCreateSynchronizationObject(&create);
+    if (status >= 0)
+        args.hSyncObject = create.hSyncObject;
+    return toHresult(status);
+}
+
+HRESULT RuntimeDevice::destroySyncObjectCb(const D3DDDICB_DESTROYSYNCHRONIZATIONOBJECT& args) {
+    D3DKMT_DESTROYSYNCHRONIZATIONOBJECT destroy = {args.hSyncObject};
+    return toHresult(KernelThunks::get().pfnDestroySynchronizationObject(&destroy));
+}
+
+HRESULT RuntimeDevice::waitForSyncObjectCb(const D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT& args) {
+    if (args.ObjectCount > D3DDDI_MAX_OBJECT_WAITED_ON)
+        return E_INVALIDARG;
+    D3DKMT_WAITFORSYNCHRONIZATIONOBJECT wait = {};
+    wait.hContext = narrow(args.hContext);
+    wait.ObjectCount = args.ObjectCount;
+    memcpy(wait.ObjectHandleArray, args.ObjectHandleArray,
+           sizeof(D3DKMT_HANDLE) * args.ObjectCount);
+    return toHresult(KernelThunks::get().pfnWaitForSynchronizationObject(&wait));
+}
+
+HRESULT RuntimeDevice::signalSyncObjectCb(const D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT& args) {
+    if (args.ObjectCount > D3DDDI_MAX_OBJECT_SIGNALED)
+        return E_INVALIDARG;
+    D3DKMT_SIGNALSYNCHRONIZATIONOBJECT signal = {};
+    signal.hContext = narrow(args.hContext);
+    signal.ObjectCount = args.ObjectCount;
+    memcpy(signal.ObjectHandleArray, args.ObjectHandleArray,
+           sizeof(D3DKMT_HANDLE) * args.ObjectCount);
+    signal.Flags = args.Flags;
+    return toHresult(KernelThunks::get().pfnSignalSynchronizationObject(&signal));
+}
+
+} // namespace rt
+} // namespace sim
