@@ -250,6 +250,60 @@ DWORD WINAPI GetTickCount(void);
 ULONGLONG WINAPI GetTickCount64(void);
 void WINAPI GetSystemTime(LPSYSTEMTIME time);
 
+// ---- Virtual memory and the system -------------------------------------------------------
+#define MEM_COMMIT 0x00001000
+#define MEM_RESERVE 0x00002000
+#define MEM_DECOMMIT 0x00004000
+#define MEM_RELEASE 0x00008000
+#define MEM_FREE 0x00010000
+#define MEM_PRIVATE 0x00020000
+#define MEM_MAPPED 0x00040000
+#define MEM_IMAGE 0x01000000
+#define PAGE_NOACCESS 0x01
+#define PAGE_READONLY 0x02
+#define PAGE_READWRITE 0x04
+#define PAGE_WRITECOPY 0x08
+#define PAGE_EXECUTE 0x10
+#define PAGE_EXECUTE_READ 0x20
+#define PAGE_EXECUTE_READWRITE 0x40
+#define PAGE_EXECUTE_WRITECOPY 0x80
+#define ERROR_INVALID_ADDRESS 487L
+typedef struct _MEMORY_BASIC_INFORMATION {
+    PVOID BaseAddress;
+    PVOID AllocationBase;
+    DWORD AllocationProtect;
+    WORD PartitionId;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+typedef struct _SYSTEM_INFO {
+    union {
+        DWORD dwOemId;
+        struct {
+            WORD wProcessorArchitecture;
+            WORD wReserved;
+        } s;
+    } u;
+    DWORD dwPageSize;
+    LPVOID lpMinimumApplicationAddress;
+    LPVOID lpMaximumApplicationAddress;
+    DWORD_PTR dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+BOOL WINAPI VirtualProtect(LPVOID address, SIZE_T size, DWORD newProtect, LPDWORD oldProtect);
+SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length);
+BOOL WINAPI FlushInstructionCache(HANDLE process, LPCVOID address, SIZE_T size);
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
+
 // ---- Multimedia timer (winmm) -----------------------------------------------------------
 typedef UINT MMRESULT;
 #define TIMERR_NOERROR 0
@@ -510,6 +564,8 @@ static_assert(sizeof(CONTEXT) == 1232, "CONTEXT is 1232 bytes");
 static_assert(offsetof(CONTEXT, Rax) == 0x78 && offsetof(CONTEXT, Rip) == 0xF8, "CONTEXT regs");
 static_assert(offsetof(CONTEXT, FltSave) == 0x100, "CONTEXT FltSave");
 static_assert(sizeof(EXCEPTION_RECORD) == 152, "EXCEPTION_RECORD is 152 bytes");
+static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48, "MEMORY_BASIC_INFORMATION is 48 bytes");
+static_assert(sizeof(SYSTEM_INFO) == 48, "SYSTEM_INFO is 48 bytes");
 static_assert(sizeof(WIN32_FIND_DATAW) == 592, "WIN32_FIND_DATAW is 592 bytes");
 static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING is 16 bytes");
 static_assert(sizeof(OBJECT_ATTRIBUTES) == 48, "OBJECT_ATTRIBUTES is 48 bytes");
