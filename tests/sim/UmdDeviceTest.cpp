@@ -382,6 +382,16 @@ TEST_F(UmdDeviceTest, FaultInjectedEntryFailsOnceWithTheStatus) {
     EXPECT_EQ(D3DERR_OUTOFVIDEOMEMORY, m_pDevice->createResource(desc, out));
 }
 
+TEST_F(UmdDeviceTest, ClosingTheAdapterFirstKeepsItsDevicesWorking) {
+    HANDLE h = surface(8, 8);
+    EXPECT_EQ(S_OK, m_pAdapter->close());
+    EXPECT_EQ(0u, sim::umd::counts().adapters);
+    EXPECT_EQ(S_OK, m_pDevice->colorFill(h, 0, {0, 0, 8, 8}, 0xFF010203u));
+    EXPECT_EQ(0xFF010203u, pixel(h, 7, 7));
+    EXPECT_EQ(S_OK, m_pDevice->destroy());
+    EXPECT_EQ(0u, sim::umd::counts().devices);
+}
+
 TEST_F(UmdDeviceTest, DestroyingTheDeviceReleasesEverything) {
     surface(16, 16);
     HANDLE chain = nullptr;
