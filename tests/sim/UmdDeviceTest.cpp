@@ -380,6 +380,10 @@ TEST_F(UmdDeviceTest, FaultInjectedEntryFailsOnceWithTheStatus) {
     desc.height = 8;
     HANDLE out = nullptr;
     EXPECT_EQ(D3DERR_OUTOFVIDEOMEMORY, m_pDevice->createResource(desc, out));
+    // A callback that claims success but hands out no allocation fails the creation.
+    sim::Machine::instance().faults().failNth("d3d9.dll", "AllocateCb", 1, int64_t(S_FALSE));
+    EXPECT_EQ(E_FAIL, m_pDevice->createResource(desc, out));
+    EXPECT_EQ(1u, sim::umd::counts().resources);
 }
 
 TEST_F(UmdDeviceTest, ClosingTheAdapterFirstKeepsItsDevicesWorking) {

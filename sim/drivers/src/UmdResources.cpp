@@ -192,8 +192,21 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
     if (FAILED(hr))
         return hr;
     r.hKMResource = allocate.hKMResource;
-    for (UINT i = 0; i < args.SurfCount; ++i)
+    std::vector<D3DKMT_HANDLE> made;
+    for (UINT i = 0; i < args.SurfCount; ++i) {
         r.surfaces[i].hAllocation = infos[i].hAllocation;
+        if (infos[i].hAllocation)
+            made.push_back(infos[i].hAllocation);
+    }
+    if (made.size() != args.SurfCount) {
+        // A callback that reports success without handing out every allocation: give back
+        // what came and fail, rather than keep a surface without memory.
+        if (!made.empty()) {
+            D3DDDICB_DEALLOCATE deallocate = {nullptr, UINT(made.size()), made.data()};
+            m_callbacks.pfnDeallocateCb(m_hRuntime, &deallocate);
+        }
+        return E_FAIL;
+    }
     Resource* pKey = pResource.get();
     m_resources[pKey] = std::move(pResource);
     DriverState::instance().countResources(1);
