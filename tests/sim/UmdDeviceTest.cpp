@@ -386,6 +386,22 @@ TEST_F(UmdDeviceTest, FaultInjectedEntryFailsOnceWithTheStatus) {
     EXPECT_EQ(1u, sim::umd::counts().resources);
 }
 
+TEST_F(UmdDeviceTest, ResourcesBelongToTheirDevice) {
+    std::unique_ptr<RuntimeDevice> pSecond;
+    ASSERT_EQ(S_OK, m_pAdapter->createDevice(pSecond));
+    HANDLE mine = surface(8, 8);
+    SurfaceDesc desc;
+    desc.width = 8;
+    desc.height = 8;
+    HANDLE theirs = nullptr;
+    ASSERT_EQ(S_OK, pSecond->createResource(desc, theirs));
+    EXPECT_EQ(S_OK, pSecond->colorFill(theirs, 0, {0, 0, 8, 8}, 0xFF00FF00u));
+    EXPECT_EQ(E_INVALIDARG, m_pDevice->colorFill(theirs, 0, {0, 0, 8, 8}, 0xFF00FF00u));
+    EXPECT_EQ(E_INVALIDARG, pSecond->blt(mine, 0, {0, 0, 8, 8}, theirs, 0, {0, 0, 8, 8}));
+    EXPECT_EQ(S_OK, pSecond->destroy());
+    EXPECT_EQ(S_OK, m_pDevice->colorFill(mine, 0, {0, 0, 8, 8}, 0xFF0000FFu));
+}
+
 TEST_F(UmdDeviceTest, ClosingTheAdapterFirstKeepsItsDevicesWorking) {
     HANDLE h = surface(8, 8);
     EXPECT_EQ(S_OK, m_pAdapter->close());
