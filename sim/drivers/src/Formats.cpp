@@ -192,12 +192,12 @@ bool packDepth(D3DDDIFORMAT format, float depth, uint32_t stencil, uint8_t* pOut
     case D3DDDIFMT_D16:
     case D3DDDIFMT_D16_LOCKABLE:
         bytes = 2;
-        store(pOut, uint32_t(depth * 65535.0f + 0.5f), 2);
+        store(pOut, uint32_t(double(depth) * 65535.0 + 0.5), 2);
         return true;
     case D3DDDIFMT_D24S8:
     case D3DDDIFMT_D24X8:
         bytes = 4;
-        store(pOut, (uint32_t(depth * 16777215.0f + 0.5f) << 8) | (stencil & 0xFF), 4);
+        store(pOut, (uint32_t(double(depth) * 16777215.0 + 0.5) << 8) | (stencil & 0xFF), 4);
         return true;
     case D3DDDIFMT_D32:
     case D3DDDIFMT_D32_LOCKABLE:

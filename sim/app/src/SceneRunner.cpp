@@ -1,0 +1,179 @@
+// The application's frame loop over the simulated runtime.
+#include "sim/app/SceneRunner.h"
+
+#include "sim/gpus/GpuMachine.h"
+#include "sim/runtime/RuntimeDevice.h"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace sim {
+namespace app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The mode a GPU's source shows: its display's mode, else the GPU's first mode.
+DisplayMode sourceMode(const MachineDesc& machine, int gpu, uint32_t source) {
+    if (const DisplayDeviceDesc* pDisplay = machine.display(gpu, source)) {
+        if (pDisplay->attached())
+            return pDisplay->currentMode;
+    }
+    const GpuDesc& g = machine.gpus[size_t(gpu)];
+    return g.modes.empty() ? DisplayMode{640, 480} : g.modes.front();
+}
+
+HRESULT fail(RunReport& report, HRESULT hr, const char* step) {
+    report.result = hr;
+    report.failure = step;
+    return hr;
+}
+
+// Surfaces of one run, released in order whatever happens.
+struct Surfaces {
+    rt::RuntimeDevice* pDevice = nullptr;
+    HANDLE hSprite = nullptr;
+    HANDLE hPrimary = nullptr;
+    HANDLE hBackBuffer = nullptr;
+    ~Surfaces() {
+        for (HANDLE h : {hSprite, hBackBuffer, hPrimary}) {
+            if (h)
+                pDevice->destroyResource(h);
+        }
+    }
+};
+
+} // namespace
+
+HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
+                         const FrameObserver& observer) {
+    report = RunReport();
+    std::shared_ptr<const MachineDesc> pMachine = installedMachine();
+    if (!pMachine)
+        return fail(report, E_FAIL, "no machine installed");
+
+    std::unique_ptr<rt::RuntimeAdapter> pAdapter;
+    HRESULT hr;
+    if (script.path == AppPath::Direct) {
+        int gpu = scriptGpu(script, *pMachine);
+        if (gpu < 0)
+            return fail(report, E_INVALIDARG, "the script names no GPU of the machine");
+        hr = rt::RuntimeAdapter::openGpu(gpu, rt::AdapterSource(), pAdapter);
+    } else {
+        rt::AdapterSource source;
+        source.library = script.library;
+        source.entry = script.entry;
+        hr = rt::RuntimeAdapter::openDisplay(script.display, source, pAdapter);
+    }
+    if (FAILED(hr))
+        return fail(report, hr, "open the adapter");
+    report.gpu = pAdapter->gpu();
+    report.displayGpu = pAdapter->gpu();
+    report.vidPnSourceId = pAdapter->vidPnSourceId();
+
+    std::unique_ptr<rt::RuntimeDevice> pDevice;
+    hr = pAdapter->createDevice(pDevice);
+    if (FAILED(hr))
+        return fail(report, hr, "create the device");
+
+    DisplayMode mode = sourceMode(*pMachine, report.displayGpu, report.vidPnSourceId);
+    bool windowed = script.scene == SceneKind::Windowed;
+    report.width = script.width ? script.width : (windowed ? 640 : mode.width);
+    report.height = script.height ? script.height : (windowed ? 480 : mode.height);
+    report.displayWidth = windowed ? mode.width : report.width;
+    report.displayHeight = windowed ? mode.height : report.height;
+    Scene scene(report.width, report.height);
+    report.width = scene.width();
+    report.height = scene.height();
+
+    Surfaces surfaces;
+    surfaces.pDevice = pDevice.get();
+    hr = scene.prepare(*pDevice, surfaces.hSprite);
+    if (FAILED(hr))
+        return fail(report, hr, "create the sprite");
+    UINT chain = script.backBuffers + 1;
+    if (windowed) {
+        rt::SurfaceDesc desc;
+        desc.width = report.width;
+        desc.height = report.height;
+        hr = pDevice->createResource(desc, surfaces.hBackBuffer);
+        if (SUCCEEDED(hr))
+            hr = pDevice->openSharedPrimary(mode.width, mode.height, surfaces.hPrimary);
+    } else {
+        hr = pDevice->createFlipChain(report.width, report.height, D3DDDIFMT_X8R8G8B8, chain,
+                                      surfaces.hPrimary);
+        if (SUCCEEDED(hr))
+            hr = pDevice->setDisplayMode(surfaces.hPrimary, 0);
+    }
+    if (FAILED(hr))
+        return fail(report, hr, "create the swap chain");
+
+    Clock::time_point start = Clock::now();
+    Clock::time_point next = start;
+    auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(script.rate > 0 ? 1.0 / script.rate : 0.0));
+    UINT front = 0;
+    for (uint32_t frame = 0; frame < script.frames; ++frame) {
+        Clock::time_point frameStart = Clock::now();
+        if (windowed) {
+            hr = scene.draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
+            if (SUCCEEDED(hr))
+                hr = pDevice->present(surfaces.hBackBuffer, 0, surfaces.hPrimary, 0,
+                                      D3DDDI_PRESENTFLAGS::Blt, script.interval);
+        } else {
+            UINT back = (front + 1) % chain;
+            hr = scene.draw(*pDevice, surfaces.hPrimary, back, surfaces.hSprite, frame);
+            if (SUCCEEDED(hr))
+                hr = pDevice->present(surfaces.hPrimary, back, nullptr, 0,
+                                      D3DDDI_PRESENTFLAGS::Flip, script.interval);
+            front = back;
+        }
+        if (FAILED(hr))
+            return fail(report, hr, "render and present a frame");
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - frameStart).count();
+        report.frameMs.push_back(ms);
+        report.worstFrameMs = std::max(report.worstFrameMs, ms);
+        ++report.framesPresented;
+        if (observer)
+            observer(frame);
+        if (script.rate > 0) {
+            next += period;
+            std::this_thread::sleep_until(next);
+        }
+    }
+    report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    double total = 0;
+    for (double ms : report.frameMs)
+        total += ms;
+    report.averageFrameMs = report.frameMs.empty() ? 0.0 : total / double(report.frameMs.size());
+    hr = pDevice->waitForIdle();
+    if (FAILED(hr))
+        return fail(report, hr, "wait for the GPU");
+    report.result = S_OK;
+    return S_OK;
+}
+
+void SceneRunner::expectedFrame(const AppScript& script, const RunReport& report, uint32_t frame,
+                                Image& out) {
+    Scene scene(report.width, report.height);
+    if (script.scene != SceneKind::Windowed) {
+        scene.expected(frame, out);
+        return;
+    }
+    // The window sits at the shared primary's origin; the rest of the primary stays as the
+    // runtime created it (zero, shown opaque black).
+    Image window;
+    scene.expected(frame, window);
+    out.width = report.displayWidth;
+    out.height = report.displayHeight;
+    out.pixels.assign(size_t(out.width) * out.height, 0xFF000000u);
+    for (uint32_t y = 0; y < window.height && y < out.height; ++y) {
+        for (uint32_t x = 0; x < window.width && x < out.width; ++x)
+            out.pixels[size_t(y) * out.width + x] = window.at(x, y);
+    }
+}
+
+} // namespace app
+} // namespace sim
