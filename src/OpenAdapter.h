@@ -1,12 +1,23 @@
-// OpenAdapter: the process-wide GPU roles.
+// OpenAdapter: the process-wide GPU roles and the registries of interposed objects.
 //
 // Index 0 is the GPU whose adapter the runtime opens (it owns the display); index 1 is the
 // other GPU, which the system opens itself. The roles say which of them renders and which
 // presents. They are fixed once at process start-up and never change afterwards.
+//
+// Every wrapped DDI entry finds its object through a registry keyed by the handle the
+// runtime holds, which is the rendering GPU's vendor handle. The registries do not own
+// their objects and take no lock: an object is added and removed on the runtime's thread
+// that creates and destroys it.
 #pragma once
 
-/// The GPU roles behind every per-GPU decision. The adapter entry and its object
-/// registries build on this class.
+#include "platform/win.h"
+
+#include <map>
+
+class Adapter;
+class DdiObject;
+
+/// The GPU roles and the adapter and device registries.
 class OpenAdapter {
 public:
     /// Index of the GPU that renders the application's frames; -1 before start-up.
@@ -17,7 +28,30 @@ public:
     /// Sets both roles. Called once, by the process start-up (initProcess).
     static void setGpuRoles(int rendering, int presenting);
 
+    /// Registers an adapter under the handle the runtime received. A handle already present
+    /// is reported, and the new adapter replaces the old entry.
+    static void addAdapter(HANDLE hAdapter, Adapter* pAdapter);
+    /// The adapter registered under `hAdapter`; null, reported, for an unknown handle.
+    static Adapter* getAdapter(HANDLE hAdapter);
+    /// Unregisters an adapter; an unknown handle is reported.
+    static void removeAdapter(HANDLE hAdapter);
+
+    /// Registers a device under the handle the runtime received (the rendering GPU's
+    /// vendor device handle). A handle already present is reported and replaced.
+    static void addDevice(HANDLE hDevice, DdiObject* pDevice);
+    /// The device registered under `hDevice`; null, reported, for an unknown handle.
+    static DdiObject* getDevice(HANDLE hDevice);
+    /// Unregisters a device; an unknown handle is reported.
+    static void removeDevice(HANDLE hDevice);
+
+    /// Number of registered adapters and devices.
+    static size_t adapterCount() { return s_adapterMap.size(); }
+    static size_t deviceCount() { return s_deviceMap.size(); }
+
 private:
     static int s_renderingGPU;
     static int s_presentingGPU;
+    static std::map<HANDLE, Adapter*> s_adapterMap;
+    // Devices are kept by their per-GPU base; the device object model builds on it.
+    static std::map<HANDLE, DdiObject*> s_deviceMap;
 };

@@ -180,6 +180,12 @@ void WINAPI Sleep(DWORD milliseconds) {
         std::this_thread::yield();
         return;
     }
+    if (milliseconds >= 1000) {
+        // Long sleeps are journaled so tests can see them; the short polling sleeps of
+        // worker threads would only flood the journal.
+        sim::Call call("kernel32.dll", "Sleep");
+        call.args("milliseconds=%u", milliseconds);
+    }
     if (milliseconds == INFINITE) {
         for (;;)
             pause();

@@ -662,3 +662,4 @@ static_assert(offsetof(KEY_VALUE_BASIC_INFORMATION, Name) == 12, "basic name at 
 #endif
 
 #include "platform/sim/win32_gdi.h"
+#include "platform/sim/win32_user.h"

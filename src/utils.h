@@ -1,0 +1,29 @@
+// utils: small helpers shared by the adapter and device callbacks.
+#pragma once
+
+#include "platform/win.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+/// One row of the kernel status translation.
+struct KernelStatusTranslation {
+    uint32_t status;  ///< NTSTATUS as the kernel thunk returned it
+    uint32_t hresult; ///< what a vendor driver's callback receives instead
+};
+
+/// The kernel status translation table, in lookup order; `count` receives its length.
+const KernelStatusTranslation* kernelStatusTable(size_t* count);
+
+/// Turns a kernel thunk's NTSTATUS into the HRESULT the system hands back to a vendor driver
+/// from a callback, so the driver sees the codes it knows from the runtime's own callbacks.
+/// A status missing from the table is reported and becomes E_FAIL.
+HRESULT kernelStatusToHResult(NTSTATUS status);
+
+/// The video present source of the primary display: a device context is created for the
+/// enumerator's record 0 and the kernel adapter opened from it. Returns 0xFFFFFFFF when no
+/// device context could be created, and 0 (reported) when the kernel open failed.
+/// When `pPrimaryAdapter` is given and the open succeeded, the kernel adapter stays open and
+/// its handle is stored there for the caller to close; otherwise it is closed here and 0
+/// is stored.
+UINT getPrimaryVidPnSourceId(D3DKMT_HANDLE* pPrimaryAdapter = nullptr);
