@@ -231,6 +231,12 @@ bool getInteropLibraryPath(const WCHAR* name, WCHAR* buffer) {
     WCHAR directory[kAppPathChars];
     if (!getDllDirectory(installDir, directory))
         return false;
+    // With neither an installation directory nor DLL_DIR, the path would name the library
+    // in the root of the current drive: no library is better than a stray one.
+    if (directory[0] == 0) {
+        VESSA_REPORT(Warning, 0, "directory[0] != 0", "no directory for the interop library");
+        return false;
+    }
     if (!joinPath(buffer, kAppPathChars, directory, name ? name : kInteropLibraryName)) {
         VESSA_REPORT(Warning, 0, "path length < MAX_PATH",
                      "the interop library path is longer than %u characters",

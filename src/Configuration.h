@@ -58,7 +58,9 @@ public:
     /// Stores the decimal text of `value`; it wins over every other source from now on.
     virtual void setProperty(ConfigProperty property, int32_t value, int gpuIndex = 0);
 
-    /// Where the value getProperty returns now comes from (without looking anything up).
+    /// Where the value getProperty returns comes from, without looking anything up: a
+    /// database value counts once getProperty has read it (before that the answer is the
+    /// built-in default's, or none).
     ConfigSource getPropertySource(ConfigProperty property, int gpuIndex = 0) const;
 
     /// The GPU count the driver works with: the GPUs found, limited by the database's

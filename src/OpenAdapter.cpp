@@ -13,6 +13,7 @@ int OpenAdapter::s_renderingGPU = -1;
 int OpenAdapter::s_presentingGPU = -1;
 std::map<HANDLE, Adapter*> OpenAdapter::s_adapterMap;
 std::map<HANDLE, DdiObject*> OpenAdapter::s_deviceMap;
+std::mutex OpenAdapter::s_registryLock;
 
 namespace {
 
@@ -36,12 +37,14 @@ void OpenAdapter::setGpuRoles(int rendering, int presenting) {
 }
 
 void OpenAdapter::addDevice(HANDLE hDevice, DdiObject* pDevice) {
+    std::lock_guard<std::mutex> guard(s_registryLock);
     VESSA_CHECK_AT(37, Error, 10883, s_deviceMap.end() == s_deviceMap.find(hDevice),
                    "Device %x already defined!", shortHandle(hDevice));
     s_deviceMap[hDevice] = pDevice;
 }
 
 DdiObject* OpenAdapter::getDevice(HANDLE hDevice) {
+    std::lock_guard<std::mutex> guard(s_registryLock);
     auto it = s_deviceMap.find(hDevice);
     if (!VESSA_CHECK_AT(43, Error, 10884, s_deviceMap.end() != s_deviceMap.find(hDevice),
                         "Could not find Device %x!", shortHandle(hDevice)))
@@ -55,6 +58,7 @@ DdiObject* OpenAdapter::getDevice(HANDLE hDevice) {
 }
 
 void OpenAdapter::removeDevice(HANDLE hDevice) {
+    std::lock_guard<std::mutex> guard(s_registryLock);
     auto it = s_deviceMap.find(hDevice);
     if (!VESSA_CHECK_AT(51, Error, 10886, s_deviceMap.end() != s_deviceMap.find(hDevice),
                         "Could not find Device %x!", shortHandle(hDevice)))
@@ -63,12 +67,14 @@ void OpenAdapter::removeDevice(HANDLE hDevice) {
 }
 
 void OpenAdapter::addAdapter(HANDLE hAdapter, Adapter* pAdapter) {
+    std::lock_guard<std::mutex> guard(s_registryLock);
     VESSA_CHECK_AT(57, Error, 10887, s_adapterMap.end() == s_adapterMap.find(hAdapter),
                    "Adapter %x already defined!", shortHandle(hAdapter));
     s_adapterMap[hAdapter] = pAdapter;
 }
 
 Adapter* OpenAdapter::getAdapter(HANDLE hAdapter) {
+    std::lock_guard<std::mutex> guard(s_registryLock);
     auto it = s_adapterMap.find(hAdapter);
     if (!VESSA_CHECK_AT(63, Error, 10888, s_adapterMap.end() != s_adapterMap.find(hAdapter),
                         "Could not find Adapter %x!", shortHandle(hAdapter)))
@@ -82,9 +88,20 @@ Adapter* OpenAdapter::getAdapter(HANDLE hAdapter) {
 }
 
 void OpenAdapter::removeAdapter(HANDLE hAdapter) {
+    std::lock_guard<std::mutex> guard(s_registryLock);
     auto it = s_adapterMap.find(hAdapter);
     if (!VESSA_CHECK_AT(71, Error, 10890, s_adapterMap.end() != s_adapterMap.find(hAdapter),
                         "Could not find Adapter %x!", shortHandle(hAdapter)))
         return;
     s_adapterMap.erase(it);
+}
+
+size_t OpenAdapter::adapterCount() {
+    std::lock_guard<std::mutex> guard(s_registryLock);
+    return s_adapterMap.size();
+}
+
+size_t OpenAdapter::deviceCount() {
+    std::lock_guard<std::mutex> guard(s_registryLock);
+    return s_deviceMap.size();
 }

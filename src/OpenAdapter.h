@@ -6,13 +6,15 @@
 //
 // Every wrapped DDI entry finds its object through a registry keyed by the handle the
 // runtime holds, which is the rendering GPU's vendor handle. The registries do not own
-// their objects and take no lock: an object is added and removed on the runtime's thread
-// that creates and destroys it.
+// their objects. They are guarded by one lock of their own: an application may create a
+// device on one thread while another thread's device calls look theirs up, and an
+// unguarded ordered map does not survive that.
 #pragma once
 
 #include "platform/win.h"
 
 #include <map>
+#include <mutex>
 
 class Adapter;
 class DdiObject;
@@ -45,8 +47,8 @@ public:
     static void removeDevice(HANDLE hDevice);
 
     /// Number of registered adapters and devices.
-    static size_t adapterCount() { return s_adapterMap.size(); }
-    static size_t deviceCount() { return s_deviceMap.size(); }
+    static size_t adapterCount();
+    static size_t deviceCount();
 
 private:
     static int s_renderingGPU;
@@ -54,4 +56,5 @@ private:
     static std::map<HANDLE, Adapter*> s_adapterMap;
     // Devices are kept by their per-GPU base; the device object model builds on it.
     static std::map<HANDLE, DdiObject*> s_deviceMap;
+    static std::mutex s_registryLock;
 };

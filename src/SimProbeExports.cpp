@@ -1,8 +1,10 @@
 // Exports of the simulated build only: they let a test that loaded vessad3d9u.dll with
 // LoadLibraryW see the state the library's own start-up produced inside the module.
+#include "AdapterFuncs_auto.h"
 #include "AppHandling.h"
 #include "GpuEnumerator.h"
 #include "OpenAdapter.h"
+#include "OpenAdapter9.h"
 
 #include "platform/win.h"
 
@@ -22,4 +24,14 @@ VESSA_EXPORT GpuEnumerator* vessaProbeGpuEnumerator() {
 /// True once the library's process start-up has run.
 VESSA_EXPORT BOOL vessaProbeProcessInitialized() {
     return isProcessInitialized() ? TRUE : FALSE;
+}
+
+/// True once the library's quit watcher has seen WM_QUIT on the thread it watches.
+VESSA_EXPORT BOOL vessaProbeQuitMessageSeen() {
+    return quitMessageSeen() ? TRUE : FALSE;
+}
+
+/// The format count the library remembers from the rendering GPU.
+VESSA_EXPORT UINT vessaProbeFormatCount() {
+    return AdapterFuncs::formatCount();
 }

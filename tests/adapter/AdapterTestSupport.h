@@ -40,7 +40,10 @@ inline int reports(const std::string& level, int code, const std::string& messag
         std::string firstLine = text.substr(lineStart, at - lineStart);
         std::string secondLine =
             next == std::string::npos ? "" : text.substr(next + 1, nextEnd - next - 1);
-        if ((site.empty() || firstLine.find(", " + site + " - ") != std::string::npos) &&
+        // "file.cpp:123" must match the whole site, "file.cpp" any line of the file.
+        const std::string siteText =
+            ", " + site + (site.find(':') == std::string::npos ? ":" : " - ");
+        if ((site.empty() || firstLine.find(siteText) != std::string::npos) &&
             secondLine.find(message) != std::string::npos)
             ++found;
         at += codeText.size();

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using adaptertest::reports;
 
 namespace {
@@ -107,4 +111,34 @@ TEST_F(Registries, ObjectWithoutRenderingSlotGetsTheMaskWarningToo) {
     EXPECT_EQ(1, reports("Error", 10889, "Application adapter should be of"));
     OpenAdapter::removeAdapter(handle(0x60));
     delete adapter;
+}
+
+TEST_F(Registries, ThreadsRegisterAndLookUpAtTheSameTime) {
+    // Devices are created on one thread while other threads' device calls look theirs up.
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 2000;
+    std::vector<Adapter*> objects;
+    for (int t = 0; t < kThreads; ++t)
+        objects.push_back(adapterWith(0x1000 * uintptr_t(t + 1)));
+    std::atomic<int> found{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            Adapter* object = objects[size_t(t)];
+            HANDLE h = handle(0x1000 * uintptr_t(t + 1));
+            for (int i = 0; i < kRounds; ++i) {
+                OpenAdapter::addDevice(h, object);
+                if (OpenAdapter::getDevice(h) == object)
+                    found.fetch_add(1);
+                OpenAdapter::removeDevice(h);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(kThreads * kRounds, found.load());
+    EXPECT_EQ(0u, OpenAdapter::deviceCount());
+    EXPECT_EQ("", adaptertest::log());
+    for (Adapter* object : objects)
+        delete object;
 }

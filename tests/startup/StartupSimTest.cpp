@@ -245,6 +245,18 @@ TEST(PerUserFolder, IsComputedOnceAndCached) {
     EXPECT_EQ("C:\\Users\\tester\\Quorvex", narrow(folder));
 }
 
+TEST(InteropLibraryPath, NeedsADirectory) {
+    // No InstallDirectory in the registry and no DLL_DIR in the ini.
+    setUp("[GENERAL]\n");
+    WCHAR library[kAppPathChars];
+    EXPECT_FALSE(getInteropLibraryPath(WSTR("vessaInterop.dll"), library));
+    EXPECT_NE(std::string::npos, logText().find("no directory for the interop library"));
+    // The developer switches name their roots.
+    machine().environment().set(u"DEBUG_APPINIT", u"1");
+    ASSERT_TRUE(getInteropLibraryPath(WSTR("vessaInterop.dll"), library));
+    EXPECT_EQ("DEBUG_ROOT64\\vessaInterop.dll", narrow(library));
+}
+
 TEST(InteropLibraryPath, LongDirectoryIsRefusedNotCut) {
     machine().registry().setString(u"HKLM\\SOFTWARE\\Quorvex\\VessaDriver", u"InstallDirectory",
                                    u"C:\\Program Files\\Quorvex");

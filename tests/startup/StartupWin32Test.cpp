@@ -44,15 +44,19 @@ WideString userFolder() {
     return environmentValue(WSTR("USERPROFILE")) + WSTR("\\Quorvex");
 }
 
-// Writes the loader ini into the per-user folder (creating the folder).
-void writeLoaderIni(const std::string& contents) {
+// Writes a file into the per-user folder (creating the folder).
+void writeUserFile(const WCHAR* name, const std::string& contents) {
     WideString folder = userFolder();
     CreateDirectoryW(folder.c_str(), nullptr);
-    WideString path = folder + WSTR("\\vessaloader.ini");
+    WideString path = folder + WSTR("\\") + name;
     FILE* file = _wfopen(path.c_str(), WSTR("wb"));
     ASSERT_NE(nullptr, file);
     fwrite(contents.data(), 1, contents.size(), file);
     fclose(file);
+}
+
+void writeLoaderIni(const std::string& contents) {
+    writeUserFile(WSTR("vessaloader.ini"), contents);
 }
 
 void removeLoaderIni() {
@@ -143,23 +147,26 @@ TEST(PerUserFolder, IsQuorvexUnderUserProfile) {
 }
 
 TEST(PerUserFolder, FilePathExistsOnlyForExistingFiles) {
-    removeLoaderIni();
+    // A file of its own: the loader ini belongs to the LoaderIni test, which may run at the
+    // same time in the same per-user folder.
+    const WCHAR name[] = WSTR("startup-test-probe.txt");
+    const WideString expected = userFolder() + WSTR("\\") + name;
+    DeleteFileW(expected.c_str());
     WCHAR path[kAppPathChars];
     DWORD size = kAppPathChars;
-    EXPECT_FALSE(getUserFilePath(WSTR("vessaloader.ini"), path, &size));
+    EXPECT_FALSE(getUserFilePath(name, path, &size));
 
-    writeLoaderIni("[GENERAL]\r\n");
+    writeUserFile(name, "probe");
     size = kAppPathChars;
-    ASSERT_TRUE(getUserFilePath(WSTR("vessaloader.ini"), path, &size));
-    WideString expected = userFolder() + WSTR("\\vessaloader.ini");
+    ASSERT_TRUE(getUserFilePath(name, path, &size));
     EXPECT_EQ(narrow(expected.c_str()), narrow(path));
     EXPECT_EQ(expected.size(), size);
 
     // The path does not fit: no overrun, no success.
     WCHAR small[8];
     DWORD smallSize = 8;
-    EXPECT_FALSE(getUserFilePath(WSTR("vessaloader.ini"), small, &smallSize));
-    removeLoaderIni();
+    EXPECT_FALSE(getUserFilePath(name, small, &smallSize));
+    DeleteFileW(expected.c_str());
 }
 
 // The loader ini's readers, in one test: every test of this suite shares the one per-user

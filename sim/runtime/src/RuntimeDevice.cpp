@@ -30,6 +30,10 @@ RuntimeDevice* RuntimeDevice::fromHandle(HANDLE hDevice) {
     return isLiveObject(hDevice) ? static_cast<RuntimeDevice*>(hDevice) : nullptr;
 }
 
+const D3DDDI_DEVICECALLBACKS& RuntimeDevice::callbacks() {
+    return deviceCallbacks();
+}
+
 HANDLE RuntimeDevice::newRuntimeHandle() {
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
     m_nextRuntimeHandle += 0x10;

@@ -79,6 +79,9 @@ public:
 
     /// The device a runtime device handle names; null when it names none.
     static RuntimeDevice* fromHandle(HANDLE hDevice);
+    /// The callback table the runtime hands to drivers (the first argument of each entry
+    /// is the runtime device handle, this object; pfnEscapeCb takes the runtime adapter).
+    static const D3DDDI_DEVICECALLBACKS& callbacks();
 
     // ---- Device callbacks (D3DDDI_DEVICECALLBACKS), served on the kernel thunks ----
     HRESULT allocateCb(D3DDDICB_ALLOCATE& args);
