@@ -10,7 +10,8 @@ cmake --preset native-release >build/native-release.configure.log 2>&1 || {
     cat build/native-release.configure.log >&2
     exit 1
 }
-cmake --build --preset native-release
+# Only what the benchmarks need, not the whole preset (its test suites included).
+cmake --build --preset native-release --target bench/all
 dir=build/native-release/bench
 mapfile -t benches < <(find "$dir" -type f -perm -u+x -not -path '*/CMakeFiles/*' 2>/dev/null | sort)
 if [ "${#benches[@]}" -eq 0 ]; then
