@@ -147,13 +147,21 @@ GpuEnumerator::~GpuEnumerator() {
 }
 
 GpuEnumerator* GpuEnumerator::getInstance() {
-    if (!s_pInstance) {
-        auto* instance = new GpuEnumerator();
-        instance->enumerate();
-        s_pInstance = instance;
-        atexit(destroyInstance);
-    }
+    // Two runtime threads may open their adapters at the same moment: a function-local
+    // static runs the creation exactly once, and the others wait for its table.
+    static const bool s_created = (createInstance(), true);
+    (void)s_created;
+    // Only a caller during process exit, after the destruction, gets here without one.
+    if (!s_pInstance)
+        createInstance();
     return s_pInstance;
+}
+
+void GpuEnumerator::createInstance() {
+    auto* instance = new GpuEnumerator();
+    instance->enumerate();
+    s_pInstance = instance;
+    atexit(destroyInstance);
 }
 
 void GpuEnumerator::destroyInstance() {

@@ -101,6 +101,7 @@ private:
     void clear();
     bool addRecord(const DISPLAY_DEVICEW& displayDeviceW, const DISPLAY_DEVICEA& displayDeviceA,
                    uint32_t busNumber, bool primary);
+    static void createInstance();
     static void destroyInstance();
 
     static GpuEnumerator* s_pInstance;

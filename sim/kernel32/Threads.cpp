@@ -1,4 +1,6 @@
 // kernel32.dll: threads, events and waits.
+#include "Waitable.h"
+
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
 #include "sim/Machine.h"
@@ -15,35 +17,7 @@ namespace {
 
 const char kModule[] = "kernel32.dll";
 
-/// A kernel object a thread can wait for.
-class Waitable : public sim::KernelObject {
-public:
-    /// Waits until signalled; false on timeout. Consumes the signal of an auto-reset event.
-    bool wait(DWORD milliseconds) {
-        std::unique_lock<std::mutex> lock(m_lock);
-        auto ready = [this] { return m_signalled; };
-        if (milliseconds == INFINITE)
-            m_changed.wait(lock, ready);
-        else if (!m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ready))
-            return false;
-        if (m_autoReset)
-            m_signalled = false;
-        return true;
-    }
-
-    void signal(bool signalled) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_signalled = signalled;
-        if (signalled)
-            m_changed.notify_all();
-    }
-
-protected:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_signalled = false;
-    bool m_autoReset = false;
-};
+using sim::Waitable;
 
 /// A thread: signalled when it has run to its end.
 class ThreadObject : public Waitable {

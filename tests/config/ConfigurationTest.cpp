@@ -4,6 +4,7 @@
 #include "XencCodec.h"
 
 #include <stdint.h>
+#include <thread>
 
 namespace configtest {
 namespace {
@@ -353,9 +354,22 @@ TEST_F(ConfigStoreTest, MegabyteValuesAreKeptWhole) {
     EXPECT_EQ(value(configuration, ConfigProperty::partial_copy).size(), big.size());
 }
 
-TEST_F(ConfigStoreTest, GetInstanceReturnsTheOneStore) {
-    Configuration& configuration = load();
-    EXPECT_EQ(Configuration::getInstance(), &configuration);
+TEST_F(ConfigStoreTest, ThreadsAskingAtOnceGetOneStoreLoadedOnce) {
+    m_scene.database = database({{"drop_draw_dx9", nullptr}}); // one box per load
+    std::string error;
+    ASSERT_TRUE(vessaconfig::installConfigScene(m_scene, error)) << error;
+
+    std::vector<Configuration*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i)
+        threads.emplace_back([&seen, i] { seen[i] = Configuration::getInstance(); });
+    for (std::thread& thread : threads)
+        thread.join();
+    ASSERT_NE(seen[0], nullptr);
+    for (Configuration* configuration : seen)
+        EXPECT_EQ(configuration, seen[0]);
+    EXPECT_EQ(Configuration::getInstance(), seen[0]);
+    EXPECT_EQ(messageBoxes().size(), 1u);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "platform/win.h"
 #include "sim/Machine.h"
 #include "sim/app/AppScript.h"
+#include "sim/app/FrameCompare.h"
 #include "sim/app/SceneRunner.h"
 #include "sim/gpus/Display.h"
 #include "sim/gpus/GpuMachine.h"
@@ -45,7 +46,7 @@ void runAndCompare(const AppScript& s, RunReport& report) {
         SceneRunner::expectedFrame(s, report, frame, expected);
         ASSERT_EQ(expected.width, shown.image.width);
         ASSERT_EQ(expected.height, shown.image.height);
-        if (expected.pixels != shown.image.pixels)
+        if (!sim::app::compareFrames(expected, shown.image).equal())
             ++mismatches;
     };
     // The report's geometry is known once the run starts; the observer reads it then.
@@ -150,6 +151,27 @@ TEST(DirectMode, DevicesOnTwoThreadsRenderSideBySide) {
         SceneRunner::expectedFrame(script(SceneKind::Rectangles, "", 20), reports[i], 19, expected);
         EXPECT_TRUE(expected.pixels == shown.image.pixels) << "GPU " << i;
     }
+}
+
+TEST(FrameCompare, IgnoredRectanglesAndSizesAreHonoured) {
+    sim::Image a, b;
+    a.width = b.width = 4;
+    a.height = b.height = 2;
+    a.pixels.assign(8, 1);
+    b.pixels = a.pixels;
+    EXPECT_TRUE(sim::app::compareFrames(a, b).equal());
+    b.pixels[6] = 7; // (2,1)
+    b.pixels[7] = 7; // (3,1)
+    sim::app::FrameDifference d = sim::app::compareFrames(a, b);
+    EXPECT_EQ(2u, d.differing);
+    EXPECT_EQ(2u, d.firstX);
+    EXPECT_EQ(1u, d.firstY);
+    EXPECT_EQ(7u, d.actual);
+    EXPECT_TRUE(sim::app::compareFrames(a, b, {{2, 1, 4, 2}}).equal());
+    EXPECT_EQ(1u, sim::app::compareFrames(a, b, {{3, 0, 4, 2}}).differing);
+    b.width = 8;
+    b.height = 1;
+    EXPECT_FALSE(sim::app::compareFrames(a, b).sameSize);
 }
 
 TEST(AppScripts, ScenarioSectionsBecomeScripts) {

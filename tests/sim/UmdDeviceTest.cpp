@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string.h>
 #include <vector>
 
@@ -267,6 +268,13 @@ TEST_F(UmdDeviceTest, EventQueryCompletesAfterTheConfiguredPolls) {
     sim::umd::setSettings(settings);
     ASSERT_EQ(S_OK, m_pDevice->waitForIdle(&polls));
     EXPECT_EQ(1u, polls);
+    // A time bound holds the query back at least that long, however often it is polled.
+    settings.eventQueryDelayUs = 20000;
+    sim::umd::setSettings(settings);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(S_OK, m_pDevice->waitForIdle(&polls));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+    EXPECT_GE(polls, 2u);
 }
 
 TEST_F(UmdDeviceTest, DrawsAreCountedPerGpu) {
@@ -276,6 +284,7 @@ TEST_F(UmdDeviceTest, DrawsAreCountedPerGpu) {
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(S_OK, m_pDevice->drawPrimitive(2));
     EXPECT_EQ(5u, sim::umd::stats(1).draws);
+    EXPECT_EQ(10u, sim::umd::stats(1).primitives);
     EXPECT_EQ(0u, sim::umd::stats(0).draws);
     EXPECT_EQ(S_OK, m_pDevice->flush());
     EXPECT_EQ(1u, sim::umd::stats(1).flushes);
@@ -380,6 +389,36 @@ TEST_F(UmdDeviceTest, FaultInjectedEntryFailsOnceWithTheStatus) {
     desc.height = 8;
     HANDLE out = nullptr;
     EXPECT_EQ(D3DERR_OUTOFVIDEOMEMORY, m_pDevice->createResource(desc, out));
+    // A callback that claims success but hands out no allocation fails the creation.
+    sim::Machine::instance().faults().failNth("d3d9.dll", "AllocateCb", 1, int64_t(S_FALSE));
+    EXPECT_EQ(E_FAIL, m_pDevice->createResource(desc, out));
+    EXPECT_EQ(1u, sim::umd::counts().resources);
+}
+
+TEST_F(UmdDeviceTest, ResourcesBelongToTheirDevice) {
+    std::unique_ptr<RuntimeDevice> pSecond;
+    ASSERT_EQ(S_OK, m_pAdapter->createDevice(pSecond));
+    HANDLE mine = surface(8, 8);
+    SurfaceDesc desc;
+    desc.width = 8;
+    desc.height = 8;
+    HANDLE theirs = nullptr;
+    ASSERT_EQ(S_OK, pSecond->createResource(desc, theirs));
+    EXPECT_EQ(S_OK, pSecond->colorFill(theirs, 0, {0, 0, 8, 8}, 0xFF00FF00u));
+    EXPECT_EQ(E_INVALIDARG, m_pDevice->colorFill(theirs, 0, {0, 0, 8, 8}, 0xFF00FF00u));
+    EXPECT_EQ(E_INVALIDARG, pSecond->blt(mine, 0, {0, 0, 8, 8}, theirs, 0, {0, 0, 8, 8}));
+    EXPECT_EQ(S_OK, pSecond->destroy());
+    EXPECT_EQ(S_OK, m_pDevice->colorFill(mine, 0, {0, 0, 8, 8}, 0xFF0000FFu));
+}
+
+TEST_F(UmdDeviceTest, ClosingTheAdapterFirstKeepsItsDevicesWorking) {
+    HANDLE h = surface(8, 8);
+    EXPECT_EQ(S_OK, m_pAdapter->close());
+    EXPECT_EQ(0u, sim::umd::counts().adapters);
+    EXPECT_EQ(S_OK, m_pDevice->colorFill(h, 0, {0, 0, 8, 8}, 0xFF010203u));
+    EXPECT_EQ(0xFF010203u, pixel(h, 7, 7));
+    EXPECT_EQ(S_OK, m_pDevice->destroy());
+    EXPECT_EQ(0u, sim::umd::counts().devices);
 }
 
 TEST_F(UmdDeviceTest, DestroyingTheDeviceReleasesEverything) {

@@ -222,3 +222,31 @@ TEST(GpuEnumerator, DeviceKeyWithoutSystemFailsTheOpenWithAWarning) {
     EXPECT_EQ(7u, address.BusNumber);
     EXPECT_NE(std::string::npos, logText().find("for openAdapterFromKey\r\r\n"));
 }
+
+TEST(GpuEnumerator, ConcurrentFirstUseEnumeratesOnce) {
+    sim::Journal& journal = sim::Machine::instance().journal();
+    const size_t before = journal.count("user32.dll", "EnumDisplayDevicesW");
+    GpuEnumerator* seen[4] = {};
+    HANDLE threads[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        threads[i] = CreateThread(
+            nullptr, 0,
+            [](LPVOID out) -> DWORD {
+                *static_cast<GpuEnumerator**>(out) = GpuEnumerator::getInstance();
+                return 0;
+            },
+            &seen[i], 0, nullptr);
+        ASSERT_NE(nullptr, threads[i]);
+    }
+    for (HANDLE thread : threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    for (GpuEnumerator* enumerator : seen)
+        EXPECT_EQ(seen[0], enumerator);
+    EXPECT_EQ(2, seen[0]->getGpuNum());
+    // At most one walk over the display devices (none when an earlier test of this process
+    // created the enumerator): the first call's probe, the three devices and the call that
+    // ends the list.
+    EXPECT_LE(journal.count("user32.dll", "EnumDisplayDevicesW") - before, 5u);
+}

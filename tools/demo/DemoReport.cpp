@@ -75,6 +75,8 @@ std::string DemoReport::markdown() const {
     }
     for (const RunRecord& r : m_runs) {
         s << "\n### " << r.script.name << "\n\n";
+        if (!r.firstDifference.empty())
+            s << "Oracle mismatch: " << r.firstDifference << "\n\n";
         if (!r.pngs.empty()) {
             s << "Frames:";
             for (const std::string& png : r.pngs)

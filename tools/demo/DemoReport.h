@@ -16,6 +16,7 @@ struct RunRecord {
     sim::app::AppScript script;
     sim::app::RunReport report;
     uint32_t exactFrames = 0;        ///< frames whose scan-out equals the oracle
+    std::string firstDifference;     ///< the first frame that did not, described
     std::vector<std::string> pngs;   ///< frames written, relative to the output folder
     std::vector<std::string> counts; ///< "module!entry gpu N: count" lines
 };

@@ -7,6 +7,7 @@
 
 #include "sim/Machine.h"
 #include "sim/app/AppScript.h"
+#include "sim/app/FrameCompare.h"
 #include "sim/app/SceneRunner.h"
 #include "sim/drivers/DriverControl.h"
 #include "sim/gpus/Display.h"
@@ -146,8 +147,21 @@ demo::RunRecord runOne(const sim::app::AppScript& script, const std::string& out
             return;
         sim::Image expected;
         sim::app::SceneRunner::expectedFrame(script, report, frame, expected);
-        if (expected.width == shown.image.width && expected.pixels == shown.image.pixels)
+        sim::app::FrameDifference d = sim::app::compareFrames(expected, shown.image);
+        if (d.equal()) {
             ++record.exactFrames;
+        } else if (record.firstDifference.empty()) {
+            char text[160];
+            if (d.sameSize)
+                snprintf(text, sizeof text,
+                         "frame %u: %zu pixels differ, the first at (%u,%u): 0x%08X expected, "
+                         "0x%08X shown",
+                         frame, d.differing, d.firstX, d.firstY, d.expected, d.actual);
+            else
+                snprintf(text, sizeof text, "frame %u: %ux%u shown, %ux%u expected", frame,
+                         shown.image.width, shown.image.height, expected.width, expected.height);
+            record.firstDifference = text;
+        }
         if (dumped.count(frame)) {
             std::string name = script.name + "-frame" + std::to_string(frame) + ".png";
             if (sim::Display::instance().writeLastPng(report.displayGpu, report.vidPnSourceId,

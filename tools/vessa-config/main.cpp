@@ -114,23 +114,21 @@ std::string printable(const WCHAR* value) {
 }
 
 void printProperty(Configuration& configuration, const std::string& name, ConfigProperty property,
-                   int gpuIndex, bool computed) {
+                   int gpuIndex) {
+    // The value first: reading it is what finds (and records) its source.
     const WCHAR* value = configuration.getProperty(property, gpuIndex);
     ConfigSource source = configuration.getPropertySource(property, gpuIndex);
-    // The GPU count and the installation directory are written by the load itself.
-    const char* sourceName =
-        computed && source == ConfigSource::Computed ? "computed" : configSourceName(source);
-    std::cout << name << '\t' << (value ? printable(value) : std::string()) << '\t' << sourceName
-              << '\n';
+    std::cout << name << '\t' << (value ? printable(value) : std::string()) << '\t'
+              << configSourceName(source) << '\n';
 }
 
 void printAll(Configuration& configuration) {
     for (const ConfigPropertyInfo& row : kConfigProperties)
-        printProperty(configuration, row.name, static_cast<ConfigProperty>(row.id), 0, true);
+        printProperty(configuration, row.name, static_cast<ConfigProperty>(row.id), 0);
     for (const ConfigGpuPropertyInfo& row : kConfigGpuProperties) {
         for (int gpu = 0; gpu < kConfigGpuSlots; ++gpu) {
             printProperty(configuration, std::string(row.name) + "[" + std::to_string(gpu) + "]",
-                          static_cast<ConfigProperty>(row.base), gpu, false);
+                          static_cast<ConfigProperty>(row.base), gpu);
         }
     }
 }

@@ -103,11 +103,11 @@ public:
     HRESULT getQueryData(const D3DDDIARG_GETQUERYDATA& args);
 
 private:
-    /// CPU access to a surface's pixels for the duration of one operation.
+    /// The GPU's access to a surface's pixels for the duration of one operation.
     class Mapping;
     enum class Op : uint32_t { Blt = 1, Fill, Clear, Draw, Copy, Present, Query, Lock };
 
-    HRESULT mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits);
+    HRESULT mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits, bool& locked);
     void unmapSurface(Surface& surface);
     HRESULT checkSurface(HANDLE hResource, UINT subresource, Resource*& pResource,
                          Surface*& pSurface);

@@ -4,6 +4,7 @@
 #include "UmdDevice.h"
 
 #include "UmdAdapter.h"
+#include "sim/gpus/Kernel.h"
 #include "sim/gpus/SimAllocation.h"
 
 #include <algorithm>
@@ -42,15 +43,18 @@ UINT rawFormat(D3DDDIFORMAT format) {
 
 } // namespace
 
-// CPU access to a surface for the duration of one operation.
+// The GPU's access to a surface for the duration of one operation. The simulated GPU
+// executes on the CPU but, like a real one, reaches video memory without the runtime's
+// lock: the kernel hands out the allocation's memory. Only when the kernel does not know
+// the allocation does the operation lock it through the runtime.
 class Device::Mapping {
 public:
     Mapping(Device& device, Surface& surface, bool readOnly)
         : m_device(device), m_surface(surface) {
-        m_result = device.mapSurface(surface, readOnly, m_pBits);
+        m_result = device.mapSurface(surface, readOnly, m_pBits, m_locked);
     }
     ~Mapping() {
-        if (SUCCEEDED(m_result))
+        if (SUCCEEDED(m_result) && m_locked)
             m_device.unmapSurface(m_surface);
     }
     Mapping(const Mapping&) = delete;
@@ -63,10 +67,18 @@ private:
     Device& m_device;
     Surface& m_surface;
     uint8_t* m_pBits = nullptr;
+    bool m_locked = false;
     HRESULT m_result;
 };
 
-HRESULT Device::mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits) {
+HRESULT Device::mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits, bool& locked) {
+    AllocationInfo info;
+    if (Kernel::instance().allocation(surface.hAllocation, info) && info.pMemory &&
+        info.size >= surface.size) {
+        pBits = info.pMemory;
+        locked = false;
+        return S_OK;
+    }
     D3DDDICB_LOCK lock = {};
     lock.hAllocation = surface.hAllocation;
     lock.Flags.Value = readOnly ? D3DDDICB_LOCKFLAGS::ReadOnly : 0;
@@ -78,6 +90,7 @@ HRESULT Device::mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits) {
         return E_FAIL;
     }
     pBits = static_cast<uint8_t*>(lock.pData);
+    locked = true;
     return S_OK;
 }
 
@@ -179,8 +192,21 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
     if (FAILED(hr))
         return hr;
     r.hKMResource = allocate.hKMResource;
-    for (UINT i = 0; i < args.SurfCount; ++i)
+    std::vector<D3DKMT_HANDLE> made;
+    for (UINT i = 0; i < args.SurfCount; ++i) {
         r.surfaces[i].hAllocation = infos[i].hAllocation;
+        if (infos[i].hAllocation)
+            made.push_back(infos[i].hAllocation);
+    }
+    if (made.size() != args.SurfCount) {
+        // A callback that reports success without handing out every allocation: give back
+        // what came and fail, rather than keep a surface without memory.
+        if (!made.empty()) {
+            D3DDDICB_DEALLOCATE deallocate = {nullptr, UINT(made.size()), made.data()};
+            m_callbacks.pfnDeallocateCb(m_hRuntime, &deallocate);
+        }
+        return E_FAIL;
+    }
     Resource* pKey = pResource.get();
     m_resources[pKey] = std::move(pResource);
     DriverState::instance().countResources(1);
@@ -368,7 +394,6 @@ HRESULT Device::fillRect(Resource& resource, Surface& surface, const RECT& rect,
         memcpy(map.bits() + size_t(y) * surface.pitch + size_t(rect.left) * bytes, pFirst,
                rowLength);
     DriverState::instance().count(gpu(), &DriverStats::fills);
-    (void)resource;
     return S_OK;
 }
 

@@ -426,6 +426,91 @@ BOOL WINAPI FindClose(HANDLE find);
 // shlwapi
 BOOL WINAPI PathFileExistsW(LPCWSTR path);
 
+// ---- File handles and named pipes ---------------------------------------------------------
+// Named pipes ("\\.\pipe\name") are local sockets of the machine, so a process started
+// with CreateProcessW (which shares the machine's root) can open them too.
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_ALL 0x10000000u
+#define WRITE_DAC 0x00040000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define PIPE_ACCESS_INBOUND 0x00000001
+#define PIPE_ACCESS_OUTBOUND 0x00000002
+#define PIPE_ACCESS_DUPLEX 0x00000003
+#define PIPE_TYPE_BYTE 0x00000000
+#define PIPE_READMODE_BYTE 0x00000000
+#define PIPE_WAIT 0x00000000
+#define PIPE_UNLIMITED_INSTANCES 255
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_PIPE_BUSY 231L
+#define ERROR_NO_DATA 232L
+#define ERROR_PIPE_CONNECTED 535L
+#define ERROR_PIPE_LISTENING 536L
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                      LPOVERLAPPED overlapped);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+HANDLE WINAPI CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
+                               DWORD outBufferSize, DWORD inBufferSize, DWORD defaultTimeOut,
+                               LPSECURITY_ATTRIBUTES security);
+HANDLE WINAPI CreateNamedPipeW(LPCWSTR name, DWORD openMode, DWORD pipeMode, DWORD maxInstances,
+                               DWORD outBufferSize, DWORD inBufferSize, DWORD defaultTimeOut,
+                               LPSECURITY_ATTRIBUTES security);
+BOOL WINAPI ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
+BOOL WINAPI DisconnectNamedPipe(HANDLE pipe);
+
+// ---- Processes ----------------------------------------------------------------------------
+// A started process is a host process; it inherits the machine's root (VESSA_SIM_ROOT) and
+// module folder, so a simulated program sees the same C: drive.
+#define CREATE_DEFAULT_ERROR_MODE 0x04000000
+#define CREATE_NO_WINDOW 0x08000000
+typedef struct _STARTUPINFOW {
+    DWORD cb;
+    LPWSTR lpReserved;
+    LPWSTR lpDesktop;
+    LPWSTR lpTitle;
+    DWORD dwX, dwY, dwXSize, dwYSize, dwXCountChars, dwYCountChars, dwFillAttribute, dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput, hStdOutput, hStdError;
+} STARTUPINFOW, *LPSTARTUPINFOW;
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                           DWORD creationFlags, LPVOID environment, LPCWSTR currentDirectory,
+                           LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
+BOOL WINAPI GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
+
 // ---- Registry (advapi32) -------------------------------------------------------------------
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
@@ -566,6 +651,8 @@ static_assert(offsetof(CONTEXT, FltSave) == 0x100, "CONTEXT FltSave");
 static_assert(sizeof(EXCEPTION_RECORD) == 152, "EXCEPTION_RECORD is 152 bytes");
 static_assert(sizeof(MEMORY_BASIC_INFORMATION) == 48, "MEMORY_BASIC_INFORMATION is 48 bytes");
 static_assert(sizeof(SYSTEM_INFO) == 48, "SYSTEM_INFO is 48 bytes");
+static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW is 104 bytes");
+static_assert(sizeof(PROCESS_INFORMATION) == 24, "PROCESS_INFORMATION is 24 bytes");
 static_assert(sizeof(WIN32_FIND_DATAW) == 592, "WIN32_FIND_DATAW is 592 bytes");
 static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING is 16 bytes");
 static_assert(sizeof(OBJECT_ATTRIBUTES) == 48, "OBJECT_ATTRIBUTES is 48 bytes");

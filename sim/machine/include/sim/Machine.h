@@ -47,6 +47,11 @@ public:
     size_t debugBreakCount() const { return m_debugBreaks; }
     void noteDebugBreak() { ++m_debugBreaks; }
 
+    /// The most bytes one WriteFile moves into a named pipe (0, the default: no limit), so
+    /// tests can see writers continue after a short write.
+    void setPipeWriteLimit(size_t bytes) { m_pipeWriteLimit = bytes; }
+    size_t pipeWriteLimit() const { return m_pipeWriteLimit; }
+
     /// The Windows path GetModuleFileNameW(NULL) reports for the executable
     /// ("C:\Games\Bin\game.exe"); empty (the default) reports the real executable's path.
     /// A path inside the root also becomes the loader's application folder.
@@ -66,6 +71,7 @@ private:
     HandleTable m_handles;
     std::atomic<bool> m_debuggerAttached{false};
     std::atomic<size_t> m_debugBreaks{0};
+    std::atomic<size_t> m_pipeWriteLimit{0};
     mutable std::mutex m_lock;
     std::u16string m_executablePath;
 };
