@@ -16,7 +16,9 @@ struct KernelStatusTranslation {
 // NTSTATUS on the other, and the values are what matters here.
 const KernelStatusTranslation kStatusTable[] = {
     {0x00000000u, 0x00000000u}, // STATUS_SUCCESS -> S_OK
-    {0xC0000001u, 0x00000001u}, // STATUS_UNSUCCESSFUL -> 1: deliberately not a failure code
+    // STATUS_UNSUCCESSFUL. Handing the driver 1 here (a success code) would let it go on as
+    // if an allocation, lock or render had worked; it is a failure and reaches it as E_FAIL.
+    {0xC0000001u, 0x80004005u},
     {0xC0000008u, 0x88760873u}, // STATUS_INVALID_HANDLE
     {0xC01E0106u, 0x88760873u},
     {0xC000000Du, 0x80070057u}, // STATUS_INVALID_PARAMETER ->

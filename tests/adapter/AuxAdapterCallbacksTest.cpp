@@ -59,13 +59,13 @@ TEST_F(AuxCallbacks, QueryAdapterInfoFillsTheDriversBufferFromTheKernel) {
     EXPECT_EQ(1u, machine().journal().count("gdi32.dll", "D3DKMTQueryAdapterInfo", 1));
 }
 
-TEST_F(AuxCallbacks, UnsuccessfulQueryReachesTheDriverAsOneWithAWarning) {
+TEST_F(AuxCallbacks, UnsuccessfulQueryReachesTheDriverAsFailureWithAWarning) {
     failNextKernelCall("D3DKMTQueryAdapterInfo", 0xC0000001u);
     uint8_t data[64] = {};
     D3DDDICB_QUERYADAPTERINFO query = {data, sizeof data};
-    EXPECT_EQ(0x00000001, AuxAdapterCallbacks::pfnQueryAdapterInfoCb(m_hAdapter, &query));
+    EXPECT_EQ(E_FAIL, AuxAdapterCallbacks::pfnQueryAdapterInfoCb(m_hAdapter, &query));
     EXPECT_EQ(1, reports("Warning", 0,
-                         "auxilliary QueryAdapterInfoCb failed (kmtResponse=0xc0000001,retVal=0x1)",
+                         "auxilliary QueryAdapterInfoCb failed (kmtResponse=0xc0000001,retVal=0x80004005)",
                          "AuxAdapterCallbacks.cpp:61"));
 }
 

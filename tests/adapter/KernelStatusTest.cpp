@@ -16,7 +16,7 @@ struct Row {
 
 // Every status the callbacks translate, with the code the vendor driver receives.
 const Row kExpected[] = {
-    {0x00000000u, 0x00000000u}, {0xC0000001u, 0x00000001u}, {0xC0000008u, 0x88760873u},
+    {0x00000000u, 0x00000000u}, {0xC0000001u, 0x80004005u}, {0xC0000008u, 0x88760873u},
     {0xC01E0106u, 0x88760873u}, {0xC000000Du, 0x80070057u}, {0xC0000017u, 0x8007000Eu},
     {0xC000001Du, 0x88760872u}, {0xC0000096u, 0x88760871u}, {0xC00000E8u, 0x88760879u},
     {0xC00002B6u, 0x88760870u}, {0xC01E0100u, 0x8876017Cu}, {0xC01E0102u, 0x8876021Cu},
@@ -35,8 +35,8 @@ TEST_F(KernelStatusTable, EveryKnownStatusBecomesItsHResultWithoutReport) {
             << std::hex << row.status;
     }
     EXPECT_EQ("", testlog::readLog());
-    // STATUS_UNSUCCESSFUL reaches the driver as 1, which is not a failure code.
-    EXPECT_FALSE(FAILED(kernelStatusToHResult(static_cast<NTSTATUS>(0xC0000001u))));
+    // STATUS_UNSUCCESSFUL is a failure and must reach the driver as one.
+    EXPECT_TRUE(FAILED(kernelStatusToHResult(static_cast<NTSTATUS>(0xC0000001u))));
 }
 
 TEST_F(KernelStatusTable, UnknownStatusesAreReportedAndBecomeEFail) {
