@@ -3,11 +3,16 @@
 // null arguments, and fails with an injected fault.
 #include "platform/win.h"
 #include "sim/Machine.h"
+#include "sim/drivers/DriverControl.h"
 #include "sim/gpus/Kernel.h"
+#include "sim/gpus/SimAllocation.h"
 #include "sim/runtime/RuntimeAdapter.h"
 #include "sim/runtime/RuntimeDevice.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -97,6 +102,35 @@ TEST_F(RuntimeCallbacksTest, UnknownDevicesAndNullArgumentsAreRefused) {
     EXPECT_EQ(E_INVALIDARG, cb().pfnSetAsyncCallbacksCb(&bogus, TRUE));
     // Refusals are journalled too, without a GPU for an unknown device.
     EXPECT_GE(journal().count("d3d9.dll", "AllocateCb", sim::kNoGpu), 1u);
+}
+
+TEST_F(RuntimeCallbacksTest, CallbacksFromAnotherThreadDoNotWaitForAnApplicationCall) {
+    // The application's call polls an event query for half a second, holding the device.
+    sim::umd::DriverSettings settings;
+    settings.eventQueryPolls = 0;
+    settings.eventQueryDelayUs = 500000;
+    sim::umd::setSettings(settings);
+    std::atomic<bool> applicationDone{false};
+    std::thread application([&] {
+        m_pDevice->waitForIdle();
+        applicationDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sim::SimAllocationDesc desc;
+    desc.width = 8;
+    desc.height = 8;
+    desc.format = D3DDDIFMT_X8R8G8B8;
+    D3DDDI_ALLOCATIONINFO info = {};
+    info.pPrivateDriverData = &desc;
+    info.PrivateDriverDataSize = sizeof desc;
+    D3DDDICB_ALLOCATE allocate = {};
+    allocate.NumAllocations = 1;
+    allocate.pAllocationInfo = &info;
+    EXPECT_EQ(S_OK, cb().pfnAllocateCb(runtime(), &allocate));
+    EXPECT_FALSE(applicationDone.load());
+    application.join();
+    D3DDDICB_DEALLOCATE deallocate = {nullptr, 1, &info.hAllocation};
+    EXPECT_EQ(S_OK, cb().pfnDeallocateCb(runtime(), &deallocate));
 }
 
 TEST_F(RuntimeCallbacksTest, InjectedFaultFailsTheCallbackBeforeTheKernel) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string.h>
 #include <vector>
 
@@ -267,6 +268,13 @@ TEST_F(UmdDeviceTest, EventQueryCompletesAfterTheConfiguredPolls) {
     sim::umd::setSettings(settings);
     ASSERT_EQ(S_OK, m_pDevice->waitForIdle(&polls));
     EXPECT_EQ(1u, polls);
+    // A time bound holds the query back at least that long, however often it is polled.
+    settings.eventQueryDelayUs = 20000;
+    sim::umd::setSettings(settings);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(S_OK, m_pDevice->waitForIdle(&polls));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+    EXPECT_GE(polls, 2u);
 }
 
 TEST_F(UmdDeviceTest, DrawsAreCountedPerGpu) {
@@ -276,6 +284,7 @@ TEST_F(UmdDeviceTest, DrawsAreCountedPerGpu) {
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(S_OK, m_pDevice->drawPrimitive(2));
     EXPECT_EQ(5u, sim::umd::stats(1).draws);
+    EXPECT_EQ(10u, sim::umd::stats(1).primitives);
     EXPECT_EQ(0u, sim::umd::stats(0).draws);
     EXPECT_EQ(S_OK, m_pDevice->flush());
     EXPECT_EQ(1u, sim::umd::stats(1).flushes);

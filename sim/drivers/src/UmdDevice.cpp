@@ -191,11 +191,12 @@ HRESULT Device::setDepthStencil(HANDLE hZBuffer) {
 }
 
 HRESULT Device::draw(UINT primitiveCount) {
+    // The simulated rasteriser draws nothing; the draw is counted and enters the stream.
+    DriverState::instance().count(gpu(), &DriverStats::primitives, primitiveCount);
     DriverState::instance().count(gpu(), &DriverStats::draws);
     D3DKMT_HANDLE hTarget = 0;
     if (m_pRenderTarget && m_renderTargetSubresource < m_pRenderTarget->surfaces.size())
         hTarget = m_pRenderTarget->surfaces[m_renderTargetSubresource].hAllocation;
-    (void)primitiveCount;
     return record(Op::Draw, 0, hTarget);
 }
 

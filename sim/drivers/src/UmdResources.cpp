@@ -394,7 +394,6 @@ HRESULT Device::fillRect(Resource& resource, Surface& surface, const RECT& rect,
         memcpy(map.bits() + size_t(y) * surface.pitch + size_t(rect.left) * bytes, pFirst,
                rowLength);
     DriverState::instance().count(gpu(), &DriverStats::fills);
-    (void)resource;
     return S_OK;
 }
 

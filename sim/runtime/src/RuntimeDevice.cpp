@@ -35,7 +35,7 @@ const D3DDDI_DEVICECALLBACKS& RuntimeDevice::callbacks() {
 }
 
 HANDLE RuntimeDevice::newRuntimeHandle() {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     m_nextRuntimeHandle += 0x10;
     return reinterpret_cast<HANDLE>(m_nextRuntimeHandle);
 }
@@ -321,24 +321,24 @@ HRESULT RuntimeDevice::waitForIdle(UINT* pPolls) {
 }
 
 uint64_t RuntimeDevice::presentCallbacks() const {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     return m_presentCallbacks;
 }
 
 uint64_t RuntimeDevice::renderCallbacks() const {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     return m_renderCallbacks;
 }
 
 bool RuntimeDevice::displayModeSet() const {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     return m_displayModeSet;
 }
 
 // ---- Device callbacks ----------------------------------------------------------------------
 
 HRESULT RuntimeDevice::allocateCb(D3DDDICB_ALLOCATE& args) {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     D3DKMT_CREATEALLOCATION create = {};
     create.hDevice = m_hKernelDevice;
     create.pPrivateDriverData = args.pPrivateDriverData;
@@ -361,7 +361,7 @@ HRESULT RuntimeDevice::allocateCb(D3DDDICB_ALLOCATE& args) {
 }
 
 HRESULT RuntimeDevice::deallocateCb(const D3DDDICB_DEALLOCATE& args) {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     D3DKMT_DESTROYALLOCATION destroy = {};
     destroy.hDevice = m_hKernelDevice;
     if (args.hResource && args.NumAllocations == 0) {
@@ -436,18 +436,18 @@ HRESULT RuntimeDevice::setDisplayModeCb(D3DDDICB_SETDISPLAYMODE& args) {
     mode.PrivateDriverFormatAttribute = args.PrivateDriverFormatAttribute;
     HRESULT hr = toHresult(KernelThunks::get().pfnSetDisplayMode(&mode));
     if (SUCCEEDED(hr)) {
-        std::lock_guard<std::recursive_mutex> guard(m_mutex);
+        std::lock_guard<std::mutex> guard(m_stateMutex);
         m_displayModeSet = true;
     }
     return hr;
 }
 
 HRESULT RuntimeDevice::presentCb(D3DDDICB_PRESENT& args) {
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     D3DKMT_PRESENT present = {};
     present.hContext = narrow(args.hContext);
     present.VidPnSourceId = m_adapter.vidPnSourceId();
-    present.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(m_pendingInterval);
+    present.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(m_pendingInterval.load());
     AllocationInfo source, destination;
     bool haveSource =
         args.hSrcAllocation && Kernel::instance().allocation(args.hSrcAllocation, source);
@@ -513,7 +513,7 @@ HRESULT RuntimeDevice::renderCb(D3DDDICB_RENDER& args) {
     args.NewPatchLocationListSize = render.NewPatchLocationListSize;
     args.QueuedBufferCount = render.QueuedBufferCount;
     args.NewCommandBuffer = render.NewCommandBuffer;
-    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_stateMutex);
     ++m_renderCallbacks;
     return S_OK;
 }

@@ -24,6 +24,7 @@ struct DriverSettings {
 /// Counters of one GPU's driver since the last reset.
 struct DriverStats {
     uint64_t draws = 0;         ///< draw entries (primitives, indexed, patches, ...)
+    uint64_t primitives = 0;    ///< primitives those draws asked for
     uint64_t presents = 0;      ///< successful pfnPresent calls
     uint64_t flushes = 0;       ///< pfnRenderCb submissions
     uint64_t blts = 0;          ///< Blt, TexBlt, BufBlt and VolBlt copies

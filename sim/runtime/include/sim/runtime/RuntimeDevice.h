@@ -8,6 +8,7 @@
 #include "sim/Export.h"
 #include "sim/runtime/RuntimeAdapter.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <stdint.h>
@@ -106,7 +107,11 @@ private:
     HRESULT create(const DeviceOptions* pOptions);
     HANDLE newRuntimeHandle();
 
+    // The device lock of the application's calls, held across driver calls as d3d9's is;
+    // callbacks never take it (a driver may call back from another thread while an
+    // application call waits for that thread), they take the state lock alone.
     mutable std::recursive_mutex m_mutex;
+    mutable std::mutex m_stateMutex;
     RuntimeAdapter& m_adapter;
     D3DKMT_HANDLE m_hKernelDevice = 0;
     HANDLE m_hDriverDevice = nullptr;
@@ -117,7 +122,7 @@ private:
     std::map<HANDLE, D3DKMT_HANDLE> m_kernelResources;
     /// Shared primaries the runtime made itself: driver handle -> kernel resource.
     std::map<HANDLE, D3DKMT_HANDLE> m_sharedPrimaries;
-    UINT m_pendingInterval = D3DDDI_FLIPINTERVAL_ONE;
+    std::atomic<UINT> m_pendingInterval{D3DDDI_FLIPINTERVAL_ONE};
     uint64_t m_presentCallbacks = 0;
     uint64_t m_renderCallbacks = 0;
     bool m_displayModeSet = false;
