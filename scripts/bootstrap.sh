@@ -114,6 +114,7 @@ add_deb_src() {
 fetch_sources() {
     local dir=$1
     trap remove_deb_src EXIT
+    trap 'exit 130' INT TERM # leave through the EXIT trap, which removes the entry
     add_deb_src
     as_root apt-get update -qq
     apt_updated=1
@@ -123,7 +124,7 @@ fetch_sources() {
         (cd "$dir" && apt-get source -qq libxml2 zydis >/dev/null) ||
         die "apt-get source libxml2 zydis failed"
     remove_deb_src
-    trap - EXIT
+    trap - EXIT INT TERM
 }
 
 cmake_cross() {

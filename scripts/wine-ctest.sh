@@ -22,6 +22,7 @@ if [ "${VESSA_KEEP_WINEPREFIX:-0}" != 1 ]; then
     rm -rf "$WINEPREFIX"
 fi
 trap stop_server EXIT
+trap 'exit 130' INT TERM # through the EXIT trap: a persistent server must not outlive us
 mkdir -p "$WINEPREFIX"
 wineserver -p
 # Creates the prefix on first use (about 5 s) and leaves the server warm.

@@ -7,29 +7,34 @@
 
 namespace {
 
+struct KernelStatusTranslation {
+    uint32_t status;  // NTSTATUS as the kernel thunk returned it
+    uint32_t hresult; // what a vendor driver's callback receives instead
+};
+
 // Kept as plain numbers: the names of several of these statuses are DWORD on one build and
 // NTSTATUS on the other, and the values are what matters here.
 const KernelStatusTranslation kStatusTable[] = {
     {0x00000000u, 0x00000000u}, // STATUS_SUCCESS -> S_OK
-    {0xC0000001u, 0x00000001u}, // STATUS_UNSUCCESSFUL -> 1, which is not a failure code
+    {0xC0000001u, 0x00000001u}, // STATUS_UNSUCCESSFUL -> 1: deliberately not a failure code
     {0xC0000008u, 0x88760873u}, // STATUS_INVALID_HANDLE
-    {0xC01E0106u, 0x88760873u}, {0xC000000Du, 0x80070057u}, // STATUS_INVALID_PARAMETER ->
-                                                            // E_INVALIDARG
-    {0xC0000017u, 0x8007000Eu},                             // STATUS_NO_MEMORY -> E_OUTOFMEMORY
-    {0xC000001Du, 0x88760872u}, {0xC0000096u, 0x88760871u}, {0xC00000E8u, 0x88760879u},
-    {0xC00002B6u, 0x88760870u},                             // STATUS_DEVICE_REMOVED
-    {0xC01E0100u, 0x8876017Cu}, {0xC01E0102u, 0x8876021Cu}, // D3DERR_WASSTILLDRAWING
-    {0xC01E0103u, 0x80004005u},                             // E_FAIL
-    {0xC01E0109u, 0xC0262109u}, {0xC01E0111u, 0xC0262111u}, {0xC01E0200u, 0x8876086Au},
+    {0xC01E0106u, 0x88760873u},
+    {0xC000000Du, 0x80070057u}, // STATUS_INVALID_PARAMETER ->
+                                // E_INVALIDARG
+    {0xC0000017u, 0x8007000Eu}, // STATUS_NO_MEMORY -> E_OUTOFMEMORY
+    {0xC000001Du, 0x88760872u},
+    {0xC0000096u, 0x88760871u},
+    {0xC00000E8u, 0x88760879u},
+    {0xC00002B6u, 0x88760870u}, // STATUS_DEVICE_REMOVED
+    {0xC01E0100u, 0x8876017Cu},
+    {0xC01E0102u, 0x8876021Cu}, // D3DERR_WASSTILLDRAWING
+    {0xC01E0103u, 0x80004005u}, // E_FAIL
+    {0xC01E0109u, 0xC0262109u},
+    {0xC01E0111u, 0xC0262111u},
+    {0xC01E0200u, 0x8876086Au},
 };
 
 } // namespace
-
-const KernelStatusTranslation* kernelStatusTable(size_t* count) {
-    if (count)
-        *count = sizeof kStatusTable / sizeof kStatusTable[0];
-    return kStatusTable;
-}
 
 HRESULT kernelStatusToHResult(NTSTATUS status) {
     const uint32_t value = static_cast<uint32_t>(status);

@@ -6,15 +6,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-/// One row of the kernel status translation.
-struct KernelStatusTranslation {
-    uint32_t status;  ///< NTSTATUS as the kernel thunk returned it
-    uint32_t hresult; ///< what a vendor driver's callback receives instead
-};
-
-/// The kernel status translation table, in lookup order; `count` receives its length.
-const KernelStatusTranslation* kernelStatusTable(size_t* count);
-
 /// Turns a kernel thunk's NTSTATUS into the HRESULT the system hands back to a vendor driver
 /// from a callback, so the driver sees the codes it knows from the runtime's own callbacks.
 /// A status missing from the table is reported and becomes E_FAIL.
