@@ -305,6 +305,7 @@ TEST(NativeRegistry, NativeAndWin32HandlesAreTheSameKeys) {
 TEST(Registry, FaultInjectionFailsAnEntryWithTheGivenStatus) {
     seedDriverKey();
     sim::Machine& machine = sim::Machine::instance();
+    machine.journal().clear();
     machine.faults().failNth("advapi32.dll", "RegOpenKeyExW", 1, ERROR_ACCESS_DENIED);
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_READ, &key),

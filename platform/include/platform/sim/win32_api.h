@@ -622,6 +622,29 @@ NTSTATUS WINAPI NtQueryValueKey(HANDLE key, PUNICODE_STRING valueName,
 NTSTATUS WINAPI NtClose(HANDLE handle);
 void WINAPI RtlInitUnicodeString(PUNICODE_STRING target, PCWSTR source);
 
+// ---- File-version data (version.dll; see sim::FileVersions) -------------------------------
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+typedef struct tagVS_FIXEDFILEINFO {
+    DWORD dwSignature; // 0xFEEF04BD
+    DWORD dwStrucVersion;
+    DWORD dwFileVersionMS;
+    DWORD dwFileVersionLS;
+    DWORD dwProductVersionMS;
+    DWORD dwProductVersionLS;
+    DWORD dwFileFlagsMask;
+    DWORD dwFileFlags;
+    DWORD dwFileOS;
+    DWORD dwFileType;
+    DWORD dwFileSubtype;
+    DWORD dwFileDateMS;
+    DWORD dwFileDateLS;
+} VS_FIXEDFILEINFO;
+DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR fileName, LPDWORD handle);
+DWORD WINAPI GetFileVersionInfoSizeA(LPCSTR fileName, LPDWORD handle);
+BOOL WINAPI GetFileVersionInfoW(LPCWSTR fileName, DWORD handle, DWORD length, LPVOID data);
+BOOL WINAPI GetFileVersionInfoA(LPCSTR fileName, DWORD handle, DWORD length, LPVOID data);
+BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, UINT* length);
+
 // ---- Message boxes (user32; recorded by the machine, answered IDOK) ----------------------
 #define MB_OK 0x00000000u
 #define MB_OKCANCEL 0x00000001u

@@ -4,6 +4,7 @@
 #include "sim/Environment.h"
 #include "sim/Export.h"
 #include "sim/FaultInjector.h"
+#include "sim/FileVersions.h"
 #include "sim/HandleTable.h"
 #include "sim/Journal.h"
 #include "sim/MessageBoxLog.h"
@@ -19,7 +20,7 @@
 namespace sim {
 
 /// The machine: its root folder, module search path, call journal, fault injection,
-/// message boxes, environment, registry and kernel handles.
+/// message boxes, environment, registry, kernel handles and file-version data.
 ///
 /// One per process, created on first use and never destroyed (modules and reports may
 /// still reach it while the process exits). The root folder is VESSA_SIM_ROOT from the host
@@ -37,6 +38,7 @@ public:
     Environment& environment() { return m_environment; }
     Registry& registry() { return m_registry; }
     HandleTable& handles() { return m_handles; }
+    FileVersions& fileVersions() { return m_fileVersions; }
 
     /// Whether a debugger is attached: IsDebuggerPresent reports it, and DebugBreak then
     /// records a break in the journal (kernel32.dll!DebugBreak) instead of trapping.
@@ -69,6 +71,7 @@ private:
     Environment m_environment;
     Registry m_registry;
     HandleTable m_handles;
+    FileVersions m_fileVersions;
     std::atomic<bool> m_debuggerAttached{false};
     std::atomic<size_t> m_debugBreaks{0};
     std::atomic<size_t> m_pipeWriteLimit{0};
