@@ -46,6 +46,18 @@ void copyWide(WCHAR* dst, size_t capacity, const std::string& text) {
     dst[n] = 0;
 }
 
+// The list thunks share one convention: without a list the caller learns how many entries
+// there are; a list that is too small is refused with the count it needs. Returns true when
+// the caller's list has room for all `available` entries and is to be filled; otherwise
+// `status` holds the answer.
+bool listHasRoom(const void* pList, UINT& listCount, UINT available, NTSTATUS& status) {
+    if (pList && listCount >= available)
+        return true;
+    status = pList ? kStatusBufferTooSmall : kStatusSuccess;
+    listCount = available;
+    return false;
+}
+
 } // namespace
 
 Kernel& Kernel::instance() {
@@ -172,13 +184,12 @@ NTSTATUS Kernel::CloseAdapter(const D3DKMT_CLOSEADAPTER* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     // Devices keep their own reference to the GPU, as they keep the adapter object alive
     // on Windows; only the handle goes.
-    m_adapters.erase(it);
+    m_adapters.erase(pArgs->hAdapter);
     return kStatusSuccess;
 }
 
@@ -189,10 +200,9 @@ NTSTATUS Kernel::QueryAdapterInfo(const D3DKMT_QUERYADAPTERINFO* pArgs, int& gpu
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     if (!pArgs->pPrivateDriverData || pArgs->PrivateDriverDataSize == 0)
         return kStatusInvalidParameter;
     return queryAdapterInfoLocked(gpu, *pArgs);
@@ -276,22 +286,16 @@ NTSTATUS Kernel::GetDisplayModeList(D3DKMT_GETDISPLAYMODELIST* pArgs, int& gpu) 
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     if (pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu))
         return kStatusInvalidParameter;
     const std::vector<DisplayMode>& modes = gpuOf(gpu)->modes;
     UINT count = UINT(modes.size());
-    if (!pArgs->pModeList) {
-        pArgs->ModeCount = count;
-        return kStatusSuccess;
-    }
-    if (pArgs->ModeCount < count) {
-        pArgs->ModeCount = count;
-        return kStatusBufferTooSmall;
-    }
+    NTSTATUS status = kStatusSuccess;
+    if (!listHasRoom(pArgs->pModeList, pArgs->ModeCount, count, status))
+        return status;
     for (UINT i = 0; i < count; ++i) {
         D3DKMT_DISPLAYMODE& m = pArgs->pModeList[i];
         memset(&m, 0, sizeof m);
@@ -314,23 +318,17 @@ NTSTATUS Kernel::GetMultisampleMethodList(D3DKMT_GETMULTISAMPLEMETHODLIST* pArgs
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     if (pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu) || pArgs->Width == 0 ||
         pArgs->Height == 0)
         return kStatusInvalidParameter;
     const std::vector<MultisampleMethod>& methods = gpuOf(gpu)->multisampleMethods;
     UINT count = UINT(methods.size());
-    if (!pArgs->pMethodList) {
-        pArgs->MethodCount = count;
-        return kStatusSuccess;
-    }
-    if (pArgs->MethodCount < count) {
-        pArgs->MethodCount = count;
-        return kStatusBufferTooSmall;
-    }
+    NTSTATUS status = kStatusSuccess;
+    if (!listHasRoom(pArgs->pMethodList, pArgs->MethodCount, count, status))
+        return status;
     for (UINT i = 0; i < count; ++i) {
         pArgs->pMethodList[i].NumSamples = methods[i].numSamples;
         pArgs->pMethodList[i].NumQualityLevels = methods[i].numQualityLevels;
@@ -380,10 +378,9 @@ NTSTATUS Kernel::WaitForVerticalBlankEvent(const D3DKMT_WAITFORVERTICALBLANKEVEN
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     if (pArgs->hDevice) {
         Device* pDevice = findDevice(pArgs->hDevice);
         if (!pDevice || pDevice->gpu != gpu)
@@ -400,10 +397,9 @@ NTSTATUS Kernel::GetScanLine(D3DKMT_GETSCANLINE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     if (pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu))
         return kStatusInvalidParameter;
     pArgs->InVerticalBlank = FALSE;

@@ -56,10 +56,9 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     UINT flags = pArgs->Flags.Value;
     if (pArgs->NumAllocations == 0 || pArgs->NumAllocations > 1024 || !pArgs->pAllocationInfo)
         return kStatusInvalidParameter;
@@ -181,10 +180,9 @@ NTSTATUS Kernel::DestroyAllocation(const D3DKMT_DESTROYALLOCATION* pArgs, int& g
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     std::vector<D3DKMT_HANDLE> handles;
     NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
                                          pArgs->AllocationCount, handles);
@@ -203,10 +201,9 @@ NTSTATUS Kernel::SetAllocationPriority(const D3DKMT_SETALLOCATIONPRIORITY* pArgs
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     if (!pArgs->pPriorities)
         return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
@@ -227,10 +224,9 @@ NTSTATUS Kernel::QueryAllocationResidency(const D3DKMT_QUERYALLOCATIONRESIDENCY*
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     if (!pArgs->pResidencyStatus)
         return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
@@ -250,10 +246,9 @@ NTSTATUS Kernel::Lock(D3DKMT_LOCK* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     Allocation* pAllocation = findAllocation(pArgs->hAllocation, pArgs->hDevice);
     if (!pAllocation || (pArgs->NumPages && !pArgs->pPages))
         return kStatusInvalidParameter;
@@ -268,10 +263,9 @@ NTSTATUS Kernel::Unlock(const D3DKMT_UNLOCK* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     if (pArgs->NumAllocations == 0 || !pArgs->phAllocations)
         return kStatusInvalidParameter;
     std::vector<Allocation*> allocations;
@@ -369,10 +363,9 @@ NTSTATUS Kernel::SetDisplayMode(const D3DKMT_SETDISPLAYMODE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     Allocation* pPrimary = findAllocation(pArgs->hPrimaryAllocation, pArgs->hDevice);
     if (!pPrimary || !pPrimary->info.primary)
         return kStatusInvalidParameter;
@@ -384,10 +377,9 @@ NTSTATUS Kernel::OpenResource(D3DKMT_OPENRESOURCE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     // No resource is ever shared, so no global share handle names one.
     return kStatusInvalidParameter;
 }
@@ -397,10 +389,9 @@ NTSTATUS Kernel::QueryResourceInfo(D3DKMT_QUERYRESOURCEINFO* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     return kStatusInvalidParameter;
 }
 

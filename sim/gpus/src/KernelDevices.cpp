@@ -30,10 +30,9 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    auto it = m_adapters.find(pArgs->hAdapter);
-    if (it == m_adapters.end())
+    gpu = adapterGpu(pArgs->hAdapter);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = it->second.gpu;
     Device device;
     device.gpu = gpu;
     device.hAdapter = pArgs->hAdapter;
@@ -77,10 +76,9 @@ NTSTATUS Kernel::DestroyDevice(const D3DKMT_DESTROYDEVICE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     // Everything the device created goes with it, as the kernel cleans up after a process.
     destroyDeviceLocked(pArgs->hDevice);
     return kStatusSuccess;
@@ -91,10 +89,9 @@ NTSTATUS Kernel::CreateContext(D3DKMT_CREATECONTEXT* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     if (pArgs->NodeOrdinal >= gpuOf(gpu)->nodeCount)
         return kStatusInvalidParameter;
     if (pArgs->PrivateDriverDataSize != 0 && !pArgs->pPrivateDriverData)
@@ -212,10 +209,9 @@ NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT*
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    Device* pDevice = findDevice(pArgs->hDevice);
-    if (!pDevice)
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
         return kStatusInvalidParameter;
-    gpu = pDevice->gpu;
     SyncObject object;
     object.desc = pArgs->Info;
     switch (rawValue(pArgs->Info.Type)) {
