@@ -4,12 +4,7 @@
 # compare across machines; extra arguments go to every benchmark (e.g. --benchmark_filter=X).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/bootstrap.sh
-mkdir -p build
-cmake --preset native-release >build/native-release.configure.log 2>&1 || {
-    cat build/native-release.configure.log >&2
-    exit 1
-}
+scripts/configure-native-release.sh
 # Only what the benchmarks need, not the whole preset (its test suites included).
 cmake --build --preset native-release --target bench/all
 dir=build/native-release/bench

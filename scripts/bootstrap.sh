@@ -33,7 +33,7 @@ PACKAGES=(
 )
 
 # Bump when the way the cache is built changes, so stale caches are rebuilt.
-RECIPE=3
+RECIPE=4
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -185,7 +185,9 @@ build_deps() {
     [ -n "$xml2" ] && [ -n "$zydis" ] || die "source trees not found in $work"
 
     # libxml2: static, no network/iconv/compression, native Win32 threads (no winpthread DLL).
-    cmake_cross "$xml2" "$work/build-libxml2" -DBUILD_SHARED_LIBS=OFF \
+    # LIBXML_STATIC for its own sources too: otherwise every libxml2 function is marked
+    # dllexport and leaks into the export table of each DLL that links it.
+    cmake_cross "$xml2" "$work/build-libxml2" -DBUILD_SHARED_LIBS=OFF -DCMAKE_C_FLAGS=-DLIBXML_STATIC \
         -DLIBXML2_WITH_ICONV=OFF -DLIBXML2_WITH_LZMA=OFF -DLIBXML2_WITH_ZLIB=OFF \
         -DLIBXML2_WITH_PYTHON=OFF -DLIBXML2_WITH_HTTP=OFF -DLIBXML2_WITH_FTP=OFF \
         -DLIBXML2_WITH_ICU=OFF -DLIBXML2_WITH_MODULES=OFF -DLIBXML2_WITH_TESTS=OFF \

@@ -4,11 +4,6 @@
 # out/demo/. Extra arguments go to vessa-demo (--scenario FILE, --frames N, --rate HZ).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/bootstrap.sh
-mkdir -p build
-cmake --preset native-release >build/native-release.configure.log 2>&1 || {
-    cat build/native-release.configure.log >&2
-    exit 1
-}
+scripts/configure-native-release.sh
 cmake --build --preset native-release --target vessa-demo
 exec build/native-release/bin/vessa-demo --out out/demo "$@"

@@ -1,6 +1,8 @@
 // Wide-text helpers shared by both builds.
 #include "platform/text.h"
 
+#include "platform/unicode.h"
+
 namespace text {
 
 size_t wlen(const WCHAR* s) {
@@ -22,24 +24,6 @@ bool wcopy(WCHAR* dst, size_t capacity, const WCHAR* src) {
         dst[i] = src[i];
     dst[count] = 0;
     return fits;
-}
-
-static void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 static std::string narrowN(const WCHAR* s, size_t n) {
@@ -92,14 +76,7 @@ std::u16string widen(const char* s) {
         return out;
     const auto* bytes = reinterpret_cast<const unsigned char*>(s);
     for (size_t i = 0; bytes[i];) {
-        uint32_t cp = decodeUtf8(bytes, i);
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        appendUtf16(out, decodeUtf8(bytes, i));
     }
     return out;
 }

@@ -21,20 +21,6 @@ std::u16string trimmed(std::u16string_view s) {
     return std::u16string(s.substr(begin, end - begin));
 }
 
-std::u16string decode(std::string_view bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::u16string text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return text;
-    }
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        bytes.remove_prefix(3);
-    return fromUtf8(bytes);
-}
-
 std::u16string unquoted(std::u16string value) {
     if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0])
         return value.substr(1, value.size() - 2);
@@ -44,7 +30,7 @@ std::u16string unquoted(std::u16string value) {
 } // namespace
 
 IniFile::IniFile(std::string_view bytes) {
-    std::u16string text = decode(bytes);
+    std::u16string text = sim::decodeTextFile(bytes);
     Section* current = nullptr;
     size_t start = 0;
     while (start <= text.size()) {

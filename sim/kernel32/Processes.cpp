@@ -4,6 +4,7 @@
 // (VESSA_SIM_ROOT) and module folder (VESSA_MODULE_DIR), so a simulated program it runs
 // sees the same drives and pipes. The machine's own environment variables are not passed
 // on: the child's machine starts with the defaults.
+#include "ExitCode.h"
 #include "Waitable.h"
 
 #include "platform/sim/win32_api.h"
@@ -232,17 +233,7 @@ BOOL WINAPI CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine,
 }
 
 BOOL WINAPI GetExitCodeProcess(HANDLE handle, LPDWORD exitCode) {
-    auto process = sim::Machine::instance().handles().getAs<ProcessObject>(handle);
-    if (!process) {
-        sim::setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!exitCode) {
-        sim::setLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    *exitCode = process->exitCode();
-    return TRUE;
+    return sim::exitCodeOf<ProcessObject>(handle, exitCode);
 }
 
 BOOL WINAPI TerminateProcess(HANDLE handle, UINT exitCode) {

@@ -1,4 +1,5 @@
 // kernel32.dll: threads, events and waits.
+#include "ExitCode.h"
 #include "Waitable.h"
 
 #include "platform/sim/win32_api.h"
@@ -117,17 +118,7 @@ DWORD WINAPI ResumeThread(HANDLE handle) {
 }
 
 BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
-    auto thread = sim::Machine::instance().handles().getAs<ThreadObject>(handle);
-    if (!thread) {
-        sim::setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!exitCode) {
-        sim::setLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    *exitCode = thread->exitCode();
-    return TRUE;
+    return sim::exitCodeOf<ThreadObject>(handle, exitCode);
 }
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,

@@ -27,6 +27,18 @@ void fillSystemTime(const tm& parts, long nanoseconds, LPSYSTEMTIME time) {
     time->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
 }
 
+/// Fills `time` with the wall-clock time now, split into calendar parts by `split`
+/// (localtime_r for local time, gmtime_r for UTC); a null `time` is ignored.
+void fillCurrentTime(LPSYSTEMTIME time, tm* (*split)(const time_t*, tm*)) {
+    if (!time)
+        return;
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts;
+    split(&now.tv_sec, &parts);
+    fillSystemTime(parts, now.tv_nsec, time);
+}
+
 } // namespace
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
@@ -48,23 +60,11 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 }
 
 void WINAPI GetLocalTime(LPSYSTEMTIME time) {
-    if (!time)
-        return;
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm parts;
-    localtime_r(&now.tv_sec, &parts);
-    fillSystemTime(parts, now.tv_nsec, time);
+    fillCurrentTime(time, localtime_r);
 }
 
 void WINAPI GetSystemTime(LPSYSTEMTIME time) {
-    if (!time)
-        return;
-    timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm parts;
-    gmtime_r(&now.tv_sec, &parts);
-    fillSystemTime(parts, now.tv_nsec, time);
+    fillCurrentTime(time, gmtime_r);
 }
 
 DWORD WINAPI GetTickCount(void) {

@@ -13,20 +13,6 @@ constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 
-std::u16string decodeText(std::string_view bytes) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        std::u16string text;
-        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
-        return text;
-    }
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        bytes.remove_prefix(3);
-    return fromUtf8(bytes);
-}
-
 std::u16string trim(std::u16string_view s) {
     size_t b = 0, e = s.size();
     while (b < e && (s[b] == u' ' || s[b] == u'\t' || s[b] == u'\r'))
@@ -142,7 +128,7 @@ bool parseData(const std::u16string& data, RegistryValue& value) {
 } // namespace
 
 bool Registry::importText(std::string_view bytes, size_t* errorLine) {
-    std::u16string text = decodeText(bytes);
+    std::u16string text = decodeTextFile(bytes);
     std::vector<std::u16string> lines;
     size_t start = 0;
     while (start <= text.size()) {

@@ -1,39 +1,12 @@
 // Wide-text helpers of the machine core.
 #include "sim/WideString.h"
 
+#include "platform/unicode.h"
+
 namespace sim {
 
-namespace {
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-void appendUtf16(std::u16string& out, uint32_t cp) {
-    if (cp < 0x10000) {
-        out += static_cast<char16_t>(cp);
-        return;
-    }
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 | (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
-}
-
-} // namespace
+using text::appendUtf16;
+using text::appendUtf8;
 
 size_t wideLength(const char16_t* s) {
     if (!s)
@@ -111,6 +84,20 @@ std::u16string fromUtf8(std::string_view s) {
         i += extra + 1;
     }
     return out;
+}
+
+std::u16string decodeTextFile(std::string_view bytes) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        std::u16string text;
+        for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        return text;
+    }
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        bytes.remove_prefix(3);
+    return fromUtf8(bytes);
 }
 
 std::u16string upperAscii(std::u16string_view s) {

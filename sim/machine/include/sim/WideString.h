@@ -21,6 +21,10 @@ SIM_API std::string toUtf8(std::u16string_view s);
 /// UTF-8 to UTF-16 (invalid bytes become U+FFFD).
 SIM_API std::u16string fromUtf8(std::string_view s);
 
+/// The text of a file's raw bytes, as Windows tools write them: UTF-16LE after its byte-order
+/// mark, otherwise UTF-8 with or without one.
+SIM_API std::u16string decodeTextFile(std::string_view bytes);
+
 /// ASCII upper case, as Windows folds file, registry and environment names.
 SIM_API std::u16string upperAscii(std::u16string_view s);
 SIM_API std::string upperAscii(std::string_view s);
