@@ -24,6 +24,15 @@ struct KmdPrivateData {
     uint32_t memoryMiB = 0;
 };
 
+// Answers a capability query with one fixed record: a buffer too small for the record is
+// refused rather than written past.
+template <class T> HRESULT answerCaps(const D3DDDIARG_GETCAPS& args, const T& record) {
+    if (args.DataSize < sizeof record)
+        return E_INVALIDARG;
+    memcpy(args.pData, &record, sizeof record);
+    return S_OK;
+}
+
 // The GPU a runtime adapter handle or a kernel adapter handle stands for.
 int gpuOfAdapterHandle(HANDLE hAdapter) {
     int gpu = DriverState::instance().runtimeAdapterGpu(hAdapter);
@@ -98,13 +107,8 @@ Adapter::Adapter(int profileIndex, int gpu, const D3DDDIARG_OPENADAPTER& args)
 
 HRESULT Adapter::formatCaps(const D3DDDIARG_GETCAPS& args) {
     std::vector<FORMATOP> table = formatTable(profile());
-    if (args.Type == D3DDDICAPS_GETFORMATCOUNT) {
-        if (args.DataSize < sizeof(UINT))
-            return E_INVALIDARG;
-        UINT count = UINT(table.size());
-        memcpy(args.pData, &count, sizeof count);
-        return S_OK;
-    }
+    if (args.Type == D3DDDICAPS_GETFORMATCOUNT)
+        return answerCaps(args, UINT(table.size()));
     // The runtime sizes the buffer from the count; a short buffer is its mistake and is
     // refused whole rather than half filled.
     if (args.DataSize < table.size() * sizeof(FORMATOP))
@@ -169,28 +173,15 @@ HRESULT Adapter::getCaps(const D3DDDIARG_GETCAPS& args) {
         return formatCaps(args);
     case D3DDDICAPS_GETMULTISAMPLEQUALITYLEVELS:
         return multisampleQualityLevels(args);
-    case D3DDDICAPS_GETGAMMARAMPCAPS: {
-        if (args.DataSize < sizeof(DDIGAMMACAPS))
-            return E_INVALIDARG;
-        DDIGAMMACAPS caps = {GAMMA_CAP_RGB256x3x16};
-        memcpy(args.pData, &caps, sizeof caps);
-        return S_OK;
-    }
-    case D3DDDICAPS_GETD3DQUERYCOUNT: {
-        if (args.DataSize < sizeof(UINT))
-            return E_INVALIDARG;
-        UINT count = 5;
-        memcpy(args.pData, &count, sizeof count);
-        return S_OK;
-    }
+    case D3DDDICAPS_GETGAMMARAMPCAPS:
+        return answerCaps(args, DDIGAMMACAPS{GAMMA_CAP_RGB256x3x16});
+    case D3DDDICAPS_GETD3DQUERYCOUNT:
+        return answerCaps(args, UINT(5));
     case D3DDDICAPS_GETD3DQUERYDATA: {
         const D3DDDIQUERYTYPE queries[] = {
             D3DDDIQUERYTYPE_EVENT, D3DDDIQUERYTYPE_OCCLUSION, D3DDDIQUERYTYPE_TIMESTAMP,
             D3DDDIQUERYTYPE_TIMESTAMPDISJOINT, D3DDDIQUERYTYPE_TIMESTAMPFREQ};
-        if (args.DataSize < sizeof queries)
-            return E_INVALIDARG;
-        memcpy(args.pData, queries, sizeof queries);
-        return S_OK;
+        return answerCaps(args, queries);
     }
     // Counts of video, extension and protection features: the simulated parts have none.
     case D3DDDICAPS_GETDECODEGUIDCOUNT:
@@ -201,13 +192,8 @@ HRESULT Adapter::getCaps(const D3DDDIARG_GETCAPS& args) {
     case D3DDDICAPS_GETVIDEOPROCESSORRTFORMATCOUNT:
     case D3DDDICAPS_GETVIDEOPROCESSORRTSUBSTREAMFORMATCOUNT:
     case D3DDDICAPS_GETEXTENSIONGUIDCOUNT:
-    case D3DDDICAPS_GETCERTIFICATESIZE: {
-        if (args.DataSize < sizeof(UINT))
-            return E_INVALIDARG;
-        UINT zero = 0;
-        memcpy(args.pData, &zero, sizeof zero);
-        return S_OK;
-    }
+    case D3DDDICAPS_GETCERTIFICATESIZE:
+        return answerCaps(args, UINT(0));
     // Lists that follow a zero count, and feature queries of features not offered.
     case D3DDDICAPS_GETDECODEGUIDS:
     case D3DDDICAPS_GETDECODERTFORMATS:

@@ -585,25 +585,33 @@ HRESULT RuntimeDevice::destroySyncObjectCb(const D3DDDICB_DESTROYSYNCHRONIZATION
     return toHresult(KernelThunks::get().pfnDestroySynchronizationObject(&destroy));
 }
 
+namespace {
+
+// Wait and signal hand the same bounded list of objects from the callback to the thunk.
+// A count beyond the fixed array is refused before anything is copied.
+template <class Callback, class Thunk> bool copySyncObjectList(const Callback& args, Thunk& out) {
+    const UINT limit = UINT(sizeof out.ObjectHandleArray / sizeof out.ObjectHandleArray[0]);
+    if (args.ObjectCount > limit)
+        return false;
+    out.hContext = narrow(args.hContext);
+    out.ObjectCount = args.ObjectCount;
+    memcpy(out.ObjectHandleArray, args.ObjectHandleArray, sizeof(D3DKMT_HANDLE) * args.ObjectCount);
+    return true;
+}
+
+} // namespace
+
 HRESULT RuntimeDevice::waitForSyncObjectCb(const D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT& args) {
-    if (args.ObjectCount > D3DDDI_MAX_OBJECT_WAITED_ON)
-        return E_INVALIDARG;
     D3DKMT_WAITFORSYNCHRONIZATIONOBJECT wait = {};
-    wait.hContext = narrow(args.hContext);
-    wait.ObjectCount = args.ObjectCount;
-    memcpy(wait.ObjectHandleArray, args.ObjectHandleArray,
-           sizeof(D3DKMT_HANDLE) * args.ObjectCount);
+    if (!copySyncObjectList(args, wait))
+        return E_INVALIDARG;
     return toHresult(KernelThunks::get().pfnWaitForSynchronizationObject(&wait));
 }
 
 HRESULT RuntimeDevice::signalSyncObjectCb(const D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT& args) {
-    if (args.ObjectCount > D3DDDI_MAX_OBJECT_SIGNALED)
-        return E_INVALIDARG;
     D3DKMT_SIGNALSYNCHRONIZATIONOBJECT signal = {};
-    signal.hContext = narrow(args.hContext);
-    signal.ObjectCount = args.ObjectCount;
-    memcpy(signal.ObjectHandleArray, args.ObjectHandleArray,
-           sizeof(D3DKMT_HANDLE) * args.ObjectCount);
+    if (!copySyncObjectList(args, signal))
+        return E_INVALIDARG;
     signal.Flags = args.Flags;
     return toHresult(KernelThunks::get().pfnSignalSynchronizationObject(&signal));
 }
