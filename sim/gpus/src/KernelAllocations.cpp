@@ -175,17 +175,23 @@ NTSTATUS Kernel::collectAllocations(D3DKMT_HANDLE hDevice, D3DKMT_HANDLE hResour
     return kStatusSuccess;
 }
 
+template <class Request>
+NTSTATUS Kernel::collectRequestAllocations(const Request& request, int& gpu,
+                                           std::vector<D3DKMT_HANDLE>& out) {
+    gpu = deviceGpu(request.hDevice);
+    if (gpu < 0)
+        return kStatusInvalidParameter;
+    return collectAllocations(request.hDevice, request.hResource, request.phAllocationList,
+                              request.AllocationCount, out);
+}
+
 NTSTATUS Kernel::DestroyAllocation(const D3DKMT_DESTROYALLOCATION* pArgs, int& gpu) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    gpu = deviceGpu(pArgs->hDevice);
-    if (gpu < 0)
-        return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
-    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
-                                         pArgs->AllocationCount, handles);
+    NTSTATUS status = collectRequestAllocations(*pArgs, gpu, handles);
     if (status < 0)
         return status;
     for (D3DKMT_HANDLE h : handles)
@@ -201,16 +207,12 @@ NTSTATUS Kernel::SetAllocationPriority(const D3DKMT_SETALLOCATIONPRIORITY* pArgs
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    gpu = deviceGpu(pArgs->hDevice);
-    if (gpu < 0)
-        return kStatusInvalidParameter;
-    if (!pArgs->pPriorities)
-        return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
-    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
-                                         pArgs->AllocationCount, handles);
+    NTSTATUS status = collectRequestAllocations(*pArgs, gpu, handles);
     if (status < 0)
         return status;
+    if (!pArgs->pPriorities)
+        return kStatusInvalidParameter;
     // A list takes one priority per allocation; a resource alone takes one for all.
     for (size_t i = 0; i < handles.size(); ++i) {
         UINT priority = pArgs->AllocationCount ? pArgs->pPriorities[i] : pArgs->pPriorities[0];
@@ -224,16 +226,12 @@ NTSTATUS Kernel::QueryAllocationResidency(const D3DKMT_QUERYALLOCATIONRESIDENCY*
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    gpu = deviceGpu(pArgs->hDevice);
-    if (gpu < 0)
-        return kStatusInvalidParameter;
-    if (!pArgs->pResidencyStatus)
-        return kStatusInvalidParameter;
     std::vector<D3DKMT_HANDLE> handles;
-    NTSTATUS status = collectAllocations(pArgs->hDevice, pArgs->hResource, pArgs->phAllocationList,
-                                         pArgs->AllocationCount, handles);
+    NTSTATUS status = collectRequestAllocations(*pArgs, gpu, handles);
     if (status < 0)
         return status;
+    if (!pArgs->pResidencyStatus)
+        return kStatusInvalidParameter;
     // Everything is resident: the simulated GPUs never evict.
     size_t answers = pArgs->AllocationCount ? handles.size() : 1;
     for (size_t i = 0; i < answers; ++i)

@@ -190,6 +190,11 @@ private:
     NTSTATUS collectAllocations(D3DKMT_HANDLE hDevice, D3DKMT_HANDLE hResource,
                                 const D3DKMT_HANDLE* pList, UINT count,
                                 std::vector<D3DKMT_HANDLE>& out);
+    /// collectAllocations for a request naming a device, a resource and an allocation
+    /// list; finding the device sets `gpu`.
+    template <class Request>
+    NTSTATUS collectRequestAllocations(const Request& request, int& gpu,
+                                       std::vector<D3DKMT_HANDLE>& out);
     NTSTATUS queryAdapterInfoLocked(int gpu, const D3DKMT_QUERYADAPTERINFO& query);
     static bool newBuffers(CommandBuffers& buffers, uint32_t commandSize, uint32_t allocationCount,
                            uint32_t patchCount);
