@@ -33,18 +33,46 @@ uint64_t DdiObject::requiredOperation() {
     return 0;
 }
 
-uint32_t DdiObject::surfaceWidth(unsigned) { return 0; }
-uint32_t DdiObject::surfaceHeight(unsigned) { return 0; }
-uint32_t DdiObject::surfaceDepth(unsigned) { return 0; }
-uint32_t DdiObject::multisampleType() { return 0; }
-uint32_t DdiObject::multisampleQuality() { return 0; }
-uint32_t DdiObject::bitsPerPixel() { return 0; }
-uint32_t DdiObject::format() { return 0; }
-uint64_t DdiObject::reservedQuery() { return 0; }
-bool DdiObject::isInteropReady() { return false; }
-void* DdiObject::kernelCallThroughTable() { return nullptr; }
-void* DdiObject::gpuServices() { return nullptr; }
-uint32_t DdiObject::interopGroupId() { return 0xFFFFFFFFu; }
+uint32_t DdiObject::surfaceWidth(unsigned) {
+    return 0;
+}
+uint32_t DdiObject::surfaceHeight(unsigned) {
+    return 0;
+}
+uint32_t DdiObject::surfaceDepth(unsigned) {
+    return 0;
+}
+uint32_t DdiObject::multisampleType() {
+    return 0;
+}
+uint32_t DdiObject::multisampleQuality() {
+    return 0;
+}
+uint32_t DdiObject::bitsPerPixel() {
+    return 0;
+}
+uint32_t DdiObject::format() {
+    return 0;
+}
+uint64_t DdiObject::reservedQuery() {
+    return 0;
+}
+bool DdiObject::isInteropReady() {
+    return false;
+}
+void* DdiObject::kernelCallThroughTable() {
+    return nullptr;
+}
+void* DdiObject::gpuServices() {
+    return nullptr;
+}
+uint32_t DdiObject::interopGroupId() {
+    return 0xFFFFFFFFu;
+}
 void DdiObject::setContext(unsigned, uint64_t) {}
-bool DdiObject::canTransfer() { return true; }
-bool DdiObject::canPresent() { return true; }
+bool DdiObject::canTransfer() {
+    return true;
+}
+bool DdiObject::canPresent() {
+    return true;
+}

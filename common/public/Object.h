@@ -8,8 +8,7 @@
 
 #include <stdint.h>
 
-template <typename T>
-class Object {
+template <typename T> class Object {
 public:
     static constexpr unsigned kSlotCount = 4;
 

@@ -67,8 +67,8 @@ void writePrefixedLine(const char* baseName, int line, const char* text) {
     snprintf(time, sizeof time, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
 
     char full[kLineLimit];
-    snprintf(full, sizeof full, "TID:%d, %s, %s, %s:%d - %s", static_cast<int>(GetCurrentThreadId()),
-             date, time, baseName, line, text);
+    snprintf(full, sizeof full, "TID:%d, %s, %s, %s:%d - %s",
+             static_cast<int>(GetCurrentThreadId()), date, time, baseName, line, text);
     LogFile::instance().writeLine(full);
 }
 

@@ -43,7 +43,9 @@ static std::string narrowN(const WCHAR* s, size_t n) {
     return out;
 }
 
-std::string narrow(const WCHAR* s) { return s ? narrowN(s, wlen(s)) : std::string(); }
+std::string narrow(const WCHAR* s) {
+    return s ? narrowN(s, wlen(s)) : std::string();
+}
 
 std::string narrow(const std::u16string& s) {
     return narrowN(reinterpret_cast<const WCHAR*>(s.data()), s.size());
@@ -81,7 +83,9 @@ std::u16string widen(const char* s) {
     return out;
 }
 
-static WCHAR lowerAscii(WCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c + 32) : c; }
+static WCHAR lowerAscii(WCHAR c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<WCHAR>(c + 32) : c;
+}
 
 bool wequalNoCase(const WCHAR* a, const WCHAR* b) {
     if (!a || !b)

@@ -64,9 +64,11 @@ TEST_F(AuxCallbacks, UnsuccessfulQueryReachesTheDriverAsFailureWithAWarning) {
     uint8_t data[64] = {};
     D3DDDICB_QUERYADAPTERINFO query = {data, sizeof data};
     EXPECT_EQ(E_FAIL, AuxAdapterCallbacks::pfnQueryAdapterInfoCb(m_hAdapter, &query));
-    EXPECT_EQ(1, reports("Warning", 0,
-                         "auxilliary QueryAdapterInfoCb failed (kmtResponse=0xc0000001,retVal=0x80004005)",
-                         "AuxAdapterCallbacks.cpp:61"));
+    EXPECT_EQ(
+        1,
+        reports("Warning", 0,
+                "auxilliary QueryAdapterInfoCb failed (kmtResponse=0xc0000001,retVal=0x80004005)",
+                "AuxAdapterCallbacks.cpp:61"));
 }
 
 TEST_F(AuxCallbacks, MethodListWithoutListReturnsTheCount) {

@@ -48,7 +48,8 @@ ReportLines onlyReport() {
 }
 
 bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 TEST_F(ObjectMask, SetNonZeroFillsSlotAndZeroEmptiesIt) {
@@ -68,7 +69,8 @@ TEST_F(ObjectMask, GetOfEmptySlotReportsWarningAndReadsZero) {
     EXPECT_EQ(slots.get(1), 0u);
 
     ReportLines report = onlyReport();
-    EXPECT_TRUE(endsWith(report.codeLine, ", Object.h:129 - Warning code: 0\r\n")) << report.codeLine;
+    EXPECT_TRUE(endsWith(report.codeLine, ", Object.h:129 - Warning code: 0\r\n"))
+        << report.codeLine;
     EXPECT_EQ(afterPrefix(report.conditionLine),
               "Condition: m_mask & (0x00000001 << index), get object: index out of mask\r\r\n");
 }
@@ -87,8 +89,9 @@ TEST_F(DdiHandles, RuntimeHandleOfAuxiliaryGpuIsReportedAndStoredAnyway) {
     EXPECT_EQ(handles.mask(), 0x2u);
     ReportLines report = onlyReport();
     EXPECT_TRUE(endsWith(report.codeLine, "DdiObjHandle.h:172 - Warning code: 1071\r\n"));
-    EXPECT_EQ(afterPrefix(report.conditionLine),
-              "Condition: 0 == index, Runtime handles should be stored for primary GPU only.\r\r\n");
+    EXPECT_EQ(
+        afterPrefix(report.conditionLine),
+        "Condition: 0 == index, Runtime handles should be stored for primary GPU only.\r\r\n");
 }
 
 TEST_F(DdiHandles, KernelHandleSetOnGpuZeroReportsWarning1069) {
@@ -96,8 +99,9 @@ TEST_F(DdiHandles, KernelHandleSetOnGpuZeroReportsWarning1069) {
     handles.setKernelHandle(0, 0x40000001);
     ReportLines report = onlyReport();
     EXPECT_TRUE(endsWith(report.codeLine, "DdiObjHandle.h:155 - Warning code: 1069\r\n"));
-    EXPECT_EQ(afterPrefix(report.conditionLine),
-              "Condition: 0 != index, Kernel handles should be stored for auxiliary GPU only.\r\r\n");
+    EXPECT_EQ(
+        afterPrefix(report.conditionLine),
+        "Condition: 0 != index, Kernel handles should be stored for auxiliary GPU only.\r\r\n");
 }
 
 TEST_F(DdiHandles, KernelHandleOfGpuZeroReportsWarning1070AndReturnsRuntimeHandle) {
@@ -110,8 +114,9 @@ TEST_F(DdiHandles, KernelHandleOfGpuZeroReportsWarning1070AndReturnsRuntimeHandl
     EXPECT_EQ(handles.getKernelHandle(0), 0x5150u);
     ReportLines report = onlyReport();
     EXPECT_TRUE(endsWith(report.codeLine, "DdiObjHandle.h:161 - Warning code: 1070\r\n"));
-    EXPECT_EQ(afterPrefix(report.conditionLine),
-              "Condition: 0 != index, Kernel handles should be stored for auxiliary GPU only.\r\r\n");
+    EXPECT_EQ(
+        afterPrefix(report.conditionLine),
+        "Condition: 0 != index, Kernel handles should be stored for auxiliary GPU only.\r\r\n");
 }
 
 TEST_F(DdiHandles, EmptyKernelSlotReportsBothWarnings) {

@@ -1,6 +1,6 @@
 // The assertion report and the diagnostic log: line formats, truncation, limits, threads.
-#include "LogReader.h"
 #include "Report.h"
+#include "LogReader.h"
 
 #include <gtest/gtest.h>
 
@@ -29,11 +29,12 @@ TEST_F(Report, WritesCodeLineAndConditionLineWithPrefix) {
     EXPECT_EQ(lines[0].rfind(tid, 0), 0u);
     // Text mode: the code text's "\n" reaches the disk as "\r\n", the message's "\r\n" as "\r\r\n".
     EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(std::string(kPrefix) + R"(Adapter9\.cpp:57 - Warning code: 1000\r\n)")))
+        lines[0],
+        std::regex(std::string(kPrefix) + R"(Adapter9\.cpp:57 - Warning code: 1000\r\n)")))
         << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(std::string(kPrefix) +
-                                                      R"(Adapter9\.cpp:57 - Condition: hr == S_OK, )"
-                                                      R"(Could not find Adapter 2a!\r\r\n)")))
+    EXPECT_TRUE(std::regex_match(
+        lines[1], std::regex(std::string(kPrefix) + R"(Adapter9\.cpp:57 - Condition: hr == S_OK, )"
+                                                    R"(Could not find Adapter 2a!\r\r\n)")))
         << lines[1];
 }
 
@@ -113,7 +114,8 @@ TEST_F(Report, ConcurrentReportsNeverInterleaveWithinALine) {
 
     std::vector<std::string> lines = logLines();
     ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kThreads * kReportsPerThread));
-    std::regex codeLine(std::string(kPrefix) + R"(ReportTest\.cpp:[0-9]+ - Warning code: [0-7]\r\n)");
+    std::regex codeLine(std::string(kPrefix) +
+                        R"(ReportTest\.cpp:[0-9]+ - Warning code: [0-7]\r\n)");
     std::regex conditionLine(std::string(kPrefix) +
                              R"(ReportTest\.cpp:[0-9]+ - Condition: false, ([A-H])\1{59}\r\r\n)");
     for (const std::string& line : lines) {

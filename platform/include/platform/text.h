@@ -28,8 +28,12 @@ std::string narrow(const std::u16string& s);
 std::u16string widen(const char* s);
 
 /// Wide string as the platform's WCHAR pointer (for passing u"" literals on both builds).
-inline const WCHAR* w(const std::u16string& s) { return reinterpret_cast<const WCHAR*>(s.c_str()); }
-inline const WCHAR* w(const char16_t* s) { return reinterpret_cast<const WCHAR*>(s); }
+inline const WCHAR* w(const std::u16string& s) {
+    return reinterpret_cast<const WCHAR*>(s.c_str());
+}
+inline const WCHAR* w(const char16_t* s) {
+    return reinterpret_cast<const WCHAR*>(s);
+}
 
 /// ASCII case-insensitive comparison of wide strings, as Windows compares file names.
 bool wequalNoCase(const WCHAR* a, const WCHAR* b);

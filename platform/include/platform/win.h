@@ -7,10 +7,10 @@
 #pragma once
 
 #ifdef _WIN32
-#include <windows.h>
 #include <shlwapi.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
 #include "platform/sim/win32_api.h"
