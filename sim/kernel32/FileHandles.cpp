@@ -3,6 +3,8 @@
 // A named pipe "\\.\pipe\<name>" is a local stream socket in the host's abstract namespace,
 // named after the machine's root folder and the pipe's name (in lower case, as Windows
 // compares pipe names). Processes that share the root share the pipes.
+#include "FileObject.h"
+
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
 #include "sim/Machine.h"
@@ -14,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <poll.h>
 #include <stdio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -25,40 +28,11 @@ namespace {
 const char kModule[] = "kernel32.dll";
 const char16_t kPipePrefix[] = u"\\\\.\\pipe\\";
 
-/// The listening socket of one pipe name, shared by its server instances.
-struct PipeListener {
-    std::string address;
-    int fd = -1;
-    unsigned instances = 0;
-    unsigned maxInstances = 1;
-    ~PipeListener() {
-        if (fd >= 0)
-            close(fd);
-    }
-};
+using sim::FileObject;
+using sim::PipeListener;
 
 std::mutex s_pipesLock;
 std::map<std::string, std::weak_ptr<PipeListener>> s_listeners;
-
-/// An open file, a server end of a pipe, or a client end.
-class FileObject : public sim::KernelObject {
-public:
-    enum class Kind { File, PipeServer, PipeClient };
-
-    FileObject(Kind kind, int fd) : m_kind(kind), m_fd(fd) {}
-    ~FileObject() override {
-        if (m_fd >= 0)
-            close(m_fd);
-        if (m_listener) {
-            std::lock_guard<std::mutex> guard(s_pipesLock);
-            --m_listener->instances;
-        }
-    }
-
-    Kind m_kind;
-    int m_fd; // the file, the client socket, or a server's connected socket (-1: none yet)
-    std::shared_ptr<PipeListener> m_listener;
-};
 
 bool isPipeName(const std::u16string& name) {
     return name.size() > sim::wideLength(kPipePrefix) &&
@@ -174,14 +148,114 @@ HANDLE openFile(const std::u16string& name, DWORD access, DWORD disposition) {
     return sim::Machine::instance().handles().add(object);
 }
 
-std::shared_ptr<FileObject> fileOf(HANDLE handle) {
-    auto object = sim::Machine::instance().handles().getAs<FileObject>(handle);
-    if (!object)
-        sim::setLastError(ERROR_INVALID_HANDLE);
-    return object;
+// Waits until `fd` is ready for `events`. Without `cancelled` it blocks; with it, it looks
+// every 10 ms whether the operation was cancelled (false then). A set `cancelled` on entry
+// makes it a plain check that never blocks.
+bool waitReady(int fd, short events, const std::atomic<bool>* cancelled) {
+    for (;;) {
+        pollfd entry = {fd, events, 0};
+        int timeout = !cancelled ? -1 : cancelled->load() ? 0 : 10;
+        int n = ::poll(&entry, 1, timeout);
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return true; // let the call itself report the failure
+        if (cancelled && cancelled->load())
+            return false;
+    }
+}
+
+DWORD acceptClient(int listener, int& fd, const std::atomic<bool>* cancelled) {
+    for (;;) {
+        if (!waitReady(listener, POLLIN, cancelled))
+            return ERROR_OPERATION_ABORTED;
+        fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            return ERROR_SUCCESS;
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return ERROR_BROKEN_PIPE;
+    }
+}
+
+DWORD readSome(int fd, bool pipe, void* buffer, DWORD toRead, DWORD& n,
+               const std::atomic<bool>* cancelled) {
+    n = 0;
+    if (pipe && !waitReady(fd, POLLIN, cancelled))
+        return ERROR_OPERATION_ABORTED;
+    ssize_t got;
+    do
+        got = ::read(fd, buffer, toRead);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return errorOfErrno(errno);
+    // The other end of a pipe has closed: Windows reports a broken pipe, not an empty read.
+    if (got == 0 && toRead && pipe)
+        return ERROR_BROKEN_PIPE;
+    n = static_cast<DWORD>(got);
+    return ERROR_SUCCESS;
+}
+
+DWORD writeAll(int fd, bool pipe, const char* data, size_t wanted, DWORD& done,
+               const std::atomic<bool>* cancelled) {
+    done = 0;
+    while (done < wanted) {
+        if (pipe && !waitReady(fd, POLLOUT, cancelled))
+            return ERROR_OPERATION_ABORTED;
+        ssize_t n = pipe ? ::send(fd, data + done, wanted - done, MSG_NOSIGNAL | MSG_DONTWAIT)
+                         : ::write(fd, data + done, wanted - done);
+        if (n < 0 && (errno == EINTR || (pipe && (errno == EAGAIN || errno == EWOULDBLOCK))))
+            continue;
+        if (n < 0)
+            return errorOfErrno(errno);
+        done += static_cast<DWORD>(n);
+    }
+    return ERROR_SUCCESS;
+}
+
+// What a call that started an overlapped operation answers.
+BOOL pendingResult() {
+    sim::setLastError(ERROR_IO_PENDING);
+    return FALSE;
 }
 
 } // namespace
+
+namespace sim {
+
+PipeListener::~PipeListener() {
+    if (fd >= 0)
+        close(fd);
+}
+
+FileObject::~FileObject() {
+    std::vector<std::shared_ptr<PendingIo>> pending;
+    {
+        std::lock_guard<std::mutex> guard(m_ioLock);
+        pending.swap(m_pending);
+    }
+    for (auto& io : pending) {
+        io->cancelled = true;
+        if (io->thread.joinable())
+            io->thread.join();
+    }
+    if (m_fd >= 0)
+        close(m_fd);
+    if (m_listener) {
+        std::lock_guard<std::mutex> guard(s_pipesLock);
+        --m_listener->instances;
+    }
+}
+
+std::shared_ptr<FileObject> fileOf(HANDLE handle) {
+    auto object = Machine::instance().handles().getAs<FileObject>(handle);
+    if (!object)
+        setLastError(ERROR_INVALID_HANDLE);
+    return object;
+}
+
+} // namespace sim
+
+using sim::fileOf;
 
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
@@ -214,36 +288,37 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
     auto object = fileOf(file);
     if (!object)
         return FALSE;
-    if (overlapped || (!buffer && toRead)) {
+    if (!buffer && toRead) {
         sim::setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (object->m_fd < 0) {
+    int fd = object->fd();
+    if (fd < 0) {
         sim::setLastError(ERROR_PIPE_LISTENING);
         return FALSE;
     }
-    ssize_t n;
-    do
-        n = ::read(object->m_fd, buffer, toRead);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        sim::setLastError(errorOfErrno(errno));
-        return FALSE;
+    bool pipe = object->m_kind != FileObject::Kind::File;
+    if (overlapped) {
+        object->startOverlapped(overlapped, [=](const std::atomic<bool>& cancelled, DWORD& n) {
+            return readSome(fd, pipe, buffer, toRead, n, &cancelled);
+        });
+        return pendingResult();
     }
-    // The other end of a pipe has closed: Windows reports a broken pipe, not an empty read.
-    if (n == 0 && toRead && object->m_kind != FileObject::Kind::File) {
-        sim::setLastError(ERROR_BROKEN_PIPE);
+    DWORD n = 0;
+    DWORD error = readSome(fd, pipe, buffer, toRead, n, nullptr);
+    if (error != ERROR_SUCCESS) {
+        sim::setLastError(error);
         return FALSE;
     }
     if (read)
-        *read = static_cast<DWORD>(n);
+        *read = n;
     return TRUE;
 }
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                       LPOVERLAPPED overlapped) {
     sim::Call call(kModule, "WriteFile");
-    call.args("file=%p bytes=%u", file, toWrite);
+    call.args("file=%p bytes=%u%s", file, toWrite, overlapped ? " overlapped" : "");
     if (written)
         *written = 0;
     if (call.faulted()) {
@@ -253,39 +328,40 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
     auto object = fileOf(file);
     if (!object)
         return call.finish(FALSE);
-    if (overlapped || (!buffer && toWrite)) {
+    if (!buffer && toWrite) {
         sim::setLastError(ERROR_INVALID_PARAMETER);
         return call.finish(FALSE);
     }
-    if (object->m_fd < 0) {
+    int fd = object->fd();
+    if (fd < 0) {
         sim::setLastError(ERROR_PIPE_LISTENING);
         return call.finish(FALSE);
     }
     bool pipe = object->m_kind != FileObject::Kind::File;
     size_t limit = sim::Machine::instance().pipeWriteLimit();
     size_t wanted = pipe && limit && limit < toWrite ? limit : toWrite;
-    const char* p = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < wanted) {
-        ssize_t n = pipe ? ::send(object->m_fd, p + done, wanted - done, MSG_NOSIGNAL)
-                         : ::write(object->m_fd, p + done, wanted - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            sim::setLastError(errorOfErrno(errno));
-            return call.finish(FALSE);
-        }
-        done += static_cast<size_t>(n);
+    const char* data = static_cast<const char*>(buffer);
+    if (overlapped) {
+        object->startOverlapped(overlapped, [=](const std::atomic<bool>& cancelled, DWORD& n) {
+            return writeAll(fd, pipe, data, wanted, n, &cancelled);
+        });
+        return call.finish(pendingResult());
+    }
+    DWORD done = 0;
+    DWORD error = writeAll(fd, pipe, data, wanted, done, nullptr);
+    if (error != ERROR_SUCCESS) {
+        sim::setLastError(error);
+        return call.finish(FALSE);
     }
     if (written)
-        *written = static_cast<DWORD>(done);
+        *written = done;
     return call.finish(TRUE);
 }
 
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh) {
     auto object = fileOf(file);
     struct stat st;
-    if (!object || ::fstat(object->m_fd, &st) != 0) {
+    if (!object || ::fstat(object->fd(), &st) != 0) {
         if (object)
             sim::setLastError(ERROR_INVALID_HANDLE);
         return INVALID_FILE_SIZE;
@@ -305,7 +381,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWOR
         distanceHigh ? (static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance)
                      : distance;
     int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
-    off_t position = ::lseek(object->m_fd, offset, whence);
+    off_t position = ::lseek(object->fd(), offset, whence);
     if (position < 0 || method > FILE_END) {
         sim::setLastError(ERROR_INVALID_PARAMETER);
         return INVALID_SET_FILE_POINTER;
@@ -321,7 +397,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
     if (!object)
         return FALSE;
     if (object->m_kind == FileObject::Kind::File)
-        ::fsync(object->m_fd);
+        ::fsync(object->fd());
     return TRUE;
 }
 
@@ -344,7 +420,8 @@ HANDLE WINAPI CreateNamedPipeW(LPCWSTR name, DWORD openMode, DWORD pipeMode, DWO
     std::lock_guard<std::mutex> guard(s_pipesLock);
     std::shared_ptr<PipeListener> listener = s_listeners[address].lock();
     if (!listener) {
-        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Non-blocking, so two instances waiting for the same client never block in accept.
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         sockaddr_un socketName;
         socklen_t length = socketAddress(address, socketName);
         if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&socketName), length) != 0 ||
@@ -379,29 +456,48 @@ HANDLE WINAPI CreateNamedPipeA(LPCSTR name, DWORD openMode, DWORD pipeMode, DWOR
 
 BOOL WINAPI ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped) {
     sim::Call call(kModule, "ConnectNamedPipe");
-    call.args("pipe=%p", pipe);
+    call.args("pipe=%p%s", pipe, overlapped ? " overlapped" : "");
     if (call.faulted()) {
         sim::setLastError(static_cast<DWORD>(call.faultStatus()));
         return call.finish(FALSE);
     }
     auto object = fileOf(pipe);
-    if (!object || object->m_kind != FileObject::Kind::PipeServer || overlapped) {
+    if (!object || object->m_kind != FileObject::Kind::PipeServer) {
         sim::setLastError(object ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return call.finish(FALSE);
     }
-    if (object->m_fd >= 0) {
+    if (object->fd() >= 0) {
         sim::setLastError(ERROR_PIPE_CONNECTED);
         return call.finish(FALSE);
     }
-    int fd;
-    do
-        fd = accept4(object->m_listener->fd, nullptr, nullptr, SOCK_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        sim::setLastError(ERROR_BROKEN_PIPE);
+    std::shared_ptr<PipeListener> listener = object->m_listener;
+    if (overlapped) {
+        // A client that opened the pipe before this call is connected at once, and Windows
+        // says so with ERROR_PIPE_CONNECTED rather than a pending operation.
+        int fd = -1;
+        std::atomic<bool> noWait{true};
+        if (acceptClient(listener->fd, fd, &noWait) == ERROR_SUCCESS) {
+            object->setFd(fd);
+            sim::setLastError(ERROR_PIPE_CONNECTED);
+            return call.finish(FALSE);
+        }
+        FileObject* server = object.get(); // outlived by its operations (joined on close)
+        object->startOverlapped(overlapped, [=](const std::atomic<bool>& cancelled, DWORD&) {
+            int client = -1;
+            DWORD error = acceptClient(listener->fd, client, &cancelled);
+            if (error == ERROR_SUCCESS)
+                server->setFd(client);
+            return error;
+        });
+        return call.finish(pendingResult());
+    }
+    int fd = -1;
+    DWORD error = acceptClient(listener->fd, fd, nullptr);
+    if (error != ERROR_SUCCESS) {
+        sim::setLastError(error);
         return call.finish(FALSE);
     }
-    object->m_fd = fd;
+    object->setFd(fd);
     return call.finish(TRUE);
 }
 
@@ -412,8 +508,69 @@ BOOL WINAPI DisconnectNamedPipe(HANDLE pipe) {
             sim::setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (object->m_fd >= 0)
-        close(object->m_fd);
-    object->m_fd = -1;
+    int fd = object->fd();
+    if (fd >= 0)
+        close(fd);
+    object->setFd(-1);
     return TRUE;
+}
+
+BOOL WINAPI CopyFileW(LPCWSTR existingName, LPCWSTR newName, BOOL failIfExists) {
+    sim::Call call(kModule, "CopyFileW");
+    std::u16string from = sim::wideOf(existingName);
+    std::u16string to = sim::wideOf(newName);
+    call.args("from=%s to=%s failIfExists=%d", sim::toUtf8(from).c_str(), sim::toUtf8(to).c_str(),
+              failIfExists);
+    if (call.faulted()) {
+        sim::setLastError(static_cast<DWORD>(call.faultStatus()));
+        return call.finish(FALSE);
+    }
+    sim::RootFolder& root = sim::Machine::instance().root();
+    std::string source = root.toHost(from);
+    std::string target = root.toHost(to);
+    struct stat st;
+    if (source.empty() || ::stat(source.c_str(), &st) != 0) {
+        sim::setLastError(ERROR_FILE_NOT_FOUND);
+        return call.finish(FALSE);
+    }
+    if (S_ISDIR(st.st_mode) || target.empty()) {
+        sim::setLastError(target.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return call.finish(FALSE);
+    }
+    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    // The copy keeps the file's permissions, so a copied program can still be started.
+    int out = ::open(target.c_str(),
+                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (failIfExists ? O_EXCL : 0),
+                     st.st_mode & 0777);
+    if (in < 0 || out < 0) {
+        DWORD error = errorOfErrno(errno);
+        if (in >= 0)
+            close(in);
+        if (out >= 0)
+            close(out);
+        sim::setLastError(error == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : error);
+        return call.finish(FALSE);
+    }
+    char buffer[65536];
+    ssize_t n;
+    bool ok = true;
+    while (ok && (n = ::read(in, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            ok = errno == EINTR;
+            continue;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
+            ok = w >= 0 || errno == EINTR;
+            done += w > 0 ? w : 0;
+        }
+    }
+    close(in);
+    ::fchmod(out, st.st_mode & 0777);
+    close(out);
+    if (!ok) {
+        sim::setLastError(ERROR_WRITE_FAULT);
+        return call.finish(FALSE);
+    }
+    return call.finish(TRUE);
 }

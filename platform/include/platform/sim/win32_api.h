@@ -419,6 +419,8 @@ typedef struct _WIN32_FIND_DATAW {
 BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
+/// Copies a file; the copy keeps the host file's permissions (a copied program still runs).
+BOOL WINAPI CopyFileW(LPCWSTR existingName, LPCWSTR newName, BOOL failIfExists);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
@@ -458,7 +460,15 @@ BOOL WINAPI PathFileExistsW(LPCWSTR path);
 #define ERROR_NO_DATA 232L
 #define ERROR_PIPE_CONNECTED 535L
 #define ERROR_PIPE_LISTENING 536L
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+#define ERROR_PIPE_NOT_CONNECTED 233L
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;     // the operation's status (STATUS_PENDING while it runs)
+    ULONG_PTR InternalHigh; // bytes transferred
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD creationDisposition,
                           DWORD flagsAndAttributes, HANDLE templateFile);
@@ -480,6 +490,48 @@ HANDLE WINAPI CreateNamedPipeW(LPCWSTR name, DWORD openMode, DWORD pipeMode, DWO
                                LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI ConnectNamedPipe(HANDLE pipe, LPOVERLAPPED overlapped);
 BOOL WINAPI DisconnectNamedPipe(HANDLE pipe);
+
+// ---- Overlapped I/O, waits on several objects, standard handles ---------------------------
+// An operation given an OVERLAPPED runs in the background: the call fails with
+// ERROR_IO_PENDING, the event is set when it ends, GetOverlappedResult tells its result.
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_IO_PENDING 997L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_TIMEOUT 1460L
+#define MAXIMUM_WAIT_OBJECTS 64
+BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                BOOL wait);
+BOOL WINAPI CancelIo(HANDLE file);
+BOOL WINAPI CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                    DWORD milliseconds);
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+HANDLE WINAPI GetStdHandle(DWORD which);
+
+// ---- Module snapshots of a process (tlhelp32) ------------------------------------------------
+// A process's modules: on the simulated machine every file the host process has mapped.
+#define TH32CS_SNAPMODULE 0x00000008
+#define TH32CS_SNAPMODULE32 0x00000010
+#define MAX_MODULE_NAME32 255
+typedef struct tagMODULEENTRY32W {
+    DWORD dwSize;
+    DWORD th32ModuleID;
+    DWORD th32ProcessID;
+    DWORD GlblcntUsage;
+    DWORD ProccntUsage;
+    BYTE* modBaseAddr;
+    DWORD modBaseSize;
+    HMODULE hModule;
+    WCHAR szModule[MAX_MODULE_NAME32 + 1];
+    WCHAR szExePath[MAX_PATH];
+} MODULEENTRY32W, *LPMODULEENTRY32W;
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL WINAPI Module32FirstW(HANDLE snapshot, LPMODULEENTRY32W entry);
+BOOL WINAPI Module32NextW(HANDLE snapshot, LPMODULEENTRY32W entry);
 
 // ---- Processes ----------------------------------------------------------------------------
 // A started process is a host process; it inherits the machine's root (VESSA_SIM_ROOT) and
