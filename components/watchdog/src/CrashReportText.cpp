@@ -153,7 +153,7 @@ void appendModules(std::string& out, const ReportSurroundings& around) {
         out += "\r\nModules: could not be read\r\n";
         return;
     }
-    appendf(out, "\r\nModules (%zu)\r\n", around.modules.size());
+    appendf(out, "\r\nModules (%" PRIu64 ")\r\n", static_cast<uint64_t>(around.modules.size()));
     for (const ModuleInfo& m : around.modules)
         appendf(out, "  %016" PRIx64 "-%016" PRIx64 "  %s\r\n", m.base, m.base + m.size,
                 m.path.empty() ? m.name.c_str() : m.path.c_str());
@@ -218,8 +218,8 @@ std::string formatCrashReport(const CrashReport& report, const ReportSurrounding
     out += "Command line: " + around.commandLine + "\r\n";
     if (!around.time.empty())
         out += "Received at:  " + around.time + "\r\n";
-    appendf(out, "Report:       %zu bytes received, %zu expected%s\r\n", report.received,
-            crashreport::kSize,
+    appendf(out, "Report:       %" PRIu64 " bytes received, %" PRIu64 " expected%s\r\n",
+            static_cast<uint64_t>(report.received), static_cast<uint64_t>(crashreport::kSize),
             report.complete()                      ? ""
             : report.received < crashreport::kSize ? " (truncated)"
                                                    : " (longer than expected; the rest ignored)");

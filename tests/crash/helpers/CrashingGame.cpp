@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
     std::u16string library = text::widen(argv[1]);
     if (!LoadLibraryW(text::w(library)))
         return 10;
-    *reinterpret_cast<volatile int*>(static_cast<uintptr_t>(0x10)) = 1;
+    // Through a variable, so the compiler cannot see the bad address coming.
+    volatile uintptr_t address = 0x10;
+    *reinterpret_cast<volatile int*>(address) = 1;
     return 11;
 }
