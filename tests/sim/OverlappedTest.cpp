@@ -132,7 +132,8 @@ TEST(ModuleSnapshots, TheModulesOfAProcessAreItsMappedFiles) {
     entry.dwSize = sizeof entry;
     auto inside = reinterpret_cast<uintptr_t>(&CreateToolhelp32Snapshot);
     bool foundKernel32 = false;
-    for (BOOL more = Module32FirstW(snapshot, &entry); more; more = Module32NextW(snapshot, &entry)) {
+    for (BOOL more = Module32FirstW(snapshot, &entry); more;
+         more = Module32NextW(snapshot, &entry)) {
         auto base = reinterpret_cast<uintptr_t>(entry.modBaseAddr);
         if (sim::toUtf8(sim::wideOf(entry.szModule)) == "kernel32.dll") {
             foundKernel32 = true;
