@@ -295,7 +295,8 @@ std::string describeOut(const D3DKMT_SETDISPLAYMODE*) {
 }
 
 std::string describeIn(const D3DKMT_WAITFORVERTICALBLANKEVENT* p) {
-    return p ? text("hAdapter=0x%x hDevice=0x%x source=%u", p->hAdapter, p->hDevice, p->VidPnSourceId)
+    return p ? text("hAdapter=0x%x hDevice=0x%x source=%u", p->hAdapter, p->hDevice,
+                    p->VidPnSourceId)
              : kNull;
 }
 std::string describeOut(const D3DKMT_WAITFORVERTICALBLANKEVENT*) {

@@ -55,7 +55,7 @@ TEST(StrictHandles, EveryKernelHandleIsShapedLikeAWindowsLocalHandle) {
     sync.Info.Type = D3DDDI_SYNCHRONIZATION_MUTEX;
     ASSERT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusSuccess);
 
-    std::vector<D3DKMT_HANDLE> handles = {hAdapter,        hDevice,         context.hContext,
+    std::vector<D3DKMT_HANDLE> handles = {hAdapter,         hDevice,          context.hContext,
                                           create.hResource, info.hAllocation, sync.hSyncObject};
     for (D3DKMT_HANDLE h : handles)
         EXPECT_TRUE(localHandleShape(h)) << std::hex << h;

@@ -233,8 +233,7 @@ HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
     // the driver's context); an allocation of another device is not this driver's to use.
     ContextInfo context;
     D3DKMT_HANDLE hKernelDevice = 0;
-    if (Kernel::instance().context(D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext)),
-                                   context))
+    if (Kernel::instance().context(D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext)), context))
         hKernelDevice = context.hDevice;
     for (UINT i = 0; i < args.NumAllocations; ++i) {
         // The creator's private data says how the shared allocation is laid out.

@@ -25,8 +25,8 @@ struct SimAllocationDesc {
     uint32_t height = 0;
     uint32_t format = 0;
     uint32_t pitch = 0;
-    uint16_t vendorId = 0;   ///< PCI vendor id of the GPU the data is for
-    uint16_t gpu = 0xFFFFu;  ///< index of that GPU in the machine description
+    uint16_t vendorId = 0;  ///< PCI vendor id of the GPU the data is for
+    uint16_t gpu = 0xFFFFu; ///< index of that GPU in the machine description
     uint64_t size = 0;
 
     /// Marks the data as written for GPU `gpuIndex` of vendor `vendor`.
