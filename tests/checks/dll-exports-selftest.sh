@@ -9,21 +9,17 @@ def=${3:?missing def file}
 check="$(dirname "$0")/dll-exports.sh"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+# The real output with the fault in $PLANT planted.
+export REAL_OBJDUMP=$objdump
+planted="$(dirname "$0")/planted-objdump.sh"
 
-# A stand-in objdump: the real output passed through the sed program in $PLANT.
-cat >"$tmp/objdump" <<FAKE
-#!/usr/bin/env bash
-"$objdump" "\$@" | sed -e "\$PLANT"
-FAKE
-chmod +x "$tmp/objdump"
-
-PLANT='' bash "$check" "$tmp/objdump" "$dll" "$def" >/dev/null || {
+PLANT='' bash "$check" "$planted" "$dll" "$def" >/dev/null || {
     echo "the unmodified DLL is rejected" >&2
     exit 1
 }
 expect_rejected() {
     local what=$1 plant=$2 deffile=$3
-    if PLANT=$plant bash "$check" "$tmp/objdump" "$dll" "$deffile" >/dev/null 2>&1; then
+    if PLANT=$plant bash "$check" "$planted" "$dll" "$deffile" >/dev/null 2>&1; then
         echo "not caught: $what" >&2
         exit 1
     fi

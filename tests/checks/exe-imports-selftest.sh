@@ -6,23 +6,17 @@ set -euo pipefail
 objdump=${1:?usage: exe-imports-selftest.sh <objdump> <exe>}
 exe=${2:?missing exe}
 check="$(dirname "$0")/exe-imports.sh"
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+# The real output with the fault in $PLANT planted.
+export REAL_OBJDUMP=$objdump
+planted="$(dirname "$0")/planted-objdump.sh"
 
-# A stand-in objdump: the real output passed through the sed program in $PLANT.
-cat >"$tmp/objdump" <<FAKE
-#!/usr/bin/env bash
-"$objdump" "\$@" | sed -e "\$PLANT"
-FAKE
-chmod +x "$tmp/objdump"
-
-PLANT='' bash "$check" "$tmp/objdump" "$exe" >/dev/null || {
+PLANT='' bash "$check" "$planted" "$exe" >/dev/null || {
     echo "the unmodified program is rejected" >&2
     exit 1
 }
 expect_rejected() {
     local what=$1 plant=$2
-    if PLANT=$plant bash "$check" "$tmp/objdump" "$exe" >/dev/null 2>&1; then
+    if PLANT=$plant bash "$check" "$planted" "$exe" >/dev/null 2>&1; then
         echo "not caught: $what" >&2
         exit 1
     fi

@@ -3,6 +3,7 @@
 #include "CrashReportText.h"
 
 #include "CrashReportLayout.h"
+#include "platform/unicode.h"
 
 #include <inttypes.h>
 #include <stdarg.h>
@@ -56,24 +57,6 @@ void appendf(std::string& out, const char* format, ...) {
     if (n > 0)
         out.append(line,
                    static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
-}
-
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 // Access violations and page errors say what was accessed where.
@@ -195,7 +178,7 @@ std::string printableText(const std::u16string& text) {
         } else if ((c >= 0xD800 && c <= 0xDFFF) || c < 0x20 || c == 0x7F) {
             c = 0xFFFD;
         }
-        appendUtf8(out, c);
+        text::appendUtf8(out, c);
     }
     return out;
 }
