@@ -554,7 +554,8 @@ TEST_F(StrictDrivers, PresentCallbackFollowsTheApplicationsPresentNotTheAllocati
     EXPECT_EQ(entry.result, int64_t(kStatusInvalidParameter));
     // Outside an application's present the callback has nothing to present.
     D3DDDICB_PRESENT present = {};
-    EXPECT_EQ(E_INVALIDARG, RuntimeDevice::callbacks().pfnPresentCb(m_pIntelDevice.get(), &present));
+    EXPECT_EQ(E_INVALIDARG,
+              RuntimeDevice::callbacks().pfnPresentCb(m_pIntelDevice.get(), &present));
 }
 
 TEST_F(StrictDrivers, EscapeCallbackNeedsADeviceOfItsAdapterForAContext) {

@@ -497,8 +497,8 @@ HRESULT RuntimeDevice::presentCb(D3DDDICB_PRESENT& args) {
     // source in its mode is the kernel's to refuse. Outside an application's present there
     // is nothing to present.
     UINT appFlags = m_pendingFlags.load();
-    if (!(appFlags & (D3DDDI_PRESENTFLAGS::Blt | D3DDDI_PRESENTFLAGS::ColorFill |
-                      D3DDDI_PRESENTFLAGS::Flip)))
+    if (!(appFlags &
+          (D3DDDI_PRESENTFLAGS::Blt | D3DDDI_PRESENTFLAGS::ColorFill | D3DDDI_PRESENTFLAGS::Flip)))
         return E_INVALIDARG;
     D3DKMT_PRESENT present = {};
     present.hContext = narrow(args.hContext);
