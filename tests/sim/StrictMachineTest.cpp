@@ -112,6 +112,40 @@ TEST(StrictKernel, AllocationDataWrittenForAnotherGpuIsRefused) {
     }
 }
 
+TEST(StrictKernel, CommandsWrittenForAnotherGpuAreRefused) {
+    install(sim::presets::defaultMachine());
+    D3DKMT_HANDLE hIntel = openGpu(kIntel);
+    D3DKMT_HANDLE hIntelDevice = createDevice(hIntel);
+    D3DKMT_HANDLE hNvidia = openGpu(kNvidia);
+    D3DKMT_HANDLE hNvidiaDevice = createDevice(hNvidia);
+    D3DKMT_CREATECONTEXT context = {};
+    context.hDevice = hIntelDevice;
+    ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
+    D3DKMT_RENDER render = {};
+    render.hContext = context.hContext;
+    render.CommandLength = 16;
+    EXPECT_EQ(D3DKMTRender(&render), kStatusInvalidParameter); // no driver's commands
+    sim::SimSubmissionDesc stamp = submissionDesc(hNvidiaDevice);
+    render.pPrivateDriverData = &stamp;
+    render.PrivateDriverDataSize = sizeof stamp;
+    EXPECT_EQ(D3DKMTRender(&render), kStatusInvalidParameter); // the NVIDIA driver's
+    stamp = submissionDesc(hIntelDevice);
+    EXPECT_EQ(D3DKMTRender(&render), kStatusSuccess);
+    // An empty submission carries no commands to check.
+    render.CommandLength = 0;
+    render.pPrivateDriverData = nullptr;
+    render.PrivateDriverDataSize = 0;
+    EXPECT_EQ(D3DKMTRender(&render), kStatusSuccess);
+    for (D3DKMT_HANDLE h : {hIntelDevice, hNvidiaDevice}) {
+        D3DKMT_DESTROYDEVICE destroy = {h};
+        D3DKMTDestroyDevice(&destroy);
+    }
+    for (D3DKMT_HANDLE h : {hIntel, hNvidia}) {
+        D3DKMT_CLOSEADAPTER close = {h};
+        D3DKMTCloseAdapter(&close);
+    }
+}
+
 TEST(StrictKernel, JournalRecordsAllocationKindsAndEscapeContexts) {
     install(sim::presets::defaultMachine());
     D3DKMT_HANDLE hAdapter = openGpu(kIntel);
