@@ -592,6 +592,82 @@ TEST_F(StrictDrivers, PresentCallbackFollowsTheApplicationsPresentNotTheAllocati
               RuntimeDevice::callbacks().pfnPresentCb(m_pIntelDevice.get(), &present));
 }
 
+TEST_F(StrictDrivers, AllocateCallbackTakesOnlyTheResourceBeingCreated) {
+    const D3DDDI_DEVICECALLBACKS& cb = RuntimeDevice::callbacks();
+    sim::SimAllocationDesc desc;
+    desc.width = desc.height = 8;
+    desc.format = D3DDDIFMT_X8R8G8B8;
+    desc.setOwner(sim::kVendorIntel, kIntel);
+    D3DDDI_ALLOCATIONINFO info = {};
+    info.pPrivateDriverData = &desc;
+    info.PrivateDriverDataSize = sizeof desc;
+    D3DDDICB_ALLOCATE allocate = {};
+    allocate.NumAllocations = 1;
+    allocate.pAllocationInfo = &info;
+    // No resource is being created: a driver's own handle, or a resource created earlier,
+    // is refused.
+    HANDLE earlier = surface(*m_pIntelDevice);
+    allocate.hResource = earlier;
+    EXPECT_EQ(E_INVALIDARG, cb.pfnAllocateCb(m_pIntelDevice.get(), &allocate));
+    allocate.hResource = reinterpret_cast<HANDLE>(uintptr_t(0x7F3A2C10));
+    EXPECT_EQ(E_INVALIDARG, cb.pfnAllocateCb(m_pIntelDevice.get(), &allocate));
+    // A standalone allocation is fine, and releasing nothing succeeds.
+    allocate.hResource = nullptr;
+    ASSERT_EQ(S_OK, cb.pfnAllocateCb(m_pIntelDevice.get(), &allocate));
+    D3DDDICB_DEALLOCATE nothing = {};
+    EXPECT_EQ(S_OK, cb.pfnDeallocateCb(m_pIntelDevice.get(), &nothing));
+    D3DDDICB_DEALLOCATE release = {nullptr, 1, &info.hAllocation};
+    EXPECT_EQ(S_OK, cb.pfnDeallocateCb(m_pIntelDevice.get(), &release));
+    EXPECT_EQ(S_OK, m_pIntelDevice->destroyResource(earlier));
+}
+
+TEST_F(StrictDrivers, DriversReleaseThroughTheResourceAndTheListIsIgnored) {
+    SurfaceDesc desc;
+    desc.width = desc.height = 8;
+    desc.surfaceCount = 3;
+    HANDLE h = nullptr;
+    ASSERT_EQ(S_OK, m_pIntelDevice->createResource(desc, h));
+    sim::JournalEntry entry;
+    ASSERT_TRUE(journal().last("d3d9.dll", "AllocateCb", entry));
+    EXPECT_EQ(entry.arguments.find("hResource=(nil)"), std::string::npos) << entry.arguments;
+    size_t before = sim::Kernel::instance().counts().allocations;
+    ASSERT_EQ(S_OK, m_pIntelDevice->destroyResource(h));
+    ASSERT_TRUE(journal().last("d3d9.dll", "DeallocateCb", entry));
+    EXPECT_NE(entry.arguments.find("NumAllocations=0"), std::string::npos) << entry.arguments;
+    EXPECT_EQ(entry.arguments.find("hResource=(nil)"), std::string::npos) << entry.arguments;
+    EXPECT_EQ(sim::Kernel::instance().counts().allocations, before - 3);
+    EXPECT_EQ(sim::Kernel::instance().counts().resources, 0u);
+}
+
+TEST_F(StrictDrivers, OpenResourceRefusesAnAllocationOfAnotherKernelDevice) {
+    // An allocation of the NVIDIA device, opened on the Intel device's driver.
+    sim::SimAllocationDesc desc;
+    desc.width = desc.height = 8;
+    desc.format = D3DDDIFMT_X8R8G8B8;
+    desc.setOwner(sim::kVendorNvidia, kNvidia);
+    D3DDDI_ALLOCATIONINFO info = {};
+    info.pPrivateDriverData = &desc;
+    info.PrivateDriverDataSize = sizeof desc;
+    D3DKMT_CREATEALLOCATION create = {};
+    create.hDevice = m_pNvidiaDevice->kernelDevice();
+    create.NumAllocations = 1;
+    create.pAllocationInfo = &info;
+    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    D3DDDI_OPENALLOCATIONINFO openInfo = {info.hAllocation, &desc, sizeof desc};
+    D3DDDIARG_OPENRESOURCE open = {};
+    open.NumAllocations = 1;
+    open.pOpenAllocationInfo = &openInfo;
+    open.hResource = reinterpret_cast<HANDLE>(uintptr_t(0x10040));
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
+    EXPECT_EQ(E_INVALIDARG, m_pIntelDevice->funcs().pfnOpenResource(
+                                m_pIntelDevice->driverDevice(), &open));
+    // On its own device's driver it opens.
+    EXPECT_EQ(S_OK, m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(),
+                                                             &open));
+    EXPECT_EQ(S_OK, m_pNvidiaDevice->funcs().pfnDestroyResource(m_pNvidiaDevice->driverDevice(),
+                                                                open.hResource));
+}
+
 TEST_F(StrictDrivers, EscapeCallbackNeedsADeviceOfItsAdapterForAContext) {
     const D3DDDI_DEVICECALLBACKS& cb = RuntimeDevice::callbacks();
     uint32_t data = 0;
