@@ -29,6 +29,29 @@ sim::Journal& journal() {
     return sim::Machine::instance().journal();
 }
 
+/// One allocation request of an X8R8G8B8 surface on a device, with the private data its GPU's
+/// driver writes. A test changes members between calls, as a faulty caller would.
+struct OneAllocation {
+    sim::SimAllocationDesc desc;
+    D3DDDI_ALLOCATIONINFO info = {};
+    D3DKMT_CREATEALLOCATION create = {};
+
+    OneAllocation(D3DKMT_HANDLE hDevice, UINT width, UINT height, UINT infoFlags = 0)
+        : desc(surfaceDesc(hDevice, width, height)) {
+        info.pPrivateDriverData = &desc;
+        info.PrivateDriverDataSize = sizeof desc;
+        info.Flags.Value = infoFlags;
+        create.hDevice = hDevice;
+        create.NumAllocations = 1;
+        create.pAllocationInfo = &info;
+    }
+    OneAllocation(const OneAllocation&) = delete;
+    OneAllocation& operator=(const OneAllocation&) = delete;
+
+    NTSTATUS run() { return D3DKMTCreateAllocation(&create); }
+    D3DKMT_HANDLE handle() const { return info.hAllocation; }
+};
+
 bool localHandleShape(D3DKMT_HANDLE h) {
     return (h & 0xC0000000u) == 0xC0000000u && (h & 0x3Fu) == 0;
 }
@@ -42,23 +65,17 @@ TEST(StrictHandles, EveryKernelHandleIsShapedLikeAWindowsLocalHandle) {
     D3DKMT_CREATECONTEXT context = {};
     context.hDevice = hDevice;
     ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
-    sim::SimAllocationDesc desc = surfaceDesc(hDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    OneAllocation surface(hDevice, 4, 4);
+    surface.create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
+    ASSERT_EQ(surface.run(), kStatusSuccess);
     D3DKMT_CREATESYNCHRONIZATIONOBJECT sync = {};
     sync.hDevice = hDevice;
     sync.Info.Type = D3DDDI_SYNCHRONIZATION_MUTEX;
     ASSERT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusSuccess);
 
-    std::vector<D3DKMT_HANDLE> handles = {hAdapter,         hDevice,          context.hContext,
-                                          create.hResource, info.hAllocation, sync.hSyncObject};
+    std::vector<D3DKMT_HANDLE> handles = {hAdapter,         hDevice,
+                                          context.hContext, surface.create.hResource,
+                                          surface.handle(), sync.hSyncObject};
     for (D3DKMT_HANDLE h : handles)
         EXPECT_TRUE(localHandleShape(h)) << std::hex << h;
     // Consecutive objects are 0x40 apart, as Windows hands them out.
@@ -67,7 +84,7 @@ TEST(StrictHandles, EveryKernelHandleIsShapedLikeAWindowsLocalHandle) {
     // A handle cut to 16 bits, or a pointer taken for a handle, names nothing.
     D3DKMT_LOCK lock = {};
     lock.hDevice = hDevice & 0xFFFFu;
-    lock.hAllocation = info.hAllocation;
+    lock.hAllocation = surface.handle();
     EXPECT_EQ(D3DKMTLock(&lock), kStatusInvalidParameter);
     int object = 0;
     lock.hDevice = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(&object));
@@ -86,22 +103,16 @@ TEST(StrictKernel, AllocationDataWrittenForAnotherGpuIsRefused) {
     D3DKMT_HANDLE hIntel = openGpu(kIntel);
     D3DKMT_HANDLE hIntelDevice = createDevice(hIntel);
     // The Intel driver's description handed to the NVIDIA device.
-    sim::SimAllocationDesc desc = surfaceDesc(hIntelDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
+    OneAllocation surface(hDevice, 4, 4);
+    surface.desc = surfaceDesc(hIntelDevice, 4, 4);
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
     // Unmarked data (no vendor, no GPU) is no driver's either.
-    desc = sim::SimAllocationDesc();
-    desc.width = desc.height = 4;
-    desc.format = D3DDDIFMT_X8R8G8B8;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    desc = surfaceDesc(hDevice, 4, 4);
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    surface.desc = sim::SimAllocationDesc();
+    surface.desc.width = surface.desc.height = 4;
+    surface.desc.format = D3DDDIFMT_X8R8G8B8;
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.desc = surfaceDesc(hDevice, 4, 4);
+    EXPECT_EQ(surface.run(), kStatusSuccess);
     for (D3DKMT_HANDLE h : {hDevice, hIntelDevice}) {
         D3DKMT_DESTROYDEVICE destroy = {h};
         D3DKMTDestroyDevice(&destroy);
@@ -209,21 +220,13 @@ TEST(StrictSources, ARenderGpuWithoutAMonitorHasNoVideoPresentSource) {
     line.hAdapter = hAdapter;
     EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusInvalidParameter);
     // No primary, so no flip, and no present of any kind reaches a display.
-    sim::SimAllocationDesc desc = surfaceDesc(hDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    info.Flags.Value = 0;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    OneAllocation surface(hDevice, 4, 4, D3DDDI_ALLOCATIONINFOFLAGS::Primary);
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.info.Flags.Value = 0;
+    ASSERT_EQ(surface.run(), kStatusSuccess);
     D3DKMT_PRESENT present = {};
     present.hDevice = hDevice;
-    present.hSource = info.hAllocation;
+    present.hSource = surface.handle();
     present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
     EXPECT_EQ(D3DKMTPresent(&present), kStatusInvalidParameter);
     // Multisampling is the render GPU's own business and still answers.
@@ -279,25 +282,18 @@ TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
     context.Flags.Value = 0;
     ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
 
-    sim::SimAllocationDesc desc = surfaceDesc(hDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    info.Flags.Value = 0x2;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
-    create.Flags.Value = 0x40;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    create.Flags.Value = 0;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    OneAllocation surface(hDevice, 4, 4, 0x2);
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
+    surface.create.Flags.Value = 0x40;
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.create.Flags.Value = 0;
+    ASSERT_EQ(surface.run(), kStatusSuccess);
+    D3DKMT_HANDLE hPrimary = surface.handle();
 
     D3DKMT_LOCK lock = {};
     lock.hDevice = hDevice;
-    lock.hAllocation = info.hAllocation;
+    lock.hAllocation = hPrimary;
     lock.Flags.Value = 0x800;
     EXPECT_EQ(D3DKMTLock(&lock), kStatusInvalidParameter);
 
@@ -308,13 +304,13 @@ TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
 
     D3DKMT_PRESENT present = {};
     present.hContext = context.hContext;
-    present.hSource = info.hAllocation;
+    present.hSource = hPrimary;
     present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt | 0x20000;
     EXPECT_EQ(D3DKMTPresent(&present), kStatusInvalidParameter);
 
     D3DKMT_SETDISPLAYMODE mode = {};
     mode.hDevice = hDevice;
-    mode.hPrimaryAllocation = info.hAllocation;
+    mode.hPrimaryAllocation = hPrimary;
     mode.ScanLineOrdering = D3DDDI_VIDEO_SIGNAL_SCANLINE_ORDERING(4);
     mode.DisplayOrientation = D3DDDI_ROTATION_IDENTITY;
     EXPECT_EQ(D3DKMTSetDisplayMode(&mode), kStatusInvalidParameter);
@@ -383,18 +379,10 @@ protected:
     }
 
     D3DKMT_HANDLE allocate(UINT width, UINT height, bool primary, D3DKMT_HANDLE hDevice = 0) {
-        hDevice = hDevice ? hDevice : m_hDevice;
-        sim::SimAllocationDesc desc = surfaceDesc(hDevice, width, height);
-        D3DDDI_ALLOCATIONINFO info = {};
-        info.pPrivateDriverData = &desc;
-        info.PrivateDriverDataSize = sizeof desc;
-        info.Flags.Value = primary ? D3DDDI_ALLOCATIONINFOFLAGS::Primary : 0;
-        D3DKMT_CREATEALLOCATION create = {};
-        create.hDevice = hDevice;
-        create.NumAllocations = 1;
-        create.pAllocationInfo = &info;
-        EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
-        return info.hAllocation;
+        OneAllocation surface(hDevice ? hDevice : m_hDevice, width, height,
+                              primary ? D3DDDI_ALLOCATIONINFOFLAGS::Primary : 0);
+        EXPECT_EQ(surface.run(), kStatusSuccess);
+        return surface.handle();
     }
     NTSTATUS own(D3DKMT_HANDLE hDevice, D3DKMT_VIDPNSOURCEOWNER_TYPE type) {
         D3DDDI_VIDEO_PRESENT_SOURCE_ID source = 0;
@@ -641,29 +629,19 @@ TEST_F(StrictDrivers, DriversReleaseThroughTheResourceAndTheListIsIgnored) {
 
 TEST_F(StrictDrivers, OpenResourceRefusesAnAllocationOfAnotherKernelDevice) {
     // An allocation of the NVIDIA device, opened on the Intel device's driver.
-    sim::SimAllocationDesc desc;
-    desc.width = desc.height = 8;
-    desc.format = D3DDDIFMT_X8R8G8B8;
-    desc.setOwner(sim::kVendorNvidia, kNvidia);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = m_pNvidiaDevice->kernelDevice();
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
-    D3DDDI_OPENALLOCATIONINFO openInfo = {info.hAllocation, &desc, sizeof desc};
+    OneAllocation surface(m_pNvidiaDevice->kernelDevice(), 8, 8);
+    ASSERT_EQ(surface.run(), kStatusSuccess);
+    D3DDDI_OPENALLOCATIONINFO openInfo = {surface.handle(), &surface.desc, sizeof surface.desc};
     D3DDDIARG_OPENRESOURCE open = {};
     open.NumAllocations = 1;
     open.pOpenAllocationInfo = &openInfo;
     open.hResource = reinterpret_cast<HANDLE>(uintptr_t(0x10040));
     open.Rotation = D3DDDI_ROTATION_IDENTITY;
-    EXPECT_EQ(E_INVALIDARG, m_pIntelDevice->funcs().pfnOpenResource(
-                                m_pIntelDevice->driverDevice(), &open));
+    EXPECT_EQ(E_INVALIDARG,
+              m_pIntelDevice->funcs().pfnOpenResource(m_pIntelDevice->driverDevice(), &open));
     // On its own device's driver it opens.
-    EXPECT_EQ(S_OK, m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(),
-                                                             &open));
+    EXPECT_EQ(S_OK,
+              m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));
     EXPECT_EQ(S_OK, m_pNvidiaDevice->funcs().pfnDestroyResource(m_pNvidiaDevice->driverDevice(),
                                                                 open.hResource));
 }
