@@ -11,7 +11,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need (WIN32_LEAN_AND_MEAN leaves the timer period out).
+#include <mmsystem.h>
 #include <tlhelp32.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
