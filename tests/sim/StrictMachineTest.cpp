@@ -617,6 +617,11 @@ TEST_F(StrictDrivers, OpenResourceRefusesAnAllocationOfAnotherKernelDevice) {
     open.Rotation = D3DDDI_ROTATION_IDENTITY;
     EXPECT_EQ(E_INVALIDARG,
               m_pIntelDevice->funcs().pfnOpenResource(m_pIntelDevice->driverDevice(), &open));
+    // A rotation outside the four members is refused before anything is opened.
+    open.Rotation = D3DDDI_ROTATION(0);
+    EXPECT_EQ(E_INVALIDARG,
+              m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
     // On its own device's driver it opens.
     EXPECT_EQ(S_OK,
               m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));
