@@ -161,6 +161,7 @@ TEST(GpuEnumerator, DeviceIdFieldsParseOrReport) {
         {u"PCI\\VEN_10XE&DEV_0A75", 0, 0x0A75, true},       // not hex
         {u"PCI\\VEN_&DEV_0A75", 0, 0x0A75, true},           // empty field
         {u"PCI\\VEN_123456789&DEV_1", 0, 1, true},          // longer than 32 bits
+        {u"PCI\\VEN_FFFFFFFF&DEV_0000000A", 0xFFFFFFFFu, 0xA, false}, // exactly 32 bits
     };
     for (const Case& c : cases) {
         const std::string before = logText();
