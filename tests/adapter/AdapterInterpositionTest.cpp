@@ -218,8 +218,8 @@ TEST_F(Interposition, RuntimeHoldsTheRenderingDriversHandleAndANormalSessionRepo
     // The NVIDIA driver was called with the very handle the runtime holds.
     std::vector<sim::JournalEntry> rendering = machine().journal().find("simumd_nv.dll", "GetCaps");
     ASSERT_EQ(1u, rendering.size());
-    EXPECT_EQ(0u, rendering[0].arguments.find("hAdapter=" + pointerText(adapter->driverAdapter()) +
-                                              " "))
+    EXPECT_EQ(
+        0u, rendering[0].arguments.find("hAdapter=" + pointerText(adapter->driverAdapter()) + " "))
         << rendering[0].arguments;
     EXPECT_EQ(S_OK, adapter->close());
     EXPECT_EQ(std::string::npos, adaptertest::log().find("Error code")) << adaptertest::log();

@@ -1,6 +1,6 @@
 // Finding a GPU's vendor OpenAdapter through the kernel's driver file name.
-#include "GpuEnumerator.h"
 #include "OpenAdapterHelper.h"
+#include "GpuEnumerator.h"
 
 #include "AdapterTestSupport.h"
 #include "sim/gpus/GpuMachine.h"

@@ -306,9 +306,9 @@ TEST_F(ConfigStoreTest, EmptyDirectoriesInTheRegistryLoadAndReadNothingFromTheDr
         // What "\\ConfigurationController.dll" and "\\vessa.xml" would name: the root of
         // the current drive, where anyone may have left files.
         std::string library;
-        ASSERT_TRUE(machine.root().readFile(
-            std::u16string(vessaconfig::kInstallDirectory) + u"\\ConfigurationController.dll",
-            library));
+        ASSERT_TRUE(machine.root().readFile(std::u16string(vessaconfig::kInstallDirectory) +
+                                                u"\\ConfigurationController.dll",
+                                            library));
         ASSERT_TRUE(machine.root().writeFile(u"C:\\ConfigurationController.dll", library));
         ASSERT_TRUE(machine.root().writeFile(u"C:\\vessa.xml", database({{"orr_margin", "5"}})));
         machine.journal().clear();
