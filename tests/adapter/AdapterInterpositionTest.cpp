@@ -84,12 +84,16 @@ void installUserSettings() {
                                            "<userSettings/>"));
 }
 
-// Two GPUs, the first owning the display, the second without a monitor. A second GPU of the
-// first one's vendor gets an identity of its own.
+// A GPU that owns the display and, unless `other` is null, a second GPU without a monitor.
+// A second GPU of the first one's vendor gets an identity of its own.
 sim::MachineDesc displayAndOther(sim::GpuDesc (*display)(), sim::GpuDesc (*other)()) {
     sim::GpuDesc first = display();
     first.busNumber = 0;
     first.deviceNumber = 0;
+    sim::MachineDesc desc;
+    desc.addOutput(desc.addGpu(first), true, {1280, 800, sim::kFormatX8R8G8B8, 60});
+    if (!other)
+        return desc;
     sim::GpuDesc second = other();
     second.busNumber = 1;
     if (second.vendorId == first.vendorId) {
@@ -98,11 +102,7 @@ sim::MachineDesc displayAndOther(sim::GpuDesc (*display)(), sim::GpuDesc (*other
         second.videoGuid[1] = '9';
         second.instance[2] = 'z';
     }
-    sim::MachineDesc desc;
-    int shown = desc.addGpu(first);
-    int hidden = desc.addGpu(second);
-    desc.addOutput(shown, true, {1280, 800, sim::kFormatX8R8G8B8, 60});
-    desc.addInactive(hidden);
+    desc.addInactive(desc.addGpu(second));
     return desc;
 }
 
@@ -288,38 +288,15 @@ TEST_F(Interposition, UnknownAdapterHandleFailsTheCallWithAReport) {
 
 // ---- The vendor gate ------------------------------------------------------------------------
 
-// The machines of every GPU configuration code.
-sim::MachineDesc intelNv() { // 5
-    return sim::presets::defaultMachine();
-}
-sim::MachineDesc intelAti() { // 6
-    return sim::presets::intelAti();
-}
-sim::MachineDesc nvIntel() { // 7
-    return displayAndOther(sim::presets::nvidiaGpu, sim::presets::intelGpu);
-}
-sim::MachineDesc atiIntel() { // 8
-    return displayAndOther(sim::presets::atiGpu, sim::presets::intelGpu);
-}
-sim::MachineDesc nvNv() { // 1
-    return displayAndOther(sim::presets::nvidiaGpu, sim::presets::nvidiaGpu);
-}
-sim::MachineDesc atiAti() { // 2
-    return displayAndOther(sim::presets::atiGpu, sim::presets::atiGpu);
-}
-sim::MachineDesc nvAti() { // 3
-    return displayAndOther(sim::presets::nvidiaGpu, sim::presets::atiGpu);
-}
-sim::MachineDesc atiNv() { // 4
-    return displayAndOther(sim::presets::atiGpu, sim::presets::nvidiaGpu);
-}
-sim::MachineDesc oneGpu() { // 0
-    return sim::presets::oneGpu();
-}
+using GpuMaker = sim::GpuDesc (*)();
+const GpuMaker kIntelGpu = sim::presets::intelGpu;
+const GpuMaker kNvGpu = sim::presets::nvidiaGpu;
+const GpuMaker kAtiGpu = sim::presets::atiGpu;
 
 struct GateCase {
     const char* name;
-    sim::MachineDesc (*machine)();
+    GpuMaker display;  // the GPU that owns the display
+    GpuMaker other;    // the GPU without a monitor, or null for none
     const char* entry; // export the runtime calls
     const char* allow; // allow_openadapter_on_non_intel_gpu, or null for no database
     bool passes;       // the gate lets the entry go on (it installs the quit watcher)
@@ -334,7 +311,7 @@ class VendorGate : public Interposition, public ::testing::WithParamInterface<Ga
 
 TEST_P(VendorGate, DecidesWhetherTheLibraryTakesPart) {
     const GateCase& c = GetParam();
-    install(c.machine());
+    install(displayAndOther(c.display, c.other));
     if (c.allow)
         installDatabase({{"allow_openadapter_on_non_intel_gpu", c.allow}});
     std::unique_ptr<RuntimeAdapter> adapter = open(exportOf(c.entry));
@@ -355,32 +332,32 @@ const char kAtiEntry[] = "OpenAdapter9DetourATI";
 // belongs to the discrete GPU (7, 8) are never gated; everything else needs the property at
 // exactly 1.
 const GateCase kGateCases[] = {
-    {"IntelExportOnIntelNv", intelNv, kIntelEntry, nullptr, true, true},
-    {"IntelExportNeverGated", intelNv, kIntelEntry, "0", true, true},
-    {"NvExportOnIntelNvForwards", intelNv, kNvEntry, "0", false, false},
-    {"NvExportOnIntelNvAllowed", intelNv, kNvEntry, "1", true, true},
-    {"NvExportAllowOnlyByOne", intelNv, kNvEntry, "2", false, false},
-    {"AtiExportOnIntelNvForwards", intelNv, kAtiEntry, "0", false, false},
-    {"IntelExportOnIntelAti", intelAti, kIntelEntry, "0", true, true},
-    {"AtiExportOnIntelAtiForwards", intelAti, kAtiEntry, "0", false, false},
-    {"AtiExportOnIntelAtiAllowed", intelAti, kAtiEntry, "1", true, true},
-    {"NvExportOnNvIntelNotGated", nvIntel, kNvEntry, "0", true, true},
-    {"AtiExportOnNvIntelNotGated", nvIntel, kAtiEntry, "0", true, true},
-    {"IntelExportOnNvIntel", nvIntel, kIntelEntry, "0", true, true},
-    {"AtiExportOnAtiIntelNotGated", atiIntel, kAtiEntry, "0", true, true},
-    {"NvExportOnAtiIntelNotGated", atiIntel, kNvEntry, "0", true, true},
-    {"IntelExportOnAtiIntel", atiIntel, kIntelEntry, "0", true, true},
-    {"NvExportOnNvNvForwards", nvNv, kNvEntry, "0", false, false},
-    {"NvExportOnNvNvAllowed", nvNv, kNvEntry, "1", true, true},
-    {"AtiExportOnAtiAtiForwards", atiAti, kAtiEntry, "0", false, false},
-    {"AtiExportOnAtiAtiAllowed", atiAti, kAtiEntry, "1", true, true},
-    {"NvExportOnNvAtiForwards", nvAti, kNvEntry, "0", false, false},
-    {"NvExportOnNvAtiAllowed", nvAti, kNvEntry, "1", true, true},
-    {"AtiExportOnAtiNvForwards", atiNv, kAtiEntry, "0", false, false},
-    {"AtiExportOnAtiNvAllowed", atiNv, kAtiEntry, "1", true, true},
-    {"NvExportOnOneGpuForwards", oneGpu, kNvEntry, "0", false, false},
+    {"IntelExportOnIntelNv", kIntelGpu, kNvGpu, kIntelEntry, nullptr, true, true},
+    {"IntelExportNeverGated", kIntelGpu, kNvGpu, kIntelEntry, "0", true, true},
+    {"NvExportOnIntelNvForwards", kIntelGpu, kNvGpu, kNvEntry, "0", false, false},
+    {"NvExportOnIntelNvAllowed", kIntelGpu, kNvGpu, kNvEntry, "1", true, true},
+    {"NvExportAllowOnlyByOne", kIntelGpu, kNvGpu, kNvEntry, "2", false, false},
+    {"AtiExportOnIntelNvForwards", kIntelGpu, kNvGpu, kAtiEntry, "0", false, false},
+    {"IntelExportOnIntelAti", kIntelGpu, kAtiGpu, kIntelEntry, "0", true, true},
+    {"AtiExportOnIntelAtiForwards", kIntelGpu, kAtiGpu, kAtiEntry, "0", false, false},
+    {"AtiExportOnIntelAtiAllowed", kIntelGpu, kAtiGpu, kAtiEntry, "1", true, true},
+    {"NvExportOnNvIntelNotGated", kNvGpu, kIntelGpu, kNvEntry, "0", true, true},
+    {"AtiExportOnNvIntelNotGated", kNvGpu, kIntelGpu, kAtiEntry, "0", true, true},
+    {"IntelExportOnNvIntel", kNvGpu, kIntelGpu, kIntelEntry, "0", true, true},
+    {"AtiExportOnAtiIntelNotGated", kAtiGpu, kIntelGpu, kAtiEntry, "0", true, true},
+    {"NvExportOnAtiIntelNotGated", kAtiGpu, kIntelGpu, kNvEntry, "0", true, true},
+    {"IntelExportOnAtiIntel", kAtiGpu, kIntelGpu, kIntelEntry, "0", true, true},
+    {"NvExportOnNvNvForwards", kNvGpu, kNvGpu, kNvEntry, "0", false, false},
+    {"NvExportOnNvNvAllowed", kNvGpu, kNvGpu, kNvEntry, "1", true, true},
+    {"AtiExportOnAtiAtiForwards", kAtiGpu, kAtiGpu, kAtiEntry, "0", false, false},
+    {"AtiExportOnAtiAtiAllowed", kAtiGpu, kAtiGpu, kAtiEntry, "1", true, true},
+    {"NvExportOnNvAtiForwards", kNvGpu, kAtiGpu, kNvEntry, "0", false, false},
+    {"NvExportOnNvAtiAllowed", kNvGpu, kAtiGpu, kNvEntry, "1", true, true},
+    {"AtiExportOnAtiNvForwards", kAtiGpu, kNvGpu, kAtiEntry, "0", false, false},
+    {"AtiExportOnAtiNvAllowed", kAtiGpu, kNvGpu, kAtiEntry, "1", true, true},
+    {"NvExportOnOneGpuForwards", kIntelGpu, nullptr, kNvEntry, "0", false, false},
     // Through the gate, but with no second GPU to render on the entry forwards.
-    {"IntelExportOnOneGpuPassesButForwards", oneGpu, kIntelEntry, "0", true, false},
+    {"IntelExportOnOneGpuPassesButForwards", kIntelGpu, nullptr, kIntelEntry, "0", true, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Exports, VendorGate, ::testing::ValuesIn(kGateCases),
