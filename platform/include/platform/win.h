@@ -11,8 +11,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
-// After windows.h, which they need (WIN32_LEAN_AND_MEAN leaves the timer period out).
-#include <mmsystem.h>
+
+// After windows.h: the multimedia timer period (timeBeginPeriod), left out by WIN32_LEAN_AND_MEAN.
+#include <timeapi.h>
+// After windows.h, which it needs: module snapshots of a process.
 #include <tlhelp32.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
