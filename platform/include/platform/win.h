@@ -11,6 +11,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
+
+// After <windows.h>, which it needs.
+#include <tlhelp32.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
 #include "platform/sim/win32_api.h"
