@@ -422,22 +422,25 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return call.finish(sim::Machine::instance().handles().add(snapshot));
 }
 
-BOOL WINAPI Thread32First(HANDLE snapshot, LPTHREADENTRY32 entry) {
+namespace {
+
+BOOL nextThread(HANDLE snapshot, LPTHREADENTRY32 entry, bool restart) {
     auto threads = sim::Machine::instance().handles().getAs<ThreadSnapshot>(snapshot);
     if (!threads) {
         sim::setLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return threads->next(entry, true);
+    return threads->next(entry, restart);
+}
+
+} // namespace
+
+BOOL WINAPI Thread32First(HANDLE snapshot, LPTHREADENTRY32 entry) {
+    return nextThread(snapshot, entry, true);
 }
 
 BOOL WINAPI Thread32Next(HANDLE snapshot, LPTHREADENTRY32 entry) {
-    auto threads = sim::Machine::instance().handles().getAs<ThreadSnapshot>(snapshot);
-    if (!threads) {
-        sim::setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return threads->next(entry, false);
+    return nextThread(snapshot, entry, false);
 }
 
 HANDLE WINAPI OpenThread(DWORD access, BOOL inheritHandle, DWORD threadId) {

@@ -195,7 +195,7 @@ BOOL WINAPI enumReplacement(LPCWSTR device, DWORD index, PDISPLAY_DEVICEW info, 
 }
 
 TEST(HookSystemFunction, User32EnumDisplayDevicesW) {
-    HMODULE user32 = GetModuleHandleA("user32.dll");
+    HMODULE user32 = LoadLibraryA("user32.dll");
     ASSERT_NE(user32, nullptr);
     auto exported =
         reinterpret_cast<EnumDisplayDevicesWFunction>(exportOf(user32, "EnumDisplayDevicesW"));
@@ -229,7 +229,7 @@ BOOL WINAPI deleteReplacement(HDC dc) {
 }
 
 TEST(HookSystemFunction, Gdi32DeleteDC) {
-    HMODULE gdi32 = GetModuleHandleA("gdi32.dll");
+    HMODULE gdi32 = LoadLibraryA("gdi32.dll");
     ASSERT_NE(gdi32, nullptr);
     auto exported = reinterpret_cast<DeleteDCFunction>(exportOf(gdi32, "DeleteDC"));
     ASSERT_NE(exported, nullptr);
