@@ -75,13 +75,8 @@ void driverFileName(int index, WCHAR (&name)[MAX_PATH]) {
     const DeviceProp* device = record(index);
     if (!device)
         return;
-    D3DKMT_UMDFILENAMEINFO info = {};
-    info.Version = KMTUMDVERSION_DX9;
-    D3DKMT_QUERYADAPTERINFO query = {};
-    query.Type = KMTQAITYPE_UMDRIVERNAME;
-    query.pPrivateDriverData = &info;
-    query.PrivateDriverDataSize = sizeof info;
-    if (!GpuEnumerator::queryAdapterInfoByKey(device->displayDeviceW.DeviceKey, &query))
+    D3DKMT_UMDFILENAMEINFO info;
+    if (!GpuEnumerator::queryUmdFileName(device->displayDeviceW.DeviceKey, info))
         return;
     text::wcopy(name, MAX_PATH, info.UmdFileName);
 }
@@ -90,31 +85,32 @@ void driverFileName(int index, WCHAR (&name)[MAX_PATH]) {
 // Each takes its own return address first: the caller test needs the instruction after the
 // call in the caller, before anything else is called.
 
+/// Puts the rendering GPU's name and id into a display device the system filled, unless
+/// the structure is too short or the caller is one of the excluded modules.
+template <class Info>
+BOOL withRenderingGpu(BOOL result, Info* info, DWORD minimumSize, const void* caller,
+                      Info DeviceProp::*recordField) {
+    // A failed call filled nothing, so there is nothing to correct.
+    if (!result || !info || info->cb < minimumSize || calledFromExcludedModule(caller))
+        return result;
+    if (const DeviceProp* rendering = record(1)) {
+        const Info& source = rendering->*recordField;
+        memcpy(info->DeviceID, source.DeviceID, sizeof info->DeviceID);
+        memcpy(info->DeviceString, source.DeviceString, sizeof info->DeviceString);
+    }
+    return result;
+}
+
 BOOL WINAPI enumDisplayDevicesW(LPCWSTR device, DWORD index, PDISPLAY_DEVICEW info, DWORD flags) {
     const void* caller = __builtin_return_address(0);
     BOOL result = s_realEnumDisplayDevicesW(device, index, info, flags);
-    // A failed call filled nothing, so there is nothing to correct.
-    if (!result || !info || info->cb < kDisplayDeviceWSize || calledFromExcludedModule(caller))
-        return result;
-    if (const DeviceProp* rendering = record(1)) {
-        memcpy(info->DeviceID, rendering->displayDeviceW.DeviceID, sizeof info->DeviceID);
-        memcpy(info->DeviceString, rendering->displayDeviceW.DeviceString,
-               sizeof info->DeviceString);
-    }
-    return result;
+    return withRenderingGpu(result, info, kDisplayDeviceWSize, caller, &DeviceProp::displayDeviceW);
 }
 
 BOOL WINAPI enumDisplayDevicesA(LPCSTR device, DWORD index, PDISPLAY_DEVICEA info, DWORD flags) {
     const void* caller = __builtin_return_address(0);
     BOOL result = s_realEnumDisplayDevicesA(device, index, info, flags);
-    if (!result || !info || info->cb < kDisplayDeviceASize || calledFromExcludedModule(caller))
-        return result;
-    if (const DeviceProp* rendering = record(1)) {
-        memcpy(info->DeviceID, rendering->displayDeviceA.DeviceID, sizeof info->DeviceID);
-        memcpy(info->DeviceString, rendering->displayDeviceA.DeviceString,
-               sizeof info->DeviceString);
-    }
-    return result;
+    return withRenderingGpu(result, info, kDisplayDeviceASize, caller, &DeviceProp::displayDeviceA);
 }
 
 int cudaEnumComputeCapableGpus(void* gpus, void* b, void* c, void* d) {
