@@ -10,31 +10,31 @@ IDirect3D9* realOf(IDirect3D9* self) {
 }
 
 HRESULT WINAPI QueryInterface(IDirect3D9* self, REFIID riid, void** object) {
-    return realOf(self)->lpVtbl->QueryInterface(realOf(self), riid, object);
+    return d3d9Table(realOf(self))->QueryInterface(realOf(self), riid, object);
 }
 
 ULONG WINAPI AddRef(IDirect3D9* self) {
-    return realOf(self)->lpVtbl->AddRef(realOf(self));
+    return d3d9Table(realOf(self))->AddRef(realOf(self));
 }
 
 ULONG WINAPI Release(IDirect3D9* self) {
     // The forwarder itself is never freed: callers may still hold it after the real object
     // went away, and it costs a few hundred bytes per Direct3DCreate9.
-    return realOf(self)->lpVtbl->Release(realOf(self));
+    return d3d9Table(realOf(self))->Release(realOf(self));
 }
 
 HRESULT WINAPI RegisterSoftwareDevice(IDirect3D9* self, void* initialize) {
-    return realOf(self)->lpVtbl->RegisterSoftwareDevice(realOf(self), initialize);
+    return d3d9Table(realOf(self))->RegisterSoftwareDevice(realOf(self), initialize);
 }
 
 UINT WINAPI GetAdapterCount(IDirect3D9* self) {
-    return realOf(self)->lpVtbl->GetAdapterCount(realOf(self));
+    return d3d9Table(realOf(self))->GetAdapterCount(realOf(self));
 }
 
 HRESULT WINAPI GetAdapterIdentifier(IDirect3D9* self, UINT adapter, DWORD flags,
                                     D3DADAPTER_IDENTIFIER9* identifier) {
     HRESULT hr =
-        realOf(self)->lpVtbl->GetAdapterIdentifier(realOf(self), adapter, flags, identifier);
+        d3d9Table(realOf(self))->GetAdapterIdentifier(realOf(self), adapter, flags, identifier);
     // Only a filled identifier is corrected: after a failure it may be no identifier at all.
     if (hr >= 0 && identifier)
         snprintf(identifier->Driver, sizeof identifier->Driver, "%s",
@@ -43,65 +43,70 @@ HRESULT WINAPI GetAdapterIdentifier(IDirect3D9* self, UINT adapter, DWORD flags,
 }
 
 UINT WINAPI GetAdapterModeCount(IDirect3D9* self, UINT adapter, D3DFORMAT format) {
-    return realOf(self)->lpVtbl->GetAdapterModeCount(realOf(self), adapter, format);
+    return d3d9Table(realOf(self))->GetAdapterModeCount(realOf(self), adapter, format);
 }
 
 HRESULT WINAPI EnumAdapterModes(IDirect3D9* self, UINT adapter, D3DFORMAT format, UINT mode,
                                 D3DDISPLAYMODE* displayMode) {
-    return realOf(self)->lpVtbl->EnumAdapterModes(realOf(self), adapter, format, mode, displayMode);
+    return d3d9Table(realOf(self))
+        ->EnumAdapterModes(realOf(self), adapter, format, mode, displayMode);
 }
 
 HRESULT WINAPI GetAdapterDisplayMode(IDirect3D9* self, UINT adapter, D3DDISPLAYMODE* mode) {
-    return realOf(self)->lpVtbl->GetAdapterDisplayMode(realOf(self), adapter, mode);
+    return d3d9Table(realOf(self))->GetAdapterDisplayMode(realOf(self), adapter, mode);
 }
 
 HRESULT WINAPI CheckDeviceType(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
                                D3DFORMAT displayFormat, D3DFORMAT backBufferFormat, BOOL windowed) {
-    return realOf(self)->lpVtbl->CheckDeviceType(realOf(self), adapter, type, displayFormat,
-                                                 backBufferFormat, windowed);
+    return d3d9Table(realOf(self))
+        ->CheckDeviceType(realOf(self), adapter, type, displayFormat, backBufferFormat, windowed);
 }
 
 HRESULT WINAPI CheckDeviceFormat(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
                                  D3DFORMAT adapterFormat, DWORD usage, D3DRESOURCETYPE resourceType,
                                  D3DFORMAT checkFormat) {
-    return realOf(self)->lpVtbl->CheckDeviceFormat(realOf(self), adapter, type, adapterFormat,
-                                                   usage, resourceType, checkFormat);
+    return d3d9Table(realOf(self))
+        ->CheckDeviceFormat(realOf(self), adapter, type, adapterFormat, usage, resourceType,
+                            checkFormat);
 }
 
 HRESULT WINAPI CheckDeviceMultiSampleType(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
                                           D3DFORMAT surfaceFormat, BOOL windowed,
                                           D3DMULTISAMPLE_TYPE multiSampleType,
                                           DWORD* qualityLevels) {
-    return realOf(self)->lpVtbl->CheckDeviceMultiSampleType(
-        realOf(self), adapter, type, surfaceFormat, windowed, multiSampleType, qualityLevels);
+    return d3d9Table(realOf(self))
+        ->CheckDeviceMultiSampleType(realOf(self), adapter, type, surfaceFormat, windowed,
+                                     multiSampleType, qualityLevels);
 }
 
 HRESULT WINAPI CheckDepthStencilMatch(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
                                       D3DFORMAT adapterFormat, D3DFORMAT renderTargetFormat,
                                       D3DFORMAT depthStencilFormat) {
-    return realOf(self)->lpVtbl->CheckDepthStencilMatch(realOf(self), adapter, type, adapterFormat,
-                                                        renderTargetFormat, depthStencilFormat);
+    return d3d9Table(realOf(self))
+        ->CheckDepthStencilMatch(realOf(self), adapter, type, adapterFormat, renderTargetFormat,
+                                 depthStencilFormat);
 }
 
 HRESULT WINAPI CheckDeviceFormatConversion(IDirect3D9* self, UINT adapter, D3DDEVTYPE type,
                                            D3DFORMAT sourceFormat, D3DFORMAT targetFormat) {
-    return realOf(self)->lpVtbl->CheckDeviceFormatConversion(realOf(self), adapter, type,
-                                                             sourceFormat, targetFormat);
+    return d3d9Table(realOf(self))
+        ->CheckDeviceFormatConversion(realOf(self), adapter, type, sourceFormat, targetFormat);
 }
 
 HRESULT WINAPI GetDeviceCaps(IDirect3D9* self, UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) {
-    return realOf(self)->lpVtbl->GetDeviceCaps(realOf(self), adapter, type, caps);
+    return d3d9Table(realOf(self))->GetDeviceCaps(realOf(self), adapter, type, caps);
 }
 
 HMONITOR WINAPI GetAdapterMonitor(IDirect3D9* self, UINT adapter) {
-    return realOf(self)->lpVtbl->GetAdapterMonitor(realOf(self), adapter);
+    return d3d9Table(realOf(self))->GetAdapterMonitor(realOf(self), adapter);
 }
 
 HRESULT WINAPI CreateDevice(IDirect3D9* self, UINT adapter, D3DDEVTYPE type, HWND focusWindow,
                             DWORD behaviorFlags, D3DPRESENT_PARAMETERS* presentationParameters,
                             struct IDirect3DDevice9** device) {
-    return realOf(self)->lpVtbl->CreateDevice(realOf(self), adapter, type, focusWindow,
-                                              behaviorFlags, presentationParameters, device);
+    return d3d9Table(realOf(self))
+        ->CreateDevice(realOf(self), adapter, type, focusWindow, behaviorFlags,
+                       presentationParameters, device);
 }
 
 } // namespace

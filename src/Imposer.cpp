@@ -173,7 +173,7 @@ IDirect3D9* WINAPI direct3DCreate9(UINT sdkVersion) {
     }
     auto* forwarder = new (std::nothrow) Direct3D9Forwarder(real, name.c_str());
     if (!forwarder) {
-        real->lpVtbl->Release(real); // the caller never sees it, so it is released here
+        d3d9Table(real)->Release(real); // the caller never sees it, so it is released here
         return nullptr;
     }
     return forwarder->asInterface();

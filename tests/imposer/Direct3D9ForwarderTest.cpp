@@ -70,7 +70,7 @@ TEST(Direct3D9Forwarder, EveryOperationReachesTheRealInterface) {
     FakeDirect3D9 real{&kFakeTable};
     Direct3D9Forwarder forwarder(reinterpret_cast<IDirect3D9*>(&real), "nvd3dumx.dll");
     IDirect3D9* d3d = forwarder.asInterface();
-    const IDirect3D9Vtbl* v = d3d->lpVtbl;
+    const IDirect3D9Vtbl* v = d3d9Table(d3d);
     IID iid = {};
     void* object = nullptr;
     D3DADAPTER_IDENTIFIER9 identifier;
@@ -111,7 +111,7 @@ TEST(Direct3D9Forwarder, FailedIdentifierQueryKeepsTheRealAnswer) {
     Direct3D9Forwarder forwarder(reinterpret_cast<IDirect3D9*>(&real), "nvd3dumx.dll");
     D3DADAPTER_IDENTIFIER9 identifier;
     IDirect3D9* d3d = forwarder.asInterface();
-    EXPECT_EQ(d3d->lpVtbl->GetAdapterIdentifier(d3d, 0, 0, &identifier),
+    EXPECT_EQ(d3d9Table(d3d)->GetAdapterIdentifier(d3d, 0, 0, &identifier),
               static_cast<HRESULT>(0x8876086C));
     EXPECT_STREQ(identifier.Driver, "real.dll");
 }

@@ -12,7 +12,8 @@
 #include <stdlib.h>
 #include <windows.h>
 
-// After <windows.h>, which it needs.
+// After <windows.h>, which they need (lean Windows headers leave the multimedia timer out).
+#include <mmsystem.h>
 #include <tlhelp32.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
