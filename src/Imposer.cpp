@@ -3,6 +3,7 @@
 #include "Configuration.h"
 #include "Direct3D9Forwarder.h"
 #include "GpuEnumerator.h"
+#include "PresentControls.h"
 #include "Report.h"
 
 #include "hook/Hook.h"
@@ -25,6 +26,7 @@ using NvApiQueryInterfaceFn = void* (*)(unsigned int);
 using CudaEnumComputeCapableGpusFn = int (*)(void*, void*, void*, void*);
 using NvCplApiGetDriverLoadedStateFn = int(WINAPI*)();
 using OpenAdapterFromHdcFn = NTSTATUS(APIENTRY*)(D3DKMT_OPENADAPTERFROMHDC*);
+using PresentFn = NTSTATUS(APIENTRY*)(D3DKMT_PRESENT*);
 using Direct3DCreate9Fn = IDirect3D9*(WINAPI*)(UINT);
 using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
 using GetFileVersionInfoWFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
@@ -38,6 +40,7 @@ NvApiQueryInterfaceFn s_realNvApiQueryInterface = nullptr;
 CudaEnumComputeCapableGpusFn s_realCudaEnumComputeCapableGpus = nullptr;
 NvCplApiGetDriverLoadedStateFn s_realNvCplApiGetDriverLoadedState = nullptr;
 OpenAdapterFromHdcFn s_realOpenAdapterFromHdc = nullptr;
+PresentFn s_realPresent = nullptr;
 PFND3DKMT_QUERYADAPTERINFO s_realQueryAdapterInfo = nullptr;
 Direct3DCreate9Fn s_realDirect3DCreate9 = nullptr;
 GetFileVersionInfoAFn s_realGetFileVersionInfoA = nullptr;
@@ -159,6 +162,14 @@ NTSTATUS APIENTRY openAdapterFromHdc(D3DKMT_OPENADAPTERFROMHDC* args) {
     return status;
 }
 
+NTSTATUS APIENTRY present(D3DKMT_PRESENT* args) {
+    if (!PresentControls::performPresent())
+        return 0; // STATUS_SUCCESS: frame pacing repeats this frame without showing it again
+    if (PresentControls::forceInterval() && args)
+        args->FlipInterval = static_cast<D3DDDI_FLIPINTERVAL_TYPE>(PresentControls::flipInterval());
+    return s_realPresent(args);
+}
+
 IDirect3D9* WINAPI direct3DCreate9(UINT sdkVersion) {
     IDirect3D9* real = s_realDirect3DCreate9(sdkVersion);
     if (!real)
@@ -275,8 +286,8 @@ void hookGdi32AndDirect3D() {
     if (!hookExport(gdi32, "D3DKMTOpenAdapterFromHdc", s_realOpenAdapterFromHdc,
                     openAdapterFromHdc))
         VESSA_REPORT(Error, 11159, "res", "Failed to Hook D3DKMTOpenAdapterFromHdc");
-    // D3DKMTPresent is intercepted together with the present controls of frame pacing,
-    // which that replacement applies; until they exist the kernel present stays untouched.
+    if (!hookExport(gdi32, "D3DKMTPresent", s_realPresent, present))
+        VESSA_REPORT(Error, 11159, "res", "Failed to Hook D3DKMTPresent");
     s_realQueryAdapterInfo = resolve<PFND3DKMT_QUERYADAPTERINFO>(gdi32, "D3DKMTQueryAdapterInfo");
 
     HMODULE d3d9 = GetModuleHandleA("d3d9.dll");

@@ -3,6 +3,8 @@
 #include "ConfigSceneFixture.h"
 #include "GpuEnumerator.h"
 #include "Imposer.h"
+#include "PresentControls.h"
+#include "sim/Machine.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +130,27 @@ TEST_F(ImposerTest, SecondStartHooksNothingAgain) {
     Imposer::handleEnumDisplayDevices();
     // A second hook of the replacement would make it call itself for ever.
     EXPECT_EQ(wide(deviceW(0).DeviceString), wide(rendering().displayDeviceW.DeviceString));
+}
+
+TEST_F(ImposerTest, PresentIsSkippedWithSuccessWhenPerformPresentIsOff) {
+    install();
+    using PresentFunction = NTSTATUS(APIENTRY*)(D3DKMT_PRESENT*);
+    auto kernelPresent = exportOf<PresentFunction>("gdi32.dll", "D3DKMTPresent");
+    ASSERT_NE(kernelPresent, nullptr);
+    uint32_t* interval = nullptr;
+    bool* perform = nullptr;
+    bool* force = nullptr;
+    ASSERT_TRUE(getInterval(&interval, &perform, &force));
+    D3DKMT_PRESENT args = {};
+    sim::Machine::instance().journal().clear();
+    *perform = false;
+    EXPECT_EQ(kernelPresent(&args), 0);
+    EXPECT_EQ(sim::Machine::instance().journal().count("gdi32.dll", "D3DKMTPresent"), 0u);
+    *perform = true;
+    *interval = 2;
+    EXPECT_NE(kernelPresent(&args), 0); // no context: the kernel refuses it
+    EXPECT_EQ(sim::Machine::instance().journal().count("gdi32.dll", "D3DKMTPresent"), 1u);
+    EXPECT_EQ(static_cast<int>(args.FlipInterval), 2); // forced before the kernel saw it
 }
 
 TEST_F(ImposerTest, ComputeCapableGpuEntryIsCorrectedOnlyOnSuccess) {
