@@ -12,8 +12,9 @@
 #include <stdlib.h>
 #include <windows.h>
 
-// After <windows.h>, which they need (lean Windows headers leave the multimedia timer out).
-#include <mmsystem.h>
+// After windows.h: the multimedia timer period (timeBeginPeriod), left out by WIN32_LEAN_AND_MEAN.
+#include <timeapi.h>
+// Thread snapshots for the hooking engine, also after windows.h.
 #include <tlhelp32.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
