@@ -4,7 +4,6 @@
 #include "sim/Call.h"
 #include "sim/Clock.h"
 
-
 namespace {
 
 MMRESULT changePeriod(const char* entry, UINT period) {

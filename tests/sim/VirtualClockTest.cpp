@@ -82,15 +82,15 @@ TEST_F(VirtualClockTest, ConcurrentSleepersEachWakeAtTheLaterDeadlineAndTimeNeve
 TEST_F(VirtualClockTest, ScenarioClockSectionIsChecked) {
     sim::MachineDesc machine;
     std::string error;
-    EXPECT_FALSE(sim::ScenarioLoader::loadText("[clock]\nmode = fast\n", "c.scenario", machine,
-                                               &error));
+    EXPECT_FALSE(
+        sim::ScenarioLoader::loadText("[clock]\nmode = fast\n", "c.scenario", machine, &error));
     EXPECT_EQ(error, "c.scenario:2: unknown clock mode 'fast' (use virtual or real)");
-    EXPECT_FALSE(sim::ScenarioLoader::loadText("[clock]\nspeed = 2\n", "c.scenario", machine,
-                                               &error));
+    EXPECT_FALSE(
+        sim::ScenarioLoader::loadText("[clock]\nspeed = 2\n", "c.scenario", machine, &error));
     EXPECT_EQ(error, "c.scenario:2: unknown clock key 'speed'");
     ASSERT_TRUE(sim::ScenarioLoader::loadText(
-        "[machine]\nbase = default\n[gpu nvidia]\nrender-us = 4000\ncopy-us = 1500\n", "t",
-        machine, &error))
+        "[machine]\nbase = default\n[gpu nvidia]\nrender-us = 4000\ncopy-us = 1500\n", "t", machine,
+        &error))
         << error;
     EXPECT_FALSE(machine.virtualClock);
     EXPECT_EQ(machine.gpus[size_t(machine.findGpu("nvidia"))].renderTimeUs, 4000u);

@@ -1,9 +1,9 @@
 // Installing machine descriptions, and the machine every process starts with.
 #include "sim/gpus/GpuMachine.h"
 
+#include "sim/Clock.h"
 #include "sim/Machine.h"
 #include "sim/WideString.h"
-#include "sim/Clock.h"
 #include "sim/gpus/Display.h"
 #include "sim/gpus/Kernel.h"
 #include "sim/gpus/Presets.h"
