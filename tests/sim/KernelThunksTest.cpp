@@ -19,6 +19,7 @@ using sim::kStatusSuccess;
 using simtest::createDevice;
 using simtest::install;
 using simtest::openGpu;
+using simtest::surfaceDesc;
 
 constexpr int kIntel = 0;
 constexpr int kNvidia = 1;
@@ -101,9 +102,13 @@ TEST(OpenAdapterFromHdcTest, GivesTheAdapterAndSourceOfTheContextsDisplay) {
 TEST(OpenAdapterFromGdiDisplayNameTest, OpensByDisplayName) {
     D3DKMT_OPENADAPTERFROMGDIDISPLAYNAME open = {};
     EXPECT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), kStatusInvalidParameter);
+    // The NVIDIA GPU's display device is not attached: it has no source to open.
     memcpy(open.DeviceName, u"\\\\.\\DISPLAY3", sizeof(u"\\\\.\\DISPLAY3"));
+    EXPECT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), sim::kStatusUnsuccessful);
+    memcpy(open.DeviceName, u"\\\\.\\DISPLAY2", sizeof(u"\\\\.\\DISPLAY2"));
     ASSERT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), kStatusSuccess);
-    EXPECT_EQ(sim::Kernel::instance().adapterGpu(open.hAdapter), kNvidia);
+    EXPECT_EQ(sim::Kernel::instance().adapterGpu(open.hAdapter), kIntel);
+    EXPECT_EQ(open.VidPnSourceId, 1u);
     D3DKMT_CLOSEADAPTER close = {open.hAdapter};
     EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
     // An unterminated name is refused rather than read past its end.
@@ -228,7 +233,7 @@ TEST(GetMultisampleMethodListTest, CountsThenFills) {
 class DeviceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_hAdapter = openGpu(kNvidia);
+        m_hAdapter = openGpu(m_gpu);
         ASSERT_NE(m_hAdapter, 0u);
         m_hDevice = createDevice(m_hAdapter);
         ASSERT_NE(m_hDevice, 0u);
@@ -248,10 +253,7 @@ protected:
     NTSTATUS createSurfaces(UINT count, UINT width, UINT height, D3DKMT_HANDLE* pHandles,
                             UINT flags = 0, D3DKMT_HANDLE* pResource = nullptr,
                             const void* pSystemMem = nullptr, D3DKMT_HANDLE hDevice = 0) {
-        sim::SimAllocationDesc desc;
-        desc.width = width;
-        desc.height = height;
-        desc.format = D3DDDIFMT_X8R8G8B8;
+        sim::SimAllocationDesc desc = surfaceDesc(hDevice ? hDevice : m_hDevice, width, height);
         std::vector<D3DDDI_ALLOCATIONINFO> infos(count);
         for (D3DDDI_ALLOCATIONINFO& info : infos) {
             info = {};
@@ -273,6 +275,7 @@ protected:
         return status;
     }
 
+    int m_gpu = kNvidia;
     D3DKMT_HANDLE m_hAdapter = 0;
     D3DKMT_HANDLE m_hDevice = 0;
 };
@@ -319,10 +322,8 @@ TEST_F(AllocationTest, RejectsInvalidParameters) {
     create.NumAllocations = 1;
     create.pAllocationInfo = &info;
     EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter); // no description
-    sim::SimAllocationDesc desc;
+    sim::SimAllocationDesc desc = surfaceDesc(m_hDevice, 4, 4);
     desc.magic = 0;
-    desc.width = desc.height = 4;
-    desc.format = D3DDDIFMT_X8R8G8B8;
     info.pPrivateDriverData = &desc;
     info.PrivateDriverDataSize = sizeof desc;
     EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter); // not ours
@@ -392,22 +393,51 @@ TEST_F(AllocationTest, DestroyingAListChecksEveryHandleBeforeDestroyingAny) {
     EXPECT_TRUE(sim::Kernel::instance().allocationsOf(m_hDevice).empty());
 }
 
-TEST_F(AllocationTest, CallerResourceHandleGetsAKernelResource) {
-    // A driver that passes its own resource handle (not a kernel one) without asking for a
-    // resource gets a kernel resource for it, whose handle comes back in hResource.
+TEST_F(AllocationTest, HResourceIsZeroOrAResourceOfTheDevice) {
+    // A handle no kernel resource has (a driver's own resource handle, say) is refused,
+    // as Windows refuses it; so is a resource handle together with CreateResource.
     D3DKMT_HANDLE h[1] = {};
-    D3DKMT_HANDLE hResource = 0x7F3A2C10u;
-    ASSERT_EQ(createSurfaces(1, 4, 4, h, 0, &hResource), kStatusSuccess);
-    EXPECT_NE(hResource, 0x7F3A2C10u);
-    sim::AllocationInfo info;
-    ASSERT_TRUE(sim::Kernel::instance().allocation(h[0], info));
-    EXPECT_EQ(info.hResource, hResource);
-    EXPECT_EQ(info.callerResource, 0x7F3A2C10u);
+    D3DKMT_HANDLE hResource = 0xC0FFEE40u;
+    EXPECT_EQ(createSurfaces(1, 4, 4, h, 0, &hResource), sim::kStatusInvalidHandle);
+    hResource = 0;
+    ASSERT_EQ(createSurfaces(1, 4, 4, h, D3DKMT_CREATEALLOCATIONFLAGS::CreateResource, &hResource),
+              kStatusSuccess);
+    D3DKMT_HANDLE again = hResource;
+    EXPECT_EQ(createSurfaces(1, 4, 4, h, D3DKMT_CREATEALLOCATIONFLAGS::CreateResource, &again),
+              kStatusInvalidParameter);
     // Later allocations naming the kernel resource join it.
     D3DKMT_HANDLE more[1] = {};
     D3DKMT_HANDLE join = hResource;
     ASSERT_EQ(createSurfaces(1, 4, 4, more, 0, &join), kStatusSuccess);
+    EXPECT_EQ(join, hResource);
     EXPECT_EQ(sim::Kernel::instance().resourceAllocations(hResource).size(), 2u);
+    // Another device's resource is no resource of this device.
+    D3DKMT_HANDLE hOther = createDevice(m_hAdapter);
+    D3DKMT_HANDLE foreign = hResource;
+    EXPECT_EQ(createSurfaces(1, 4, 4, more, 0, &foreign, nullptr, hOther),
+              sim::kStatusInvalidHandle);
+    D3DKMT_DESTROYDEVICE destroy = {hOther};
+    EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
+}
+
+TEST_F(AllocationTest, DestroyingAResourceTakesAllItsAllocationsAndNothingIsNoError) {
+    D3DKMT_HANDLE h[2] = {};
+    D3DKMT_HANDLE hResource = 0;
+    ASSERT_EQ(createSurfaces(2, 4, 4, h, D3DKMT_CREATEALLOCATIONFLAGS::CreateResource, &hResource),
+              kStatusSuccess);
+    // Naming the resource releases every allocation of it, even with a shorter list.
+    D3DKMT_DESTROYALLOCATION destroy = {};
+    destroy.hDevice = m_hDevice;
+    destroy.hResource = hResource;
+    destroy.phAllocationList = h;
+    destroy.AllocationCount = 1;
+    EXPECT_EQ(D3DKMTDestroyAllocation(&destroy), kStatusSuccess);
+    EXPECT_EQ(sim::Kernel::instance().counts().allocations, 0u);
+    EXPECT_EQ(sim::Kernel::instance().counts().resources, 0u);
+    // Destroying no allocation at all succeeds.
+    D3DKMT_DESTROYALLOCATION nothing = {};
+    nothing.hDevice = m_hDevice;
+    EXPECT_EQ(D3DKMTDestroyAllocation(&nothing), kStatusSuccess);
 }
 
 TEST_F(AllocationTest, SystemMemoryIsSharedBetweenGpus) {
@@ -572,9 +602,7 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
     escape.hDevice = m_hDevice;
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusSuccess);
-    escape.hAdapter = 0; // the device names the adapter
-    EXPECT_EQ(D3DKMTEscape(&escape), kStatusSuccess);
-    escape.hDevice = 0; // now nothing does
+    escape.hAdapter = 0; // an escape is routed by its adapter, even when a device is named
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
     escape.hAdapter = m_hAdapter;
     escape.hDevice = m_hDevice;
@@ -610,15 +638,21 @@ TEST_F(ContextTest, DisplayModeScanLineAndVerticalBlank) {
     EXPECT_EQ(D3DKMTSetDisplayMode(&mode), kStatusInvalidParameter); // not a primary
     EXPECT_EQ(D3DKMTSetDisplayMode(nullptr), kStatusInvalidParameter);
 
-    D3DKMT_WAITFORVERTICALBLANKEVENT vblank = {m_hAdapter, m_hDevice, 0};
+    // The display's GPU has a source with a monitor; the NVIDIA GPU has none.
+    D3DKMT_HANDLE hIntel = openGpu(kIntel);
+    D3DKMT_WAITFORVERTICALBLANKEVENT vblank = {hIntel, 0, 0};
     EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusSuccess);
-    vblank.VidPnSourceId = 1;
+    vblank.VidPnSourceId = 2;
+    EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusInvalidParameter);
+    vblank = {m_hAdapter, m_hDevice, 0};
     EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusInvalidParameter);
     D3DKMT_GETSCANLINE line = {};
-    line.hAdapter = m_hAdapter;
+    line.hAdapter = hIntel;
     EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusSuccess);
     line.hAdapter = 0;
     EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusInvalidParameter);
+    D3DKMT_CLOSEADAPTER close = {hIntel};
+    EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
 }
 
 TEST_F(ContextTest, NothingIsSharedSoNoGlobalHandleOpens) {
@@ -636,10 +670,12 @@ TEST_F(ContextTest, NothingIsSharedSoNoGlobalHandleOpens) {
 
 // ---- Present ---------------------------------------------------------------------------
 
+/// Presents reach a display: the device is on the display's GPU.
 class PresentTest : public DeviceFixture {
 protected:
     void SetUp() override {
         sim::Display::instance().clear();
+        m_gpu = kIntel;
         DeviceFixture::SetUp();
         D3DKMT_CREATECONTEXT context = {};
         context.hDevice = m_hDevice;
@@ -675,13 +711,13 @@ TEST_F(PresentTest, BltScansTheSourceOutWithItsFlipInterval) {
     D3DKMT_PRESENT p = present(D3DKMT_PRESENTFLAGS::Blt);
     ASSERT_EQ(D3DKMTPresent(&p), kStatusSuccess);
     sim::ScanOut out;
-    ASSERT_TRUE(sim::Display::instance().last(kNvidia, 0, out));
+    ASSERT_TRUE(sim::Display::instance().last(kIntel, 0, out));
     EXPECT_EQ(out.flipInterval, 2u);
     ASSERT_EQ(out.image.width, 8u);
     ASSERT_EQ(out.image.height, 4u);
     EXPECT_EQ(out.image.at(3, 2), 0xFF000000u | (0x00010203u * 19));
-    EXPECT_EQ(sim::Display::instance().count(kNvidia, 0), 1u);
-    EXPECT_EQ(sim::Display::instance().count(kIntel, 0), 0u);
+    EXPECT_EQ(sim::Display::instance().count(kIntel, 0), 1u);
+    EXPECT_EQ(sim::Display::instance().count(kNvidia, 0), 0u);
 }
 
 TEST_F(PresentTest, SourceRectangleCropsAndColorFillNeedsNoSource) {
@@ -689,7 +725,7 @@ TEST_F(PresentTest, SourceRectangleCropsAndColorFillNeedsNoSource) {
     p.SrcRect = {2, 1, 6, 3};
     ASSERT_EQ(D3DKMTPresent(&p), kStatusSuccess);
     sim::ScanOut out;
-    ASSERT_TRUE(sim::Display::instance().last(kNvidia, 0, out));
+    ASSERT_TRUE(sim::Display::instance().last(kIntel, 0, out));
     EXPECT_EQ(out.image.width, 4u);
     EXPECT_EQ(out.image.at(0, 0), 0xFF000000u | (0x00010203u * 10));
     p.SrcRect = {0, 0, 9, 4};
@@ -699,7 +735,7 @@ TEST_F(PresentTest, SourceRectangleCropsAndColorFillNeedsNoSource) {
     p.hSource = 0;
     p.Color = 0x00FF8000;
     ASSERT_EQ(D3DKMTPresent(&p), kStatusSuccess);
-    ASSERT_TRUE(sim::Display::instance().last(kNvidia, 0, out));
+    ASSERT_TRUE(sim::Display::instance().last(kIntel, 0, out));
     EXPECT_EQ(out.image.at(0, 0), 0xFFFF8000u);
 }
 
@@ -708,7 +744,7 @@ TEST_F(PresentTest, RejectsInvalidParameters) {
     D3DKMT_PRESENT p = present(0);
     EXPECT_EQ(D3DKMTPresent(&p), kStatusInvalidParameter); // no kind of present
     p = present(D3DKMT_PRESENTFLAGS::Flip);
-    p.VidPnSourceId = 1; // the NVIDIA GPU has one source
+    p.VidPnSourceId = 2; // the Intel GPU has two sources
     EXPECT_EQ(D3DKMTPresent(&p), kStatusInvalidParameter);
     p = present(D3DKMT_PRESENTFLAGS::Flip);
     p.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(5);
@@ -722,6 +758,8 @@ TEST_F(PresentTest, RejectsInvalidParameters) {
 }
 
 TEST(KernelConcurrencyTest, ThreadsWorkingOnTheirOwnDevicesDoNotDisturbEachOther) {
+    // Both GPUs present, so both have a monitor.
+    install(sim::presets::monitorOnEveryGpu());
     sim::Display::instance().clear();
     constexpr int kThreads = 4;
     constexpr int kRounds = 25;
@@ -734,10 +772,7 @@ TEST(KernelConcurrencyTest, ThreadsWorkingOnTheirOwnDevicesDoNotDisturbEachOther
             D3DKMT_CREATECONTEXT context = {};
             context.hDevice = hDevice;
             failures[t] += D3DKMTCreateContext(&context) != kStatusSuccess;
-            sim::SimAllocationDesc desc;
-            desc.width = 16;
-            desc.height = 16;
-            desc.format = D3DDDIFMT_X8R8G8B8;
+            sim::SimAllocationDesc desc = surfaceDesc(hDevice, 16, 16);
             for (int round = 0; round < kRounds; ++round) {
                 D3DDDI_ALLOCATIONINFO info = {};
                 info.pPrivateDriverData = &desc;
@@ -792,8 +827,11 @@ TEST(KernelJournalTest, ThunksAreJournaledWithGpuArgumentsAndResult) {
     ASSERT_TRUE(journal.last("gdi32.dll", "D3DKMTCreateDevice", entry));
     EXPECT_EQ(entry.gpu, kNvidia);
     EXPECT_EQ(entry.result, 0);
-    EXPECT_NE(entry.arguments.find("hAdapter=" + std::to_string(hAdapter)), std::string::npos);
-    EXPECT_NE(entry.arguments.find("-> hDevice=" + std::to_string(hDevice)), std::string::npos);
+    // Handles print in hexadecimal, the way they are shaped.
+    char expected[64];
+    snprintf(expected, sizeof expected, "hAdapter=0x%x flags=0x1 -> hDevice=0x%x", hAdapter,
+             hDevice);
+    EXPECT_EQ(entry.arguments, expected);
     D3DKMT_DESTROYDEVICE destroy = {hDevice};
     EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
     EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusInvalidParameter);

@@ -31,7 +31,7 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
     if (!pArgs)
         return kStatusInvalidParameter;
     gpu = adapterGpu(pArgs->hAdapter);
-    if (gpu < 0)
+    if (gpu < 0 || !onlyKnownBits(pArgs->Flags.Value, kCreateDeviceFlagBits))
         return kStatusInvalidParameter;
     Device device;
     device.gpu = gpu;
@@ -56,6 +56,7 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
 }
 
 void Kernel::destroyDeviceLocked(D3DKMT_HANDLE h) {
+    releaseSourcesLocked(h, true);
     for (auto it = m_contexts.begin(); it != m_contexts.end();) {
         it = it->second.info.hDevice == h ? m_contexts.erase(it) : std::next(it);
     }
@@ -92,7 +93,9 @@ NTSTATUS Kernel::CreateContext(D3DKMT_CREATECONTEXT* pArgs, int& gpu) {
     gpu = deviceGpu(pArgs->hDevice);
     if (gpu < 0)
         return kStatusInvalidParameter;
-    if (pArgs->NodeOrdinal >= gpuOf(gpu)->nodeCount)
+    if (pArgs->NodeOrdinal >= gpuOf(gpu)->nodeCount ||
+        !validClientHint(rawValue(pArgs->ClientHint)) ||
+        !onlyKnownBits(pArgs->Flags.Value, kCreateContextFlagBits))
         return kStatusInvalidParameter;
     if (pArgs->PrivateDriverDataSize != 0 && !pArgs->pPrivateDriverData)
         return kStatusInvalidParameter;
@@ -155,6 +158,7 @@ NTSTATUS Kernel::Render(D3DKMT_RENDER* pArgs, int& gpu) {
     gpu = pInfo->gpu;
     uint64_t end = uint64_t(pArgs->CommandOffset) + pArgs->CommandLength;
     if (end > pBuffers->commandSize || pArgs->AllocationCount > pBuffers->allocationCount ||
+        !onlyKnownBits(pArgs->Flags.Value, kRenderFlagBits) ||
         pArgs->PatchLocationCount > pBuffers->patchCount ||
         pArgs->BroadcastContextCount > D3DDDI_MAX_BROADCAST_CONTEXT)
         return kStatusInvalidParameter;
@@ -219,8 +223,9 @@ NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT*
         object.count = pArgs->Info.SynchronizationMutex.InitialState ? 1 : 0;
         break;
     case D3DDDI_SEMAPHORE:
-        if (pArgs->Info.Semaphore.MaxCount == 0 ||
-            pArgs->Info.Semaphore.InitialCount > pArgs->Info.Semaphore.MaxCount)
+        // A maximum count of 0 is accepted, as Windows accepts it (such a semaphore is
+        // never signalled); only an initial count above the maximum is refused.
+        if (pArgs->Info.Semaphore.InitialCount > pArgs->Info.Semaphore.MaxCount)
             return kStatusInvalidParameter;
         object.count = pArgs->Info.Semaphore.InitialCount;
         break;

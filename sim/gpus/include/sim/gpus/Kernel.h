@@ -1,7 +1,9 @@
 // The simulated graphics kernel behind the D3DKMT thunks of gdi32.dll.
 //
-// It behaves like a careful kernel: handles are small integers from one counter (0 is never
-// a handle, and a handle is never reused while the machine runs), one lock guards all state,
+// It behaves like a careful kernel: handles are shaped like Windows' local D3DKMT handles
+// (bits 30 and 31 set, multiples of 0x40, from one counter: 0xC0000040, 0xC0000080, ...;
+// never reused while the machine runs), so a handle cut to fewer bits, or a pointer taken
+// for a handle, names nothing; one lock guards all state,
 // and every thunk checks all of its arguments before it changes anything, failing with the
 // status the real kernel uses (STATUS_INVALID_PARAMETER for null pointers, unknown handles
 // and bad sizes). The vendor-driver and runtime simulations reach the same objects through
@@ -28,7 +30,6 @@ struct AllocationInfo {
     D3DKMT_HANDLE handle = 0;
     D3DKMT_HANDLE hDevice = 0;
     D3DKMT_HANDLE hResource = 0; ///< kernel resource, 0 for a standalone allocation
-    uint32_t callerResource = 0; ///< the hResource value given without CreateResource
     int gpu = -1;
     uint8_t* pMemory = nullptr;
     uint64_t size = 0;
@@ -86,6 +87,8 @@ public:
     static constexpr uint32_t kCommandBufferSize = 64 * 1024;
     static constexpr uint32_t kAllocationListSize = 256;
     static constexpr uint32_t kPatchLocationListSize = 512;
+    /// Bits every kernel handle has set, as Windows' local D3DKMT handles do.
+    static constexpr D3DKMT_HANDLE kLocalHandleBits = 0xC0000000u;
     /// Largest single allocation the kernel backs with memory.
     static constexpr uint64_t kMaxAllocationSize = 256ull << 20;
 
@@ -131,6 +134,12 @@ public:
     int gpuOfDisplayContext(HDC hdc) const;
     /// The GPU index a machine LUID names; -1 when none.
     int gpuOfLuid(const LUID& luid) const;
+    /// The mode a video present source scans out in: the display's desktop mode, or the one
+    /// its exclusive owner set with D3DKMTSetDisplayMode. Zero-sized when the GPU has no
+    /// monitor on that source.
+    DisplayMode currentMode(int gpu, uint32_t vidPnSourceId) const;
+    /// The device owning a video present source (0: none) and its D3DKMT_VIDPNSOURCEOWNER_TYPE.
+    D3DKMT_HANDLE sourceOwner(int gpu, uint32_t vidPnSourceId, uint32_t* pType = nullptr) const;
 
     /// Installs the escape handler (none: every well-formed escape succeeds). It stays
     /// installed when a new machine is installed.
@@ -177,10 +186,18 @@ private:
     struct DisplayContext {
         int display = -1; ///< index into the machine's display devices
     };
+    /// A video present source: (GPU, source id).
+    using SourceKey = std::pair<int, uint32_t>;
+    struct SourceOwner {
+        D3DKMT_HANDLE hDevice = 0;
+        uint32_t type = 0; ///< D3DKMT_VIDPNSOURCEOWNER_TYPE
+    };
 
     Kernel();
+    /// The next local handle: the counter in bits 6 to 29, bits 30 and 31 set. 2^24 handles
+    /// outlast any run of the machine.
     D3DKMT_HANDLE newHandle() {
-        return m_nextHandle++;
+        return kLocalHandleBits | ((m_nextHandle++ & 0x00FFFFFFu) << 6);
     }
     const GpuDesc* gpuOf(int gpu) const;
     Device* findDevice(D3DKMT_HANDLE h);
@@ -200,6 +217,10 @@ private:
                            uint32_t patchCount);
     void destroyAllocationLocked(D3DKMT_HANDLE h);
     void destroyDeviceLocked(D3DKMT_HANDLE h);
+    DisplayMode currentModeLocked(int gpu, uint32_t vidPnSourceId) const;
+    /// Gives up a device's ownership of one source (all sources when `all`); a source whose
+    /// exclusive owner leaves returns to the desktop mode.
+    void releaseSourcesLocked(D3DKMT_HANDLE hDevice, bool all, SourceKey only = SourceKey());
     NTSTATUS scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocation* pSource);
 
     mutable std::recursive_mutex m_lock;
@@ -213,6 +234,8 @@ private:
     std::map<D3DKMT_HANDLE, Context> m_contexts;
     std::map<D3DKMT_HANDLE, SyncObject> m_syncObjects;
     std::map<uintptr_t, DisplayContext> m_displayContexts;
+    std::map<SourceKey, SourceOwner> m_sourceOwners;
+    std::map<SourceKey, DisplayMode> m_modes; ///< modes set by exclusive owners
     EscapeHandler m_escapeHandler;
 };
 
