@@ -19,6 +19,7 @@ using sim::kStatusSuccess;
 using simtest::createDevice;
 using simtest::install;
 using simtest::openGpu;
+using simtest::submissionDesc;
 using simtest::surfaceDesc;
 
 constexpr int kIntel = 0;
@@ -513,6 +514,9 @@ TEST_F(ContextTest, RenderHandsOutNewBuffersAndRecordsTheSubmission) {
     create.pAllocationList[0].hAllocation = h[0];
     D3DKMT_RENDER render = {};
     render.hContext = create.hContext;
+    sim::SimSubmissionDesc stamp = submissionDesc(m_hDevice);
+    render.pPrivateDriverData = &stamp;
+    render.PrivateDriverDataSize = sizeof stamp;
     render.CommandLength = create.CommandBufferSize + 1;
     EXPECT_EQ(D3DKMTRender(&render), kStatusInvalidParameter);
     render.CommandLength = 4;
@@ -622,6 +626,9 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
 TEST_F(ContextTest, LegacyDeviceRendersThroughItsOwnBuffers) {
     D3DKMT_RENDER render = {};
     render.hDevice = m_hDevice;
+    sim::SimSubmissionDesc stamp = submissionDesc(m_hDevice);
+    render.pPrivateDriverData = &stamp;
+    render.PrivateDriverDataSize = sizeof stamp;
     render.CommandLength = 8;
     ASSERT_EQ(D3DKMTRender(&render), kStatusSuccess);
     sim::ContextInfo info;

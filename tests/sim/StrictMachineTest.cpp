@@ -29,6 +29,42 @@ sim::Journal& journal() {
     return sim::Machine::instance().journal();
 }
 
+/// One allocation request of an X8R8G8B8 surface on a device, with the private data its GPU's
+/// driver writes. A test changes members between calls, as a faulty caller would.
+struct OneAllocation {
+    sim::SimAllocationDesc desc;
+    D3DDDI_ALLOCATIONINFO info = {};
+    D3DKMT_CREATEALLOCATION create = {};
+
+    OneAllocation(D3DKMT_HANDLE hDevice, UINT width, UINT height, UINT infoFlags = 0)
+        : desc(surfaceDesc(hDevice, width, height)) {
+        info.pPrivateDriverData = &desc;
+        info.PrivateDriverDataSize = sizeof desc;
+        info.Flags.Value = infoFlags;
+        create.hDevice = hDevice;
+        create.NumAllocations = 1;
+        create.pAllocationInfo = &info;
+    }
+    OneAllocation(const OneAllocation&) = delete;
+    OneAllocation& operator=(const OneAllocation&) = delete;
+
+    NTSTATUS run() { return D3DKMTCreateAllocation(&create); }
+    D3DKMT_HANDLE handle() const { return info.hAllocation; }
+};
+
+/// Destroys kernel devices, then closes kernel adapters.
+void release(std::initializer_list<D3DKMT_HANDLE> devices,
+             std::initializer_list<D3DKMT_HANDLE> adapters) {
+    for (D3DKMT_HANDLE h : devices) {
+        D3DKMT_DESTROYDEVICE destroy = {h};
+        EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
+    }
+    for (D3DKMT_HANDLE h : adapters) {
+        D3DKMT_CLOSEADAPTER close = {h};
+        EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
+    }
+}
+
 bool localHandleShape(D3DKMT_HANDLE h) {
     return (h & 0xC0000000u) == 0xC0000000u && (h & 0x3Fu) == 0;
 }
@@ -42,23 +78,17 @@ TEST(StrictHandles, EveryKernelHandleIsShapedLikeAWindowsLocalHandle) {
     D3DKMT_CREATECONTEXT context = {};
     context.hDevice = hDevice;
     ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
-    sim::SimAllocationDesc desc = surfaceDesc(hDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    OneAllocation surface(hDevice, 4, 4);
+    surface.create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
+    ASSERT_EQ(surface.run(), kStatusSuccess);
     D3DKMT_CREATESYNCHRONIZATIONOBJECT sync = {};
     sync.hDevice = hDevice;
     sync.Info.Type = D3DDDI_SYNCHRONIZATION_MUTEX;
     ASSERT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusSuccess);
 
-    std::vector<D3DKMT_HANDLE> handles = {hAdapter,         hDevice,          context.hContext,
-                                          create.hResource, info.hAllocation, sync.hSyncObject};
+    std::vector<D3DKMT_HANDLE> handles = {hAdapter,         hDevice,
+                                          context.hContext, surface.create.hResource,
+                                          surface.handle(), sync.hSyncObject};
     for (D3DKMT_HANDLE h : handles)
         EXPECT_TRUE(localHandleShape(h)) << std::hex << h;
     // Consecutive objects are 0x40 apart, as Windows hands them out.
@@ -67,16 +97,13 @@ TEST(StrictHandles, EveryKernelHandleIsShapedLikeAWindowsLocalHandle) {
     // A handle cut to 16 bits, or a pointer taken for a handle, names nothing.
     D3DKMT_LOCK lock = {};
     lock.hDevice = hDevice & 0xFFFFu;
-    lock.hAllocation = info.hAllocation;
+    lock.hAllocation = surface.handle();
     EXPECT_EQ(D3DKMTLock(&lock), kStatusInvalidParameter);
     int object = 0;
     lock.hDevice = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(&object));
     EXPECT_EQ(D3DKMTLock(&lock), kStatusInvalidParameter);
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictKernel, AllocationDataWrittenForAnotherGpuIsRefused) {
@@ -86,30 +113,44 @@ TEST(StrictKernel, AllocationDataWrittenForAnotherGpuIsRefused) {
     D3DKMT_HANDLE hIntel = openGpu(kIntel);
     D3DKMT_HANDLE hIntelDevice = createDevice(hIntel);
     // The Intel driver's description handed to the NVIDIA device.
-    sim::SimAllocationDesc desc = surfaceDesc(hIntelDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
+    OneAllocation surface(hDevice, 4, 4);
+    surface.desc = surfaceDesc(hIntelDevice, 4, 4);
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
     // Unmarked data (no vendor, no GPU) is no driver's either.
-    desc = sim::SimAllocationDesc();
-    desc.width = desc.height = 4;
-    desc.format = D3DDDIFMT_X8R8G8B8;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    desc = surfaceDesc(hDevice, 4, 4);
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
-    for (D3DKMT_HANDLE h : {hDevice, hIntelDevice}) {
-        D3DKMT_DESTROYDEVICE destroy = {h};
-        D3DKMTDestroyDevice(&destroy);
-    }
-    for (D3DKMT_HANDLE h : {hAdapter, hIntel}) {
-        D3DKMT_CLOSEADAPTER close = {h};
-        D3DKMTCloseAdapter(&close);
-    }
+    surface.desc = sim::SimAllocationDesc();
+    surface.desc.width = surface.desc.height = 4;
+    surface.desc.format = D3DDDIFMT_X8R8G8B8;
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.desc = surfaceDesc(hDevice, 4, 4);
+    EXPECT_EQ(surface.run(), kStatusSuccess);
+    release({hDevice, hIntelDevice}, {hAdapter, hIntel});
+}
+
+TEST(StrictKernel, CommandsWrittenForAnotherGpuAreRefused) {
+    install(sim::presets::defaultMachine());
+    D3DKMT_HANDLE hIntel = openGpu(kIntel);
+    D3DKMT_HANDLE hIntelDevice = createDevice(hIntel);
+    D3DKMT_HANDLE hNvidia = openGpu(kNvidia);
+    D3DKMT_HANDLE hNvidiaDevice = createDevice(hNvidia);
+    D3DKMT_CREATECONTEXT context = {};
+    context.hDevice = hIntelDevice;
+    ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
+    D3DKMT_RENDER render = {};
+    render.hContext = context.hContext;
+    render.CommandLength = 16;
+    EXPECT_EQ(D3DKMTRender(&render), kStatusInvalidParameter); // no driver's commands
+    sim::SimSubmissionDesc stamp = submissionDesc(hNvidiaDevice);
+    render.pPrivateDriverData = &stamp;
+    render.PrivateDriverDataSize = sizeof stamp;
+    EXPECT_EQ(D3DKMTRender(&render), kStatusInvalidParameter); // the NVIDIA driver's
+    stamp = submissionDesc(hIntelDevice);
+    EXPECT_EQ(D3DKMTRender(&render), kStatusSuccess);
+    // An empty submission carries no commands to check.
+    render.CommandLength = 0;
+    render.pPrivateDriverData = nullptr;
+    render.PrivateDriverDataSize = 0;
+    EXPECT_EQ(D3DKMTRender(&render), kStatusSuccess);
+    release({hIntelDevice, hNvidiaDevice}, {hIntel, hNvidia});
 }
 
 TEST(StrictKernel, JournalRecordsAllocationKindsAndEscapeContexts) {
@@ -156,10 +197,7 @@ TEST(StrictKernel, JournalRecordsAllocationKindsAndEscapeContexts) {
     snprintf(expected, sizeof expected, "hContext=0x%x", context.hContext);
     EXPECT_NE(entry.arguments.find(expected), std::string::npos) << entry.arguments;
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictSources, ARenderGpuWithoutAMonitorHasNoVideoPresentSource) {
@@ -175,21 +213,13 @@ TEST(StrictSources, ARenderGpuWithoutAMonitorHasNoVideoPresentSource) {
     line.hAdapter = hAdapter;
     EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusInvalidParameter);
     // No primary, so no flip, and no present of any kind reaches a display.
-    sim::SimAllocationDesc desc = surfaceDesc(hDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    info.Flags.Value = 0;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    OneAllocation surface(hDevice, 4, 4, D3DDDI_ALLOCATIONINFOFLAGS::Primary);
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.info.Flags.Value = 0;
+    ASSERT_EQ(surface.run(), kStatusSuccess);
     D3DKMT_PRESENT present = {};
     present.hDevice = hDevice;
-    present.hSource = info.hAllocation;
+    present.hSource = surface.handle();
     present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
     EXPECT_EQ(D3DKMTPresent(&present), kStatusInvalidParameter);
     // Multisampling is the render GPU's own business and still answers.
@@ -202,10 +232,7 @@ TEST(StrictSources, ARenderGpuWithoutAMonitorHasNoVideoPresentSource) {
     list.MethodCount = 8;
     EXPECT_EQ(D3DKMTGetMultisampleMethodList(&list), kStatusSuccess);
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictSources, AnInactiveDisplayDoesNotOpenByName) {
@@ -218,8 +245,7 @@ TEST(StrictSources, AnInactiveDisplayDoesNotOpenByName) {
     install(sim::presets::monitorOnEveryGpu());
     ASSERT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), kStatusSuccess);
     EXPECT_EQ(sim::Kernel::instance().adapterGpu(open.hAdapter), kNvidia);
-    D3DKMT_CLOSEADAPTER close = {open.hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({}, {open.hAdapter});
 }
 
 TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
@@ -245,25 +271,18 @@ TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
     context.Flags.Value = 0;
     ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
 
-    sim::SimAllocationDesc desc = surfaceDesc(hDevice, 4, 4);
-    D3DDDI_ALLOCATIONINFO info = {};
-    info.pPrivateDriverData = &desc;
-    info.PrivateDriverDataSize = sizeof desc;
-    info.Flags.Value = 0x2;
-    D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = hDevice;
-    create.NumAllocations = 1;
-    create.pAllocationInfo = &info;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
-    create.Flags.Value = 0x40;
-    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
-    create.Flags.Value = 0;
-    ASSERT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
+    OneAllocation surface(hDevice, 4, 4, 0x2);
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.info.Flags.Value = D3DDDI_ALLOCATIONINFOFLAGS::Primary;
+    surface.create.Flags.Value = 0x40;
+    EXPECT_EQ(surface.run(), kStatusInvalidParameter);
+    surface.create.Flags.Value = 0;
+    ASSERT_EQ(surface.run(), kStatusSuccess);
+    D3DKMT_HANDLE hPrimary = surface.handle();
 
     D3DKMT_LOCK lock = {};
     lock.hDevice = hDevice;
-    lock.hAllocation = info.hAllocation;
+    lock.hAllocation = hPrimary;
     lock.Flags.Value = 0x800;
     EXPECT_EQ(D3DKMTLock(&lock), kStatusInvalidParameter);
 
@@ -274,13 +293,13 @@ TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
 
     D3DKMT_PRESENT present = {};
     present.hContext = context.hContext;
-    present.hSource = info.hAllocation;
+    present.hSource = hPrimary;
     present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt | 0x20000;
     EXPECT_EQ(D3DKMTPresent(&present), kStatusInvalidParameter);
 
     D3DKMT_SETDISPLAYMODE mode = {};
     mode.hDevice = hDevice;
-    mode.hPrimaryAllocation = info.hAllocation;
+    mode.hPrimaryAllocation = hPrimary;
     mode.ScanLineOrdering = D3DDDI_VIDEO_SIGNAL_SCANLINE_ORDERING(4);
     mode.DisplayOrientation = D3DDDI_ROTATION_IDENTITY;
     EXPECT_EQ(D3DKMTSetDisplayMode(&mode), kStatusInvalidParameter);
@@ -307,10 +326,7 @@ TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
     escape.hContext = context.hContext;
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictKernel, SemaphoreWithMaximumCountZeroIsAccepted) {
@@ -323,10 +339,7 @@ TEST(StrictKernel, SemaphoreWithMaximumCountZeroIsAccepted) {
     EXPECT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusSuccess);
     sync.Info.Semaphore.InitialCount = 1; // above the maximum
     EXPECT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusInvalidParameter);
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 /// A device on the Intel GPU (the display's) with a context, and helpers for primaries.
@@ -341,26 +354,13 @@ protected:
         ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
         m_hContext = context.hContext;
     }
-    void TearDown() override {
-        D3DKMT_DESTROYDEVICE destroy = {m_hDevice};
-        D3DKMTDestroyDevice(&destroy);
-        D3DKMT_CLOSEADAPTER close = {m_hAdapter};
-        D3DKMTCloseAdapter(&close);
-    }
+    void TearDown() override { release({m_hDevice}, {m_hAdapter}); }
 
     D3DKMT_HANDLE allocate(UINT width, UINT height, bool primary, D3DKMT_HANDLE hDevice = 0) {
-        hDevice = hDevice ? hDevice : m_hDevice;
-        sim::SimAllocationDesc desc = surfaceDesc(hDevice, width, height);
-        D3DDDI_ALLOCATIONINFO info = {};
-        info.pPrivateDriverData = &desc;
-        info.PrivateDriverDataSize = sizeof desc;
-        info.Flags.Value = primary ? D3DDDI_ALLOCATIONINFOFLAGS::Primary : 0;
-        D3DKMT_CREATEALLOCATION create = {};
-        create.hDevice = hDevice;
-        create.NumAllocations = 1;
-        create.pAllocationInfo = &info;
-        EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusSuccess);
-        return info.hAllocation;
+        OneAllocation surface(hDevice ? hDevice : m_hDevice, width, height,
+                              primary ? D3DDDI_ALLOCATIONINFOFLAGS::Primary : 0);
+        EXPECT_EQ(surface.run(), kStatusSuccess);
+        return surface.handle();
     }
     NTSTATUS own(D3DKMT_HANDLE hDevice, D3DKMT_VIDPNSOURCEOWNER_TYPE type) {
         D3DDDI_VIDEO_PRESENT_SOURCE_ID source = 0;
@@ -556,6 +556,77 @@ TEST_F(StrictDrivers, PresentCallbackFollowsTheApplicationsPresentNotTheAllocati
     D3DDDICB_PRESENT present = {};
     EXPECT_EQ(E_INVALIDARG,
               RuntimeDevice::callbacks().pfnPresentCb(m_pIntelDevice.get(), &present));
+}
+
+TEST_F(StrictDrivers, AllocateCallbackTakesOnlyTheResourceBeingCreated) {
+    const D3DDDI_DEVICECALLBACKS& cb = RuntimeDevice::callbacks();
+    sim::SimAllocationDesc desc;
+    desc.width = desc.height = 8;
+    desc.format = D3DDDIFMT_X8R8G8B8;
+    desc.setOwner(sim::kVendorIntel, kIntel);
+    D3DDDI_ALLOCATIONINFO info = {};
+    info.pPrivateDriverData = &desc;
+    info.PrivateDriverDataSize = sizeof desc;
+    D3DDDICB_ALLOCATE allocate = {};
+    allocate.NumAllocations = 1;
+    allocate.pAllocationInfo = &info;
+    // No resource is being created: a driver's own handle, or a resource created earlier,
+    // is refused.
+    HANDLE earlier = surface(*m_pIntelDevice);
+    allocate.hResource = earlier;
+    EXPECT_EQ(E_INVALIDARG, cb.pfnAllocateCb(m_pIntelDevice.get(), &allocate));
+    allocate.hResource = reinterpret_cast<HANDLE>(uintptr_t(0x7F3A2C10));
+    EXPECT_EQ(E_INVALIDARG, cb.pfnAllocateCb(m_pIntelDevice.get(), &allocate));
+    // A standalone allocation is fine, and releasing nothing succeeds.
+    allocate.hResource = nullptr;
+    ASSERT_EQ(S_OK, cb.pfnAllocateCb(m_pIntelDevice.get(), &allocate));
+    D3DDDICB_DEALLOCATE nothing = {};
+    EXPECT_EQ(S_OK, cb.pfnDeallocateCb(m_pIntelDevice.get(), &nothing));
+    D3DDDICB_DEALLOCATE release = {nullptr, 1, &info.hAllocation};
+    EXPECT_EQ(S_OK, cb.pfnDeallocateCb(m_pIntelDevice.get(), &release));
+    EXPECT_EQ(S_OK, m_pIntelDevice->destroyResource(earlier));
+}
+
+TEST_F(StrictDrivers, DriversReleaseThroughTheResourceAndTheListIsIgnored) {
+    SurfaceDesc desc;
+    desc.width = desc.height = 8;
+    desc.surfaceCount = 3;
+    HANDLE h = nullptr;
+    ASSERT_EQ(S_OK, m_pIntelDevice->createResource(desc, h));
+    sim::JournalEntry entry;
+    ASSERT_TRUE(journal().last("d3d9.dll", "AllocateCb", entry));
+    EXPECT_EQ(entry.arguments.find("hResource=(nil)"), std::string::npos) << entry.arguments;
+    size_t before = sim::Kernel::instance().counts().allocations;
+    ASSERT_EQ(S_OK, m_pIntelDevice->destroyResource(h));
+    ASSERT_TRUE(journal().last("d3d9.dll", "DeallocateCb", entry));
+    EXPECT_NE(entry.arguments.find("NumAllocations=0"), std::string::npos) << entry.arguments;
+    EXPECT_EQ(entry.arguments.find("hResource=(nil)"), std::string::npos) << entry.arguments;
+    EXPECT_EQ(sim::Kernel::instance().counts().allocations, before - 3);
+    EXPECT_EQ(sim::Kernel::instance().counts().resources, 0u);
+}
+
+TEST_F(StrictDrivers, OpenResourceRefusesAnAllocationOfAnotherKernelDevice) {
+    // An allocation of the NVIDIA device, opened on the Intel device's driver.
+    OneAllocation surface(m_pNvidiaDevice->kernelDevice(), 8, 8);
+    ASSERT_EQ(surface.run(), kStatusSuccess);
+    D3DDDI_OPENALLOCATIONINFO openInfo = {surface.handle(), &surface.desc, sizeof surface.desc};
+    D3DDDIARG_OPENRESOURCE open = {};
+    open.NumAllocations = 1;
+    open.pOpenAllocationInfo = &openInfo;
+    open.hResource = reinterpret_cast<HANDLE>(uintptr_t(0x10040));
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
+    EXPECT_EQ(E_INVALIDARG,
+              m_pIntelDevice->funcs().pfnOpenResource(m_pIntelDevice->driverDevice(), &open));
+    // A rotation outside the four members is refused before anything is opened.
+    open.Rotation = D3DDDI_ROTATION(0);
+    EXPECT_EQ(E_INVALIDARG,
+              m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
+    // On its own device's driver it opens.
+    EXPECT_EQ(S_OK,
+              m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));
+    EXPECT_EQ(S_OK, m_pNvidiaDevice->funcs().pfnDestroyResource(m_pNvidiaDevice->driverDevice(),
+                                                                open.hResource));
 }
 
 TEST_F(StrictDrivers, EscapeCallbackNeedsADeviceOfItsAdapterForAContext) {

@@ -6,6 +6,7 @@
 #include "DriverState.h"
 #include "Formats.h"
 #include "sim/gpus/GpuCommand.h"
+#include "sim/gpus/SimSubmission.h"
 
 #include <map>
 #include <memory>
@@ -134,6 +135,8 @@ private:
     uint32_t m_allocationListSize = 0;
     uint32_t m_allocationsUsed = 0;
     std::vector<uint32_t> m_recordedWork; ///< work of the commands not yet submitted
+    /// Handed with every submission: the commands are this vendor's, for this GPU.
+    SimSubmissionDesc m_submission;
     std::map<Resource*, std::unique_ptr<Resource>> m_resources;
     std::map<Query*, std::unique_ptr<Query>> m_queries;
     Resource* m_pRenderTarget = nullptr;

@@ -4,6 +4,7 @@
 #include "GpuQueues.h"
 #include "sim/gpus/GpuCommand.h"
 #include "sim/gpus/KernelStatus.h"
+#include "sim/gpus/SimSubmission.h"
 
 #include <new>
 #include <string.h>
@@ -181,6 +182,19 @@ NTSTATUS Kernel::Render(D3DKMT_RENDER* pArgs, int& gpu) {
     for (ULONG i = 0; i < pArgs->BroadcastContextCount; ++i) {
         Context* pOther = findContext(pArgs->BroadcastContext[i]);
         if (!pOther || pOther->info.hDevice != hDevice)
+            return kStatusInvalidParameter;
+    }
+    // Commands come with the private data of the driver that wrote them; another GPU's
+    // commands (or commands of no driver) are refused.
+    if (pArgs->PrivateDriverDataSize && !pArgs->pPrivateDriverData)
+        return kStatusInvalidParameter;
+    if (pArgs->CommandLength) {
+        SimSubmissionDesc desc;
+        if (!pArgs->pPrivateDriverData || pArgs->PrivateDriverDataSize < sizeof desc)
+            return kStatusInvalidParameter;
+        memcpy(&desc, pArgs->pPrivateDriverData, sizeof desc);
+        if (desc.magic != kSimSubmissionMagic || desc.vendorId != gpuOf(gpu)->vendorId ||
+            desc.gpu != gpu)
             return kStatusInvalidParameter;
     }
     std::vector<D3DKMT_HANDLE> referenced;
