@@ -11,6 +11,7 @@
 #include "sim/gpus/GpuCommand.h"
 #include "sim/gpus/ScenarioLoader.h"
 #include "sim/gpus/SimAllocation.h"
+#include "sim/gpus/SimSubmission.h"
 #include "sim/runtime/RuntimeAdapter.h"
 #include "sim/runtime/RuntimeDevice.h"
 
@@ -226,9 +227,14 @@ protected:
         sim::GpuCommandToken token = {uint32_t(sim::GpuOp::Fill), 0, hWrite, 0};
         token.work = sim::GpuWorkTable::instance().add(g.hContext, std::move(work));
         memcpy(g.pCommands, &token, sizeof token);
+        int gpu = sim::Kernel::instance().deviceGpu(g.hDevice);
+        sim::SimSubmissionDesc owner;
+        owner.setOwner(sim::installedMachine()->gpus[size_t(gpu)].vendorId, gpu);
         D3DKMT_RENDER render = {};
         render.hContext = g.hContext;
         render.CommandLength = sizeof token;
+        render.pPrivateDriverData = &owner;
+        render.PrivateDriverDataSize = sizeof owner;
         ASSERT_EQ(D3DKMTRender(&render), sim::kStatusSuccess);
         g.pCommands = render.pNewCommandBuffer;
     }
