@@ -3,7 +3,9 @@
 // The report lines below are long-standing report sites; keep them stable.
 #include "DeviceBase.h"
 
+#include "OpenAdapter.h"
 #include "Report.h"
+#include "ResourceDDI9.h"
 
 #include <string.h>
 
@@ -72,7 +74,16 @@ ResourceDDI9* DeviceBase::getResource(uint64_t hResource) {
     if (!VESSA_CHECK_AT(114, Error, 11032, m_resourceMap.end() != m_resourceMap.find(hResource),
                         "Could not find Resource %x!", shortHandle(hResource)))
         return nullptr;
-    return it->second;
+    ResourceDDI9* res = it->second;
+    // The runtime names an ordinary resource by the rendering GPU driver's handle; a shared
+    // one by the presenting GPU's, which it opened there.
+    if (res && !res->isSharedResource()) {
+        VESSA_CHECK_AT(116, Error, 11033,
+                       res->isSharedResource() ||
+                           res->getUserHandle(OpenAdapter::renderingGPU()) == hResource,
+                       "Application resource should be of OpenAdapter::renderingGPU()!");
+    }
+    return res;
 }
 
 void DeviceBase::removeResource(uint64_t hResource) {

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 class Device;
+class ResourceDDI9;
 
 class GpuServices {
 public:
@@ -44,6 +45,10 @@ public:
     virtual void destroyStagingBuffers(Device* pDevice);
     /// Number of devices whose interop was started and not yet ended.
     virtual uint32_t getUserCount() const { return s_interopUserCount.load(); }
+    /// Moves surface `srcSub` of `pSrc` to surface `dstSub` of `pDst` on the presenting GPU
+    /// through a staging buffer (`synchronous`: wait for the copy). True when a copy was made.
+    virtual bool transfer(Device* pDevice, ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc,
+                          UINT srcSub, bool synchronous);
     /// One pass of a device's worker over its staging buffers (under the device lock).
     void workerPass(Device* pDevice);
 
