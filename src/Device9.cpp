@@ -95,7 +95,15 @@ void Device::createIcon() {
                    static_cast<int>(sizeof(VessaIconDDi9)));
 }
 
+void Device::discardIcon() {
+    // The icon made nothing on a GPU before the device was handed to the runtime.
+    delete m_pVessaIcon;
+    m_pVessaIcon = nullptr;
+}
+
 Device::~Device() {
+    // A worker that was never stopped would run on a deleted device (and on the services).
+    stopWorker();
     GpuServices::destroyInstanceIfUnused();
 
     delete m_pFlipManager;
@@ -103,15 +111,16 @@ Device::~Device() {
     delete m_pSwapChain;
     m_pSwapChain = nullptr;
 
-    VESSA_CHECK_AT(244, Warning, 10976, resourceMap().empty(),
-                   "Not all device resources were destroy!");
-    VESSA_CHECK_AT(245, Warning, 10977, m_pVessaIcon == 0, "Icon was not destroyed!");
+    if (!resourceMap().empty())
+        VESSA_REPORT_AT(244, Warning, 10976, "m_resourceMap.empty()",
+                        "Not all device resources were destroy!");
+    if (m_pVessaIcon)
+        VESSA_REPORT_AT(245, Warning, 10977, "m_pVessaIcon==0", "Icon was not destroyed!");
     // Nothing should be left: delete what a caller forgot rather than leak it.
     delete m_pVessaIcon;
     m_pVessaIcon = nullptr;
-    VESSA_CHECK_AT(246, Warning, 10978, m_auxScreenResource.userHandles().mask() == 0, "%s", "");
-    // A worker that was never stopped would run on a deleted device.
-    stopWorker();
+    if (m_auxScreenResource.userHandles().mask() != 0)
+        VESSA_REPORT_AT(246, Warning, 10978, "m_auxScreenResource.getUserMask()==0", "%s", "");
 }
 
 Device* Device::fromRuntimeHandle(HANDLE hDevice) {
@@ -171,6 +180,7 @@ HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {
     HRESULT hr = createOnPresentingGpu(pArgs);
     if (!isCreated(hr)) {
         pArgs->pCallbacks = pRuntimeCallbacks;
+        discardIcon();
         return hr;
     }
     const unsigned rendering = roleIndex(OpenAdapter::renderingGPU());
@@ -182,6 +192,7 @@ HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {
         // Without its rendering GPU the device cannot serve the runtime: handing it a null
         // handle and a table of null entries would only crash it later.
         destroyOnAllGpus();
+        discardIcon();
         pArgs->hDevice = runtimeHandle();
         pArgs->pCallbacks = pRuntimeCallbacks;
         return E_FAIL;
@@ -191,6 +202,7 @@ HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {
         VESSA_REPORT(Error, 0, "m_mask & (0x00000001 << index)",
                      "the device has no handle on the rendering GPU %u", rendering);
         destroyOnAllGpus();
+        discardIcon();
         pArgs->hDevice = runtimeHandle();
         return E_FAIL;
     }
