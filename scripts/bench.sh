@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds the native release preset and runs every benchmark executable under bench/.
-# Benchmarks report ratios against a baseline measured in the same run, so their numbers
-# compare across machines; extra arguments go to every benchmark (e.g. --benchmark_filter=X).
+# Builds the native release preset, runs every benchmark executable under bench/ and writes
+# docs/performance.md. Benchmarks report ratios against a baseline measured in the same run,
+# so their numbers compare across machines; extra arguments go to every benchmark (e.g.
+# --benchmark_filter=X).
+#
+# A benchmark enters docs/performance.md by setting two counters: `ratio` (its figure) and
+# `goal` (the least ratio that meets it); its label says what the ratio compares.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/configure-native-release.sh
@@ -13,7 +17,12 @@ if [ "${#benches[@]}" -eq 0 ]; then
     echo "no benchmarks built yet (bench/ declares none)"
     exit 0
 fi
+results=$(mktemp -d)
+trap 'rm -rf "$results"' EXIT
 for b in "${benches[@]}"; do
     echo "==== $b"
-    "$b" "$@"
+    "$b" --benchmark_out="$results/$(basename "$b").json" --benchmark_out_format=json "$@"
 done
+scripts/performance-report.sh "$results"/*.json >docs/performance.md
+echo "==== docs/performance.md"
+cat docs/performance.md

@@ -29,7 +29,7 @@ PACKAGES=(
     libxml2-dev libpng-dev libzydis-dev libzycore-dev libcapstone-dev
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
     wine wine64
-    clang libclang-rt-dev clang-format
+    clang libclang-rt-dev clang-format jq
 )
 
 # Bump when the way the cache is built changes, so stale caches are rebuilt.
