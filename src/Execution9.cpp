@@ -4,6 +4,7 @@
 #include "ConfigProperty.h"
 #include "Configuration.h"
 #include "Device9.h"
+#include "GpuServices.h"
 #include "OpenAdapter.h"
 #include "Report.h"
 #include "ResourceDDI9.h"
@@ -49,8 +50,10 @@ bool Execution9::transfer(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, U
                      !m_pDevice ? "a device" : "a resource");
         return false;
     }
-    if (!m_bUseApiCopy)
-        return m_pDevice->gpuServicesTransfer(pDst, dstSub, pSrc, srcSub);
+    if (!m_bUseApiCopy) {
+        GpuServices* services = static_cast<GpuServices*>(m_pDevice->gpuServices());
+        return services && services->transfer(m_pDevice, pDst, dstSub, pSrc, srcSub, false);
+    }
     HANDLE hDst = toHandle(pDst->getUserHandle(unsigned(OpenAdapter::presentingGPU())));
     // A failed copy leaves the previous frame on the presenting GPU; the present goes on.
     pSrc->copyToPresenting(srcSub, hDst, dstSub);

@@ -28,9 +28,9 @@ public:
     /// even when a driver failed (reported there), as its callers expect.
     bool transfer(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, UINT srcSub);
 
-    bool apiCopy() const { return m_bUseApiCopy; }
+    bool useApiCopy() const { return m_bUseApiCopy; }
     /// Set by the device creation when the GPU services could not be started.
-    void setApiCopy(bool useApiCopy) { m_bUseApiCopy = useApiCopy; }
+    void setUseApiCopy(bool useApiCopy) { m_bUseApiCopy = useApiCopy; }
 
 private:
     bool m_bUseApiCopy;

@@ -52,13 +52,10 @@ ResourceDDI9::~ResourceDDI9() {
     if (m_pSWStagingBuffer && m_pDevice)
         m_pDevice->swCopier().releaseStagingBuffer(m_pSWStagingBuffer);
     m_pSWStagingBuffer = nullptr;
-    for (unsigned i = 0; i < kGpuSlots; ++i) {
-        if (!m_mappedCells[i])
-            continue;
-        if (m_pDevice)
-            m_pDevice->releaseMappedCell(m_mappedCells[i]);
+    // The interop library's mapped cells are filled and released by the GPU services'
+    // interop transfer, which no device uses yet; nothing is ever left in them.
+    for (unsigned i = 0; i < kGpuSlots; ++i)
         m_mappedCells[i] = nullptr;
-    }
     delete m_pExtraBuffer;
     m_pExtraBuffer = nullptr;
     freeSurfaceList();
@@ -161,7 +158,7 @@ bool ResourceDDI9::createOnPresentingGPU() {
     const int presenting = OpenAdapter::presentingGPU();
     if (presenting < 0 || userHandles().has(unsigned(presenting)))
         return false;
-    VESSA_CHECK_AT(150, Warning, 11076, false == m_bIsResourceShared, "");
+    VESSA_CHECK_AT(150, Warning, 11076, false == m_bIsResourceShared, "%s", "");
     D3DDDIARG_CREATERESOURCE args = m_creationArgs;
     // The presenting GPU always gets a non-multisampled copy.
     args.MultisampleType = D3DDDIMULTISAMPLE_NONE;

@@ -1,0 +1,25 @@
+// VessaIconDDi9: the icon overlay of a Direct3D 9 device, drawn with the presenting GPU's
+// own driver entries.
+#pragma once
+
+#include "VessaIcon.h"
+
+class Device;
+struct D3DDDI_DEVICEFUNCS;
+
+class VessaIconDDi9 : public VessaIcon {
+public:
+    /// `pDeviceFuncs` is the device's array of per-GPU driver tables.
+    VessaIconDDi9(uint32_t corner, bool timed, Device* pDevice, D3DDDI_DEVICEFUNCS* pDeviceFuncs);
+
+    HRESULT draw(unsigned gpuIndex, HANDLE hDstResource, UINT dstSubResourceIndex) override;
+    HRESULT createResources(unsigned gpuIndex) override;
+    void destroyResources(unsigned gpuIndex) override;
+
+    Device* device() const { return m_pDevice; }
+    D3DDDI_DEVICEFUNCS* deviceFuncs() const { return m_pDeviceFuncs; }
+
+private:
+    Device* m_pDevice;
+    D3DDDI_DEVICEFUNCS* m_pDeviceFuncs;
+};

@@ -1,0 +1,67 @@
+// DeviceFuncs_auto: the wrapped device entries, one per listed D3DDDI_DEVICEFUNCS slot.
+#include "DeviceFuncs_auto.h"
+
+#include "Device9.h"
+#include "Report.h"
+
+#include <stddef.h>
+#include <type_traits>
+
+namespace {
+
+// Runs one wrapped entry; a C++ exception becomes a reported E_FAIL.
+template <typename Fn> HRESULT guarded(const char* entry, Fn fn) {
+    try {
+        return fn();
+    } catch (...) {
+        VESSA_REPORT(Error, 0, "false", "%s: unexpected exception", entry);
+        return E_FAIL;
+    }
+}
+
+#define VESSA_DEVICEFUNCS_CHECK(slot, member, Route, Pfn, params, args)                            \
+    static_assert(offsetof(D3DDDI_DEVICEFUNCS, member) == (slot) * sizeof(void*), #member " slo"   \
+                                                                                          "t");
+VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_CHECK)
+#undef VESSA_DEVICEFUNCS_CHECK
+
+#define VESSA_DEVICEFUNCS_COUNT(slot, member, Route, Pfn, params, args) +1
+static_assert(0 VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_COUNT) == DeviceFuncs::kWrappedCount,
+              "wrapped entry count");
+#undef VESSA_DEVICEFUNCS_COUNT
+
+} // namespace
+
+namespace DeviceFuncs {
+
+#define VESSA_UNPAREN(...) __VA_ARGS__
+#define VESSA_DEVICEFUNCS_DEFINE(slot, member, Route, Pfn, params, args)                           \
+    HRESULT APIENTRY member params {                                                               \
+        static_assert(std::is_same<decltype(&member), Pfn>::value, #member " signature");          \
+        return guarded(#member, [&]() -> HRESULT {                                                 \
+            Device* pDevice = Device::fromRuntimeHandle(hDevice);                                  \
+            if (!pDevice)                                                                          \
+                return E_FAIL;                                                                     \
+            DeviceLockGuard lock(pDevice);                                                         \
+            return Route(pDevice, lock, VESSA_UNPAREN args);                                       \
+        });                                                                                        \
+    }
+VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_DEFINE)
+#undef VESSA_DEVICEFUNCS_DEFINE
+
+void fill(D3DDDI_DEVICEFUNCS* pFuncs) {
+#define VESSA_DEVICEFUNCS_FILL(slot, member, Route, Pfn, params, args) pFuncs->member = member;
+    VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_FILL)
+#undef VESSA_DEVICEFUNCS_FILL
+}
+
+bool isWrapped(unsigned slot) {
+#define VESSA_DEVICEFUNCS_IS(s, member, Route, Pfn, params, args)                                  \
+    if (slot == (s))                                                                               \
+        return true;
+    VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_IS)
+#undef VESSA_DEVICEFUNCS_IS
+    return false;
+}
+
+} // namespace DeviceFuncs

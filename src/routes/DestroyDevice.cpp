@@ -1,0 +1,61 @@
+// Route of the wrapped DestroyDevice entry: the device's last call.
+//
+// The worker is stopped first, with the device lock released, since it takes that lock on
+// every pass. Then, under the lock, the device gives back its interop registration, its
+// icon and its vendor devices (presenting GPU first), leaves the registry, and is deleted
+// after the lock is let go: the lock lives in the object.
+#include "DeviceRoute.h"
+
+#include "GpuServices.h"
+#include "VessaIcon.h"
+
+namespace DeviceFuncs {
+
+namespace {
+
+void releaseInterop(Device* pDevice) {
+    GpuServices* services = GpuServices::instance();
+    if (services && pDevice->interopRegistered()) {
+        if (pDevice->stagingBuffer(0)) {
+            services->destroyStagingBuffers(pDevice);
+            pDevice->stagingBuffer(0) = nullptr;
+            for (unsigned i = 0; i < kStagingDescSize; ++i)
+                pDevice->stagingDesc()[i] = 0;
+        }
+        services->onBeforeDestroyDevice(pDevice->interopGroupId());
+        pDevice->setInteropRegistered(false);
+    }
+    // Only a device that started an interop ends one: the count is shared by all devices.
+    if (services && pDevice->isInteropUser()) {
+        services->destroyGpuInterop();
+        pDevice->setInteropUser(false);
+    }
+}
+
+void releaseIcon(Device* pDevice) {
+    if (!pDevice->m_pVessaIcon)
+        return;
+    pDevice->m_pVessaIcon->destroyResources(
+        static_cast<unsigned>(OpenAdapter::presentingGPU() < 0 ? 0 : OpenAdapter::presentingGPU()));
+    delete pDevice->m_pVessaIcon;
+    pDevice->m_pVessaIcon = nullptr;
+}
+
+} // namespace
+
+HRESULT DestroyDevice(Device* pDevice, DeviceLockGuard& lock, HANDLE hDevice) {
+    lock.unlock();
+    pDevice->stopWorker();
+    lock.relock();
+
+    releaseInterop(pDevice);
+    releaseIcon(pDevice);
+    HRESULT result = pDevice->destroyOnAllGpus();
+    OpenAdapter::removeDevice(hDevice);
+
+    lock.unlock();
+    delete pDevice;
+    return result;
+}
+
+} // namespace DeviceFuncs
