@@ -1,5 +1,6 @@
-// Journal text of the kernel-thunk arguments. Handles print in decimal, as the kernel
-// counts them; only the members a test would ask about are shown.
+// Journal text of the kernel-thunk arguments. Handles print in hexadecimal, the way they
+// are shaped (0xC0000040, 0xC0000080, ...); only the members a test would ask about are
+// shown.
 #include "ThunkArguments.h"
 
 #include "sim/WideString.h"
@@ -36,7 +37,7 @@ std::string handles(const D3DKMT_HANDLE* pList, UINT count) {
         return count ? "(null)" : "";
     std::string out;
     for (UINT i = 0; i < count && i < 8; ++i)
-        out += (i ? "," : "") + std::to_string(pList[i]);
+        out += text(i ? ",0x%x" : "0x%x", pList[i]);
     if (count > 8)
         out += ",...";
     return out;
@@ -50,7 +51,7 @@ std::string describeIn(const D3DKMT_OPENADAPTERFROMHDC* p) {
     return p ? text("hDc=%p", static_cast<void*>(p->hDc)) : kNull;
 }
 std::string describeOut(const D3DKMT_OPENADAPTERFROMHDC* p) {
-    return text("hAdapter=%u luid=%x:%x source=%u", p->hAdapter, p->AdapterLuid.HighPart,
+    return text("hAdapter=0x%x luid=%x:%x source=%u", p->hAdapter, p->AdapterLuid.HighPart,
                 p->AdapterLuid.LowPart, p->VidPnSourceId);
 }
 
@@ -58,7 +59,7 @@ std::string describeIn(const D3DKMT_OPENADAPTERFROMDEVICENAME* p) {
     return p ? "name=" + wide(p->pDeviceName, 512) : kNull;
 }
 std::string describeOut(const D3DKMT_OPENADAPTERFROMDEVICENAME* p) {
-    return text("hAdapter=%u luid=%x:%x", p->hAdapter, p->AdapterLuid.HighPart,
+    return text("hAdapter=0x%x luid=%x:%x", p->hAdapter, p->AdapterLuid.HighPart,
                 p->AdapterLuid.LowPart);
 }
 
@@ -66,19 +67,19 @@ std::string describeIn(const D3DKMT_OPENADAPTERFROMGDIDISPLAYNAME* p) {
     return p ? "name=" + wide(p->DeviceName, 32) : kNull;
 }
 std::string describeOut(const D3DKMT_OPENADAPTERFROMGDIDISPLAYNAME* p) {
-    return text("hAdapter=%u luid=%x:%x source=%u", p->hAdapter, p->AdapterLuid.HighPart,
+    return text("hAdapter=0x%x luid=%x:%x source=%u", p->hAdapter, p->AdapterLuid.HighPart,
                 p->AdapterLuid.LowPart, p->VidPnSourceId);
 }
 
 std::string describeIn(const D3DKMT_CLOSEADAPTER* p) {
-    return p ? text("hAdapter=%u", p->hAdapter) : kNull;
+    return p ? text("hAdapter=0x%x", p->hAdapter) : kNull;
 }
 std::string describeOut(const D3DKMT_CLOSEADAPTER*) {
     return "";
 }
 
 std::string describeIn(const D3DKMT_QUERYADAPTERINFO* p) {
-    return p ? text("hAdapter=%u type=%u size=%u", p->hAdapter, rawValue(p->Type),
+    return p ? text("hAdapter=0x%x type=%u size=%u", p->hAdapter, rawValue(p->Type),
                     p->PrivateDriverDataSize)
              : kNull;
 }
@@ -94,7 +95,7 @@ std::string describeOut(const D3DKMT_QUERYADAPTERINFO* p) {
 }
 
 std::string describeIn(const D3DKMT_GETDISPLAYMODELIST* p) {
-    return p ? text("hAdapter=%u source=%u list=%s count=%u", p->hAdapter, p->VidPnSourceId,
+    return p ? text("hAdapter=0x%x source=%u list=%s count=%u", p->hAdapter, p->VidPnSourceId,
                     p->pModeList ? "yes" : "no", p->ModeCount)
              : kNull;
 }
@@ -103,7 +104,7 @@ std::string describeOut(const D3DKMT_GETDISPLAYMODELIST* p) {
 }
 
 std::string describeIn(const D3DKMT_GETMULTISAMPLEMETHODLIST* p) {
-    return p ? text("hAdapter=%u source=%u size=%ux%u format=%u list=%s count=%u", p->hAdapter,
+    return p ? text("hAdapter=0x%x source=%u size=%ux%u format=%u list=%s count=%u", p->hAdapter,
                     p->VidPnSourceId, p->Width, p->Height, rawValue(p->Format),
                     p->pMethodList ? "yes" : "no", p->MethodCount)
              : kNull;
@@ -113,33 +114,43 @@ std::string describeOut(const D3DKMT_GETMULTISAMPLEMETHODLIST* p) {
 }
 
 std::string describeIn(const D3DKMT_CREATEDEVICE* p) {
-    return p ? text("hAdapter=%u flags=0x%x", p->hAdapter, p->Flags.Value) : kNull;
+    return p ? text("hAdapter=0x%x flags=0x%x", p->hAdapter, p->Flags.Value) : kNull;
 }
 std::string describeOut(const D3DKMT_CREATEDEVICE* p) {
-    return text("hDevice=%u", p->hDevice);
+    return text("hDevice=0x%x", p->hDevice);
 }
 
 std::string describeIn(const D3DKMT_DESTROYDEVICE* p) {
-    return p ? text("hDevice=%u", p->hDevice) : kNull;
+    return p ? text("hDevice=0x%x", p->hDevice) : kNull;
 }
 std::string describeOut(const D3DKMT_DESTROYDEVICE*) {
     return "";
 }
 
 std::string describeIn(const D3DKMT_CREATEALLOCATION* p) {
-    return p ? text("hDevice=%u hResource=%u count=%u flags=0x%x", p->hDevice, p->hResource,
-                    p->NumAllocations, p->Flags.Value)
-             : kNull;
+    if (!p)
+        return kNull;
+    std::string out = text("hDevice=0x%x hResource=0x%x count=%u flags=0x%x", p->hDevice,
+                           p->hResource, p->NumAllocations, p->Flags.Value);
+    // Each allocation's primary flag, video present source and system memory: what a test
+    // of a flip chain or of caller-backed memory asks about.
+    for (UINT i = 0; p->pAllocationInfo && i < p->NumAllocations && i < 8; ++i) {
+        const D3DDDI_ALLOCATIONINFO& info = p->pAllocationInfo[i];
+        out += text(" [%u primary=%u source=%u sysmem=%p]", i,
+                    (info.Flags.Value & D3DDDI_ALLOCATIONINFOFLAGS::Primary) ? 1u : 0u,
+                    info.VidPnSourceId, info.pSystemMem);
+    }
+    return out;
 }
 std::string describeOut(const D3DKMT_CREATEALLOCATION* p) {
-    std::string out = text("hResource=%u hAllocation=", p->hResource);
+    std::string out = text("hResource=0x%x hAllocation=", p->hResource);
     for (UINT i = 0; i < p->NumAllocations && i < 8; ++i)
-        out += (i ? "," : "") + std::to_string(p->pAllocationInfo[i].hAllocation);
+        out += text(i ? ",0x%x" : "0x%x", p->pAllocationInfo[i].hAllocation);
     return out;
 }
 
 std::string describeIn(const D3DKMT_DESTROYALLOCATION* p) {
-    return p ? text("hDevice=%u hResource=%u allocations=%s", p->hDevice, p->hResource,
+    return p ? text("hDevice=0x%x hResource=0x%x allocations=%s", p->hDevice, p->hResource,
                     handles(p->phAllocationList, p->AllocationCount).c_str())
              : kNull;
 }
@@ -148,7 +159,7 @@ std::string describeOut(const D3DKMT_DESTROYALLOCATION*) {
 }
 
 std::string describeIn(const D3DKMT_SETALLOCATIONPRIORITY* p) {
-    return p ? text("hDevice=%u hResource=%u allocations=%s", p->hDevice, p->hResource,
+    return p ? text("hDevice=0x%x hResource=0x%x allocations=%s", p->hDevice, p->hResource,
                     handles(p->phAllocationList, p->AllocationCount).c_str())
              : kNull;
 }
@@ -157,7 +168,7 @@ std::string describeOut(const D3DKMT_SETALLOCATIONPRIORITY*) {
 }
 
 std::string describeIn(const D3DKMT_QUERYALLOCATIONRESIDENCY* p) {
-    return p ? text("hDevice=%u hResource=%u allocations=%s", p->hDevice, p->hResource,
+    return p ? text("hDevice=0x%x hResource=0x%x allocations=%s", p->hDevice, p->hResource,
                     handles(p->phAllocationList, p->AllocationCount).c_str())
              : kNull;
 }
@@ -166,17 +177,23 @@ std::string describeOut(const D3DKMT_QUERYALLOCATIONRESIDENCY*) {
 }
 
 std::string describeIn(const D3DKMT_RENDER* p) {
-    return p ? text("hContext=%u offset=%u length=%u allocations=%u patches=%u flags=0x%x",
-                    p->hContext, p->CommandOffset, p->CommandLength, p->AllocationCount,
-                    p->PatchLocationCount, p->Flags.Value)
-             : kNull;
+    if (!p)
+        return kNull;
+    ULONG broadcast = p->BroadcastContextCount;
+    return text("hContext=0x%x offset=%u length=%u allocations=%u patches=%u flags=0x%x "
+                "broadcast=%s",
+                p->hContext, p->CommandOffset, p->CommandLength, p->AllocationCount,
+                p->PatchLocationCount, p->Flags.Value,
+                handles(p->BroadcastContext,
+                        broadcast <= D3DDDI_MAX_BROADCAST_CONTEXT ? UINT(broadcast) : 0)
+                    .c_str());
 }
 std::string describeOut(const D3DKMT_RENDER* p) {
     return text("commandBufferSize=%u", p->NewCommandBufferSize);
 }
 
 std::string describeIn(const D3DKMT_LOCK* p) {
-    return p ? text("hDevice=%u hAllocation=%u flags=0x%x", p->hDevice, p->hAllocation,
+    return p ? text("hDevice=0x%x hAllocation=0x%x flags=0x%x", p->hDevice, p->hAllocation,
                     p->Flags.Value)
              : kNull;
 }
@@ -185,7 +202,7 @@ std::string describeOut(const D3DKMT_LOCK* p) {
 }
 
 std::string describeIn(const D3DKMT_UNLOCK* p) {
-    return p ? text("hDevice=%u allocations=%s", p->hDevice,
+    return p ? text("hDevice=0x%x allocations=%s", p->hDevice,
                     handles(p->phAllocations, p->NumAllocations).c_str())
              : kNull;
 }
@@ -194,8 +211,8 @@ std::string describeOut(const D3DKMT_UNLOCK*) {
 }
 
 std::string describeIn(const D3DKMT_ESCAPE* p) {
-    return p ? text("hAdapter=%u hDevice=%u type=%u size=%u", p->hAdapter, p->hDevice,
-                    rawValue(p->Type), p->PrivateDriverDataSize)
+    return p ? text("hAdapter=0x%x hDevice=0x%x hContext=0x%x type=%u size=%u", p->hAdapter,
+                    p->hDevice, p->hContext, rawValue(p->Type), p->PrivateDriverDataSize)
              : kNull;
 }
 std::string describeOut(const D3DKMT_ESCAPE*) {
@@ -203,37 +220,37 @@ std::string describeOut(const D3DKMT_ESCAPE*) {
 }
 
 std::string describeIn(const D3DKMT_CREATECONTEXT* p) {
-    return p ? text("hDevice=%u node=%u hint=%u", p->hDevice, p->NodeOrdinal,
+    return p ? text("hDevice=0x%x node=%u hint=%u", p->hDevice, p->NodeOrdinal,
                     rawValue(p->ClientHint))
              : kNull;
 }
 std::string describeOut(const D3DKMT_CREATECONTEXT* p) {
-    return text("hContext=%u", p->hContext);
+    return text("hContext=0x%x", p->hContext);
 }
 
 std::string describeIn(const D3DKMT_DESTROYCONTEXT* p) {
-    return p ? text("hContext=%u", p->hContext) : kNull;
+    return p ? text("hContext=0x%x", p->hContext) : kNull;
 }
 std::string describeOut(const D3DKMT_DESTROYCONTEXT*) {
     return "";
 }
 
 std::string describeIn(const D3DKMT_CREATESYNCHRONIZATIONOBJECT* p) {
-    return p ? text("hDevice=%u type=%u", p->hDevice, rawValue(p->Info.Type)) : kNull;
+    return p ? text("hDevice=0x%x type=%u", p->hDevice, rawValue(p->Info.Type)) : kNull;
 }
 std::string describeOut(const D3DKMT_CREATESYNCHRONIZATIONOBJECT* p) {
-    return text("hSyncObject=%u", p->hSyncObject);
+    return text("hSyncObject=0x%x", p->hSyncObject);
 }
 
 std::string describeIn(const D3DKMT_DESTROYSYNCHRONIZATIONOBJECT* p) {
-    return p ? text("hSyncObject=%u", p->hSyncObject) : kNull;
+    return p ? text("hSyncObject=0x%x", p->hSyncObject) : kNull;
 }
 std::string describeOut(const D3DKMT_DESTROYSYNCHRONIZATIONOBJECT*) {
     return "";
 }
 
 std::string describeIn(const D3DKMT_WAITFORSYNCHRONIZATIONOBJECT* p) {
-    return p ? text("hContext=%u objects=%s", p->hContext,
+    return p ? text("hContext=0x%x objects=%s", p->hContext,
                     handles(p->ObjectHandleArray,
                             p->ObjectCount <= D3DDDI_MAX_OBJECT_WAITED_ON ? p->ObjectCount : 0)
                         .c_str())
@@ -244,7 +261,7 @@ std::string describeOut(const D3DKMT_WAITFORSYNCHRONIZATIONOBJECT*) {
 }
 
 std::string describeIn(const D3DKMT_SIGNALSYNCHRONIZATIONOBJECT* p) {
-    return p ? text("hContext=%u objects=%s", p->hContext,
+    return p ? text("hContext=0x%x objects=%s", p->hContext,
                     handles(p->ObjectHandleArray,
                             p->ObjectCount <= D3DDDI_MAX_OBJECT_SIGNALED ? p->ObjectCount : 0)
                         .c_str())
@@ -255,23 +272,31 @@ std::string describeOut(const D3DKMT_SIGNALSYNCHRONIZATIONOBJECT*) {
 }
 
 std::string describeIn(const D3DKMT_PRESENT* p) {
-    return p ? text("hContext=%u source=%u hSource=%u flags=0x%x interval=%u", p->hContext,
-                    p->VidPnSourceId, p->hSource, p->Flags.Value, rawValue(p->FlipInterval))
-             : kNull;
+    if (!p)
+        return kNull;
+    ULONG broadcast = p->BroadcastContextCount;
+    return text("hDevice=0x%x hContext=0x%x source=%u hSource=0x%x hDestination=0x%x "
+                "flags=0x%x interval=%u broadcast=%s",
+                p->hDevice, p->hContext, p->VidPnSourceId, p->hSource, p->hDestination,
+                p->Flags.Value, rawValue(p->FlipInterval),
+                handles(p->BroadcastContext,
+                        broadcast <= D3DDDI_MAX_BROADCAST_CONTEXT ? UINT(broadcast) : 0)
+                    .c_str());
 }
 std::string describeOut(const D3DKMT_PRESENT*) {
     return "";
 }
 
 std::string describeIn(const D3DKMT_SETDISPLAYMODE* p) {
-    return p ? text("hDevice=%u hPrimary=%u", p->hDevice, p->hPrimaryAllocation) : kNull;
+    return p ? text("hDevice=0x%x hPrimary=0x%x", p->hDevice, p->hPrimaryAllocation) : kNull;
 }
 std::string describeOut(const D3DKMT_SETDISPLAYMODE*) {
     return "";
 }
 
 std::string describeIn(const D3DKMT_WAITFORVERTICALBLANKEVENT* p) {
-    return p ? text("hAdapter=%u hDevice=%u source=%u", p->hAdapter, p->hDevice, p->VidPnSourceId)
+    return p ? text("hAdapter=0x%x hDevice=0x%x source=%u", p->hAdapter, p->hDevice,
+                    p->VidPnSourceId)
              : kNull;
 }
 std::string describeOut(const D3DKMT_WAITFORVERTICALBLANKEVENT*) {
@@ -279,21 +304,21 @@ std::string describeOut(const D3DKMT_WAITFORVERTICALBLANKEVENT*) {
 }
 
 std::string describeIn(const D3DKMT_GETSCANLINE* p) {
-    return p ? text("hAdapter=%u source=%u", p->hAdapter, p->VidPnSourceId) : kNull;
+    return p ? text("hAdapter=0x%x source=%u", p->hAdapter, p->VidPnSourceId) : kNull;
 }
 std::string describeOut(const D3DKMT_GETSCANLINE* p) {
     return text("line=%u", p->ScanLine);
 }
 
 std::string describeIn(const D3DKMT_OPENRESOURCE* p) {
-    return p ? text("hDevice=%u hGlobalShare=%u", p->hDevice, p->hGlobalShare) : kNull;
+    return p ? text("hDevice=0x%x hGlobalShare=0x%x", p->hDevice, p->hGlobalShare) : kNull;
 }
 std::string describeOut(const D3DKMT_OPENRESOURCE* p) {
-    return text("hResource=%u", p->hResource);
+    return text("hResource=0x%x", p->hResource);
 }
 
 std::string describeIn(const D3DKMT_QUERYRESOURCEINFO* p) {
-    return p ? text("hDevice=%u hGlobalShare=%u", p->hDevice, p->hGlobalShare) : kNull;
+    return p ? text("hDevice=0x%x hGlobalShare=0x%x", p->hDevice, p->hGlobalShare) : kNull;
 }
 std::string describeOut(const D3DKMT_QUERYRESOURCEINFO*) {
     return "";

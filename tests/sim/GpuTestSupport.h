@@ -9,6 +9,7 @@
 #include "sim/gpus/Kernel.h"
 #include "sim/gpus/KernelStatus.h"
 #include "sim/gpus/Presets.h"
+#include "sim/gpus/SimAllocation.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -47,6 +48,18 @@ inline D3DKMT_HANDLE createDevice(D3DKMT_HANDLE hAdapter) {
     if (D3DKMTCreateDevice(&create) != sim::kStatusSuccess)
         return 0;
     return create.hDevice;
+}
+
+/// The private data a driver of the device's GPU writes for an X8R8G8B8 surface.
+inline sim::SimAllocationDesc surfaceDesc(D3DKMT_HANDLE hDevice, UINT width, UINT height) {
+    sim::SimAllocationDesc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.format = D3DDDIFMT_X8R8G8B8;
+    int gpu = sim::Kernel::instance().deviceGpu(hDevice);
+    if (gpu >= 0)
+        desc.setOwner(sim::installedMachine()->gpus[size_t(gpu)].vendorId, gpu);
+    return desc;
 }
 
 } // namespace simtest

@@ -19,6 +19,7 @@ using sim::kStatusSuccess;
 using simtest::createDevice;
 using simtest::install;
 using simtest::openGpu;
+using simtest::surfaceDesc;
 
 constexpr int kIntel = 0;
 constexpr int kNvidia = 1;
@@ -248,10 +249,7 @@ protected:
     NTSTATUS createSurfaces(UINT count, UINT width, UINT height, D3DKMT_HANDLE* pHandles,
                             UINT flags = 0, D3DKMT_HANDLE* pResource = nullptr,
                             const void* pSystemMem = nullptr, D3DKMT_HANDLE hDevice = 0) {
-        sim::SimAllocationDesc desc;
-        desc.width = width;
-        desc.height = height;
-        desc.format = D3DDDIFMT_X8R8G8B8;
+        sim::SimAllocationDesc desc = surfaceDesc(hDevice ? hDevice : m_hDevice, width, height);
         std::vector<D3DDDI_ALLOCATIONINFO> infos(count);
         for (D3DDDI_ALLOCATIONINFO& info : infos) {
             info = {};
@@ -319,10 +317,8 @@ TEST_F(AllocationTest, RejectsInvalidParameters) {
     create.NumAllocations = 1;
     create.pAllocationInfo = &info;
     EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter); // no description
-    sim::SimAllocationDesc desc;
+    sim::SimAllocationDesc desc = surfaceDesc(m_hDevice, 4, 4);
     desc.magic = 0;
-    desc.width = desc.height = 4;
-    desc.format = D3DDDIFMT_X8R8G8B8;
     info.pPrivateDriverData = &desc;
     info.PrivateDriverDataSize = sizeof desc;
     EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter); // not ours
@@ -392,22 +388,51 @@ TEST_F(AllocationTest, DestroyingAListChecksEveryHandleBeforeDestroyingAny) {
     EXPECT_TRUE(sim::Kernel::instance().allocationsOf(m_hDevice).empty());
 }
 
-TEST_F(AllocationTest, CallerResourceHandleGetsAKernelResource) {
-    // A driver that passes its own resource handle (not a kernel one) without asking for a
-    // resource gets a kernel resource for it, whose handle comes back in hResource.
+TEST_F(AllocationTest, HResourceIsZeroOrAResourceOfTheDevice) {
+    // A handle no kernel resource has (a driver's own resource handle, say) is refused,
+    // as Windows refuses it; so is a resource handle together with CreateResource.
     D3DKMT_HANDLE h[1] = {};
-    D3DKMT_HANDLE hResource = 0x7F3A2C10u;
-    ASSERT_EQ(createSurfaces(1, 4, 4, h, 0, &hResource), kStatusSuccess);
-    EXPECT_NE(hResource, 0x7F3A2C10u);
-    sim::AllocationInfo info;
-    ASSERT_TRUE(sim::Kernel::instance().allocation(h[0], info));
-    EXPECT_EQ(info.hResource, hResource);
-    EXPECT_EQ(info.callerResource, 0x7F3A2C10u);
+    D3DKMT_HANDLE hResource = 0xC0FFEE40u;
+    EXPECT_EQ(createSurfaces(1, 4, 4, h, 0, &hResource), sim::kStatusInvalidHandle);
+    hResource = 0;
+    ASSERT_EQ(createSurfaces(1, 4, 4, h, D3DKMT_CREATEALLOCATIONFLAGS::CreateResource, &hResource),
+              kStatusSuccess);
+    D3DKMT_HANDLE again = hResource;
+    EXPECT_EQ(createSurfaces(1, 4, 4, h, D3DKMT_CREATEALLOCATIONFLAGS::CreateResource, &again),
+              kStatusInvalidParameter);
     // Later allocations naming the kernel resource join it.
     D3DKMT_HANDLE more[1] = {};
     D3DKMT_HANDLE join = hResource;
     ASSERT_EQ(createSurfaces(1, 4, 4, more, 0, &join), kStatusSuccess);
+    EXPECT_EQ(join, hResource);
     EXPECT_EQ(sim::Kernel::instance().resourceAllocations(hResource).size(), 2u);
+    // Another device's resource is no resource of this device.
+    D3DKMT_HANDLE hOther = createDevice(m_hAdapter);
+    D3DKMT_HANDLE foreign = hResource;
+    EXPECT_EQ(createSurfaces(1, 4, 4, more, 0, &foreign, nullptr, hOther),
+              sim::kStatusInvalidHandle);
+    D3DKMT_DESTROYDEVICE destroy = {hOther};
+    EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
+}
+
+TEST_F(AllocationTest, DestroyingAResourceTakesAllItsAllocationsAndNothingIsNoError) {
+    D3DKMT_HANDLE h[2] = {};
+    D3DKMT_HANDLE hResource = 0;
+    ASSERT_EQ(createSurfaces(2, 4, 4, h, D3DKMT_CREATEALLOCATIONFLAGS::CreateResource, &hResource),
+              kStatusSuccess);
+    // Naming the resource releases every allocation of it, even with a shorter list.
+    D3DKMT_DESTROYALLOCATION destroy = {};
+    destroy.hDevice = m_hDevice;
+    destroy.hResource = hResource;
+    destroy.phAllocationList = h;
+    destroy.AllocationCount = 1;
+    EXPECT_EQ(D3DKMTDestroyAllocation(&destroy), kStatusSuccess);
+    EXPECT_EQ(sim::Kernel::instance().counts().allocations, 0u);
+    EXPECT_EQ(sim::Kernel::instance().counts().resources, 0u);
+    // Destroying no allocation at all succeeds.
+    D3DKMT_DESTROYALLOCATION nothing = {};
+    nothing.hDevice = m_hDevice;
+    EXPECT_EQ(D3DKMTDestroyAllocation(&nothing), kStatusSuccess);
 }
 
 TEST_F(AllocationTest, SystemMemoryIsSharedBetweenGpus) {
@@ -572,9 +597,7 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
     escape.hDevice = m_hDevice;
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusSuccess);
-    escape.hAdapter = 0; // the device names the adapter
-    EXPECT_EQ(D3DKMTEscape(&escape), kStatusSuccess);
-    escape.hDevice = 0; // now nothing does
+    escape.hAdapter = 0; // an escape is routed by its adapter, even when a device is named
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
     escape.hAdapter = m_hAdapter;
     escape.hDevice = m_hDevice;
@@ -734,10 +757,7 @@ TEST(KernelConcurrencyTest, ThreadsWorkingOnTheirOwnDevicesDoNotDisturbEachOther
             D3DKMT_CREATECONTEXT context = {};
             context.hDevice = hDevice;
             failures[t] += D3DKMTCreateContext(&context) != kStatusSuccess;
-            sim::SimAllocationDesc desc;
-            desc.width = 16;
-            desc.height = 16;
-            desc.format = D3DDDIFMT_X8R8G8B8;
+            sim::SimAllocationDesc desc = surfaceDesc(hDevice, 16, 16);
             for (int round = 0; round < kRounds; ++round) {
                 D3DDDI_ALLOCATIONINFO info = {};
                 info.pPrivateDriverData = &desc;
@@ -792,8 +812,11 @@ TEST(KernelJournalTest, ThunksAreJournaledWithGpuArgumentsAndResult) {
     ASSERT_TRUE(journal.last("gdi32.dll", "D3DKMTCreateDevice", entry));
     EXPECT_EQ(entry.gpu, kNvidia);
     EXPECT_EQ(entry.result, 0);
-    EXPECT_NE(entry.arguments.find("hAdapter=" + std::to_string(hAdapter)), std::string::npos);
-    EXPECT_NE(entry.arguments.find("-> hDevice=" + std::to_string(hDevice)), std::string::npos);
+    // Handles print in hexadecimal, the way they are shaped.
+    char expected[64];
+    snprintf(expected, sizeof expected, "hAdapter=0x%x flags=0x1 -> hDevice=0x%x", hAdapter,
+             hDevice);
+    EXPECT_EQ(entry.arguments, expected);
     D3DKMT_DESTROYDEVICE destroy = {hDevice};
     EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
     EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusInvalidParameter);

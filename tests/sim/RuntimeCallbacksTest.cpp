@@ -120,6 +120,7 @@ TEST_F(RuntimeCallbacksTest, CallbacksFromAnotherThreadDoNotWaitForAnApplication
     desc.width = 8;
     desc.height = 8;
     desc.format = D3DDDIFMT_X8R8G8B8;
+    desc.setOwner(sim::kVendorNvidia, 1);
     D3DDDI_ALLOCATIONINFO info = {};
     info.pPrivateDriverData = &desc;
     info.PrivateDriverDataSize = sizeof desc;

@@ -20,7 +20,7 @@ namespace {
 // ---- Adapter entries -------------------------------------------------------------------------
 template <int P> struct AdapterEntries {
     static HRESULT APIENTRY GetCaps(HANDLE hAdapter, const D3DDDIARG_GETCAPS* pData) {
-        Adapter* pAdapter = DriverState::instance().findAdapter(hAdapter);
+        Adapter* pAdapter = DriverState::instance().findAdapter(P, hAdapter);
         Call call(profile(P).module, "GetCaps", pAdapter ? pAdapter->gpu() : kNoGpu);
         if (pData)
             call.args("hAdapter=%p Type=%u DataSize=%u", hAdapter, rawValue(pData->Type),
@@ -33,7 +33,7 @@ template <int P> struct AdapterEntries {
     }
 
     static HRESULT APIENTRY CreateDevice(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pData) {
-        Adapter* pAdapter = DriverState::instance().findAdapter(hAdapter);
+        Adapter* pAdapter = DriverState::instance().findAdapter(P, hAdapter);
         Call call(profile(P).module, "CreateDevice", pAdapter ? pAdapter->gpu() : kNoGpu);
         if (pData)
             call.args("hAdapter=%p hDevice=%p Interface=%u", hAdapter, pData->hDevice,
@@ -62,7 +62,7 @@ template <int P> struct AdapterEntries {
     }
 
     static HRESULT APIENTRY CloseAdapter(HANDLE hAdapter) {
-        Adapter* pAdapter = DriverState::instance().findAdapter(hAdapter);
+        Adapter* pAdapter = DriverState::instance().findAdapter(P, hAdapter);
         Call call(profile(P).module, "CloseAdapter", pAdapter ? pAdapter->gpu() : kNoGpu);
         call.args("hAdapter=%p", hAdapter);
         if (!pAdapter)

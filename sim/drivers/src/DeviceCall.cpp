@@ -5,7 +5,7 @@ namespace sim {
 namespace umd {
 
 DeviceCall::DeviceCall(int profileIndex, const char* entry, HANDLE hDevice)
-    : m_pDevice(DriverState::instance().findDevice(hDevice)),
+    : m_pDevice(DriverState::instance().findDevice(profileIndex, hDevice)),
       m_call(profile(profileIndex).module, entry, m_pDevice ? m_pDevice->gpu() : kNoGpu) {
     if (m_pDevice)
         m_guard = std::unique_lock<std::recursive_mutex>(m_pDevice->mutex());

@@ -1,7 +1,12 @@
 // The drivers' shared state and the public control functions over it.
 #include "DriverState.h"
 
+#include "UmdAdapter.h"
+#include "UmdDevice.h"
+#include "sim/Call.h"
 #include "sim/gpus/MachineDesc.h"
+
+#include <stdio.h>
 
 namespace sim {
 namespace umd {
@@ -76,10 +81,23 @@ void DriverState::removeAdapter(Adapter* pAdapter) {
     m_adapters.erase(pAdapter);
 }
 
-Adapter* DriverState::findAdapter(HANDLE hAdapter) {
+void DriverState::noteForeign(int profileIndex, const char* kind, const void* handle,
+                              int ownerProfile, int ownerGpu, const char* detail) {
+    Call call(profile(profileIndex).module, "ForeignHandle", ownerGpu);
+    call.args("%s=%p belongs to %s%s", kind, handle, profile(ownerProfile).module, detail);
+    call.finish(E_INVALIDARG);
+}
+
+Adapter* DriverState::findAdapter(int profileIndex, HANDLE hAdapter) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_adapters.find(static_cast<Adapter*>(hAdapter));
-    return it == m_adapters.end() ? nullptr : *it;
+    if (it == m_adapters.end())
+        return nullptr;
+    if ((*it)->profileIndex() != profileIndex) {
+        noteForeign(profileIndex, "hAdapter", hAdapter, (*it)->profileIndex(), (*it)->gpu(), "");
+        return nullptr;
+    }
+    return *it;
 }
 
 void DriverState::addDevice(Device* pDevice) {
@@ -92,10 +110,39 @@ void DriverState::removeDevice(Device* pDevice) {
     m_devices.erase(pDevice);
 }
 
-Device* DriverState::findDevice(HANDLE hDevice) {
+Device* DriverState::findDevice(int profileIndex, HANDLE hDevice) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_devices.find(static_cast<Device*>(hDevice));
-    return it == m_devices.end() ? nullptr : *it;
+    if (it == m_devices.end())
+        return nullptr;
+    int owner = (*it)->adapter().profileIndex();
+    if (owner != profileIndex) {
+        noteForeign(profileIndex, "hDevice", hDevice, owner, (*it)->gpu(), "");
+        return nullptr;
+    }
+    return *it;
+}
+
+void DriverState::addResource(const void* hResource, const Device* pDevice) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_resources[hResource] = pDevice;
+}
+
+void DriverState::removeResource(const void* hResource) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_resources.erase(hResource);
+}
+
+void DriverState::noteForeignResource(const Device& device, const void* hResource) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_resources.find(hResource);
+    if (it == m_resources.end() || it->second == &device)
+        return;
+    const Device& owner = *it->second;
+    char detail[48];
+    snprintf(detail, sizeof detail, " device %p", static_cast<const void*>(&owner));
+    noteForeign(device.adapter().profileIndex(), "hResource", hResource,
+                owner.adapter().profileIndex(), owner.gpu(), detail);
 }
 
 void DriverState::registerRuntimeAdapter(const void* hAdapter, int gpu) {
@@ -114,11 +161,6 @@ int DriverState::runtimeAdapterGpu(const void* hAdapter) {
     return it == m_runtimeAdapters.end() ? -1 : it->second;
 }
 
-void DriverState::countResources(long delta) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_resources += delta;
-}
-
 void DriverState::countQueries(long delta) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_queries += delta;
@@ -129,7 +171,7 @@ DriverCounts DriverState::counts() {
     DriverCounts out;
     out.adapters = m_adapters.size();
     out.devices = m_devices.size();
-    out.resources = size_t(m_resources);
+    out.resources = m_resources.size();
     out.queries = size_t(m_queries);
     return out;
 }

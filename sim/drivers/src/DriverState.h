@@ -1,6 +1,7 @@
 // The process-wide state of the simulated drivers: vendor profiles, settings, counters,
-// the live adapters and devices (so that every entry can refuse a handle it never gave
-// out), and the GPU each runtime adapter handle stands for.
+// the live adapters, devices and resources with the module that created each (so that
+// every entry can refuse a handle its module never gave out, and say whose it is), and the
+// GPU each runtime adapter handle stands for.
 #pragma once
 
 #include "platform/win.h"
@@ -50,21 +51,29 @@ public:
 
     void addAdapter(Adapter* pAdapter);
     void removeAdapter(Adapter* pAdapter);
-    /// The adapter a driver handle names; null when this process has no such adapter.
-    Adapter* findAdapter(HANDLE hAdapter);
+    /// The adapter a driver handle names when the module of `profileIndex` created it;
+    /// null otherwise (another module's adapter is journalled as a foreign handle).
+    Adapter* findAdapter(int profileIndex, HANDLE hAdapter);
 
     void addDevice(Device* pDevice);
     void removeDevice(Device* pDevice);
-    /// The device a driver handle names; null when unknown.
-    Device* findDevice(HANDLE hDevice);
+    /// The device a driver handle names when the module of `profileIndex` created it;
+    /// null otherwise (another module's device is journalled as a foreign handle).
+    Device* findDevice(int profileIndex, HANDLE hDevice);
+
+    /// Resources live in their device; the registry only says whose a handle is.
+    void addResource(const void* hResource, const Device* pDevice);
+    void removeResource(const void* hResource);
+    /// Journals a resource handle that `pDevice` does not have when another device, of
+    /// this module or another, created it: "<module>!ForeignHandle".
+    void noteForeignResource(const Device& device, const void* hResource);
 
     void registerRuntimeAdapter(const void* hAdapter, int gpu);
     void unregisterRuntimeAdapter(const void* hAdapter);
     /// The GPU of a runtime adapter handle given to OpenAdapter; -1 when unknown.
     int runtimeAdapterGpu(const void* hAdapter);
 
-    /// Live object counts (resources and queries are counted by the devices).
-    void countResources(long delta);
+    /// Live object counts (queries are counted by the devices).
     void countQueries(long delta);
     DriverCounts counts();
 
@@ -73,10 +82,15 @@ private:
     DriverSettings m_settings;
     std::map<int, DriverStats> m_stats;
     std::set<std::string> m_unimplemented;
+    /// Journals that `handle` (a `kind`) given to the module of `profileIndex` belongs to
+    /// `ownerProfile`'s module; called with the lock held.
+    void noteForeign(int profileIndex, const char* kind, const void* handle, int ownerProfile,
+                     int ownerGpu, const char* detail);
+
     std::set<Adapter*> m_adapters;
     std::set<Device*> m_devices;
+    std::map<const void*, const Device*> m_resources;
     std::map<const void*, int> m_runtimeAdapters;
-    long m_resources = 0;
     long m_queries = 0;
 };
 

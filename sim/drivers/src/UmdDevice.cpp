@@ -75,8 +75,8 @@ HRESULT Device::destroy() {
         HRESULT hr = releaseResource(*m_resources.begin()->second);
         if (FAILED(hr) && SUCCEEDED(result))
             result = hr;
+        DriverState::instance().removeResource(m_resources.begin()->first);
         m_resources.erase(m_resources.begin());
-        DriverState::instance().countResources(-1);
     }
     DriverState::instance().countQueries(-long(m_queries.size()));
     m_queries.clear();

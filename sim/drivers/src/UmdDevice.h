@@ -67,6 +67,7 @@ public:
 
     std::recursive_mutex& mutex() { return m_mutex; }
     Adapter& adapter() { return m_adapter; }
+    const Adapter& adapter() const { return m_adapter; }
     int gpu() const;
     const char* module() const;
 

@@ -101,7 +101,11 @@ void Device::unmapSurface(Surface& surface) {
 
 Resource* Device::findResource(HANDLE hResource) {
     auto it = m_resources.find(static_cast<Resource*>(hResource));
-    return it == m_resources.end() ? nullptr : it->second.get();
+    if (it != m_resources.end())
+        return it->second.get();
+    if (hResource)
+        DriverState::instance().noteForeignResource(*this, hResource);
+    return nullptr;
 }
 
 HRESULT Device::checkSurface(HANDLE hResource, UINT subresource, Resource*& pResource,
@@ -177,6 +181,7 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
         descs[i].format = rawFormat(r.format);
         descs[i].pitch = s.pitch;
         descs[i].size = s.size;
+        descs[i].setOwner(m_adapter.profile().vendorId, gpu());
         infos[i].pSystemMem = s.pSysMem;
         infos[i].pPrivateDriverData = &descs[i];
         infos[i].PrivateDriverDataSize = sizeof(SimAllocationDesc);
@@ -209,7 +214,7 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
     }
     Resource* pKey = pResource.get();
     m_resources[pKey] = std::move(pResource);
-    DriverState::instance().countResources(1);
+    DriverState::instance().addResource(pKey, this);
     args.hResource = pKey;
     return S_OK;
 }
@@ -224,12 +229,21 @@ HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
     r.hKMResource = args.hKMResource;
     r.flags = D3DDDI_RESOURCEFLAGS::SharedResource | D3DDDI_RESOURCEFLAGS::RenderTarget;
     r.surfaces.resize(args.NumAllocations);
+    // The runtime opened the allocations on this device's kernel device (the one behind
+    // the driver's context); an allocation of another device is not this driver's to use.
+    ContextInfo context;
+    D3DKMT_HANDLE hKernelDevice = 0;
+    if (Kernel::instance().context(D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext)), context))
+        hKernelDevice = context.hDevice;
     for (UINT i = 0; i < args.NumAllocations; ++i) {
         // The creator's private data says how the shared allocation is laid out.
         const D3DDDI_OPENALLOCATIONINFO& info = args.pOpenAllocationInfo[i];
         SimAllocationDesc desc;
+        AllocationInfo kernelInfo;
         if (!info.hAllocation || !info.pPrivateDriverData ||
-            info.PrivateDriverDataSize < sizeof desc)
+            info.PrivateDriverDataSize < sizeof desc ||
+            !Kernel::instance().allocation(info.hAllocation, kernelInfo) ||
+            kernelInfo.hDevice != hKernelDevice)
             return E_INVALIDARG;
         memcpy(&desc, info.pPrivateDriverData, sizeof desc);
         D3DDDIFORMAT format = D3DDDIFORMAT(desc.format);
@@ -255,7 +269,7 @@ HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
     }
     Resource* pKey = pResource.get();
     m_resources[pKey] = std::move(pResource);
-    DriverState::instance().countResources(1);
+    DriverState::instance().addResource(pKey, this);
     args.hResource = pKey;
     return S_OK;
 }
@@ -266,20 +280,26 @@ HRESULT Device::releaseResource(Resource& resource) {
     HRESULT hr = submit();
     if (resource.opened)
         return hr;
+    // The allocations were made for the runtime's resource, so the runtime releases them
+    // through it, as drivers do; only a resource the runtime gave no handle lists them.
     std::vector<D3DKMT_HANDLE> handles;
-    for (const Surface& s : resource.surfaces)
-        handles.push_back(s.hAllocation);
     D3DDDICB_DEALLOCATE deallocate = {};
-    deallocate.NumAllocations = UINT(handles.size());
-    deallocate.HandleList = handles.data();
+    if (resource.hRuntime) {
+        deallocate.hResource = resource.hRuntime;
+    } else {
+        for (const Surface& s : resource.surfaces)
+            handles.push_back(s.hAllocation);
+        deallocate.NumAllocations = UINT(handles.size());
+        deallocate.HandleList = handles.data();
+    }
     HRESULT released = m_callbacks.pfnDeallocateCb(m_hRuntime, &deallocate);
     return FAILED(released) ? released : hr;
 }
 
 HRESULT Device::destroyResource(HANDLE hResource) {
-    auto it = m_resources.find(static_cast<Resource*>(hResource));
-    if (it == m_resources.end())
+    if (!findResource(hResource))
         return E_INVALIDARG;
+    auto it = m_resources.find(static_cast<Resource*>(hResource));
     Resource* pResource = it->second.get();
     if (m_pRenderTarget == pResource)
         m_pRenderTarget = nullptr;
@@ -287,7 +307,7 @@ HRESULT Device::destroyResource(HANDLE hResource) {
         m_pDepthStencil = nullptr;
     HRESULT hr = releaseResource(*pResource);
     m_resources.erase(it);
-    DriverState::instance().countResources(-1);
+    DriverState::instance().removeResource(pResource);
     return hr;
 }
 

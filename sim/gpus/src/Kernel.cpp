@@ -343,25 +343,21 @@ NTSTATUS Kernel::Escape(const D3DKMT_ESCAPE* pArgs, int& gpu) {
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
-    // The adapter may be left out when a device names it: a driver's escape callback
-    // carries only its device, and the device belongs to exactly one adapter.
-    if (pArgs->hAdapter) {
-        auto it = m_adapters.find(pArgs->hAdapter);
-        if (it == m_adapters.end())
-            return kStatusInvalidParameter;
-        gpu = it->second.gpu;
-    }
+    // The adapter is always named (Windows routes an escape by its adapter; the runtime
+    // fills it in for a driver's escape callback). A device must be of that adapter's GPU,
+    // and a context needs its device.
+    auto adapter = m_adapters.find(pArgs->hAdapter);
+    if (adapter == m_adapters.end())
+        return kStatusInvalidParameter;
+    gpu = adapter->second.gpu;
     if (pArgs->hDevice) {
         Device* pDevice = findDevice(pArgs->hDevice);
-        if (!pDevice || (pArgs->hAdapter && pDevice->gpu != gpu))
+        if (!pDevice || pDevice->gpu != gpu)
             return kStatusInvalidParameter;
-        gpu = pDevice->gpu;
     }
-    if (gpu < 0)
-        return kStatusInvalidParameter;
     if (pArgs->hContext) {
         Context* pContext = findContext(pArgs->hContext);
-        if (!pContext || pContext->info.gpu != gpu)
+        if (!pArgs->hDevice || !pContext || pContext->info.hDevice != pArgs->hDevice)
             return kStatusInvalidParameter;
     }
     if (!pArgs->pPrivateDriverData || pArgs->PrivateDriverDataSize == 0 ||

@@ -15,13 +15,14 @@ namespace sim {
 
 namespace {
 
-// Layout of one allocation from the driver's description; false when it is unusable.
-bool layoutOf(const D3DDDI_ALLOCATIONINFO& info, AllocationInfo& out) {
+// Layout of one allocation from the driver's description for GPU `gpu`; false when it is
+// unusable or was written for another GPU.
+bool layoutOf(const D3DDDI_ALLOCATIONINFO& info, const GpuDesc& g, int gpu, AllocationInfo& out) {
     if (!info.pPrivateDriverData || info.PrivateDriverDataSize < sizeof(SimAllocationDesc))
         return false;
     SimAllocationDesc desc;
     memcpy(&desc, info.pPrivateDriverData, sizeof desc);
-    if (desc.magic != kSimAllocationMagic)
+    if (desc.magic != kSimAllocationMagic || desc.vendorId != g.vendorId || desc.gpu != gpu)
         return false;
     uint64_t pitch = desc.pitch;
     if (pitch == 0) {
@@ -72,12 +73,23 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
         return kStatusNotSupported;
     if (pArgs->hGlobalShare)
         return kStatusInvalidParameter;
+    // Which resource the allocations join: a new one (CreateResource, hResource 0 on the
+    // way in), an existing resource of this device, or none. Any other handle is refused
+    // as Windows refuses it; the kernel never takes a driver's own handle for a resource.
+    bool newResource = (flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateResource) != 0;
+    if (newResource && pArgs->hResource)
+        return kStatusInvalidParameter;
+    if (pArgs->hResource) {
+        auto existing = m_resources.find(pArgs->hResource);
+        if (existing == m_resources.end() || existing->second.hDevice != pArgs->hDevice)
+            return kStatusInvalidHandle;
+    }
 
     std::vector<Allocation> created(pArgs->NumAllocations);
     for (UINT i = 0; i < pArgs->NumAllocations; ++i) {
         const D3DDDI_ALLOCATIONINFO& info = pArgs->pAllocationInfo[i];
         AllocationInfo& a = created[i].info;
-        if (!layoutOf(info, a))
+        if (!layoutOf(info, *gpuOf(gpu), gpu, a))
             return kStatusInvalidParameter;
         if (a.size > kMaxAllocationSize)
             return kStatusNoVideoMemory;
@@ -101,19 +113,7 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
         }
     }
 
-    // Which resource the allocations join. A non-zero hResource without CreateResource that
-    // names no kernel resource of the device is the caller's own resource handle: the kernel
-    // then creates a resource for it and hands its handle back in hResource.
-    D3DKMT_HANDLE hResource = 0;
-    uint32_t callerResource = 0;
-    if (!(flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateResource) && pArgs->hResource) {
-        auto existing = m_resources.find(pArgs->hResource);
-        if (existing != m_resources.end() && existing->second.hDevice == pArgs->hDevice)
-            hResource = pArgs->hResource;
-        else
-            callerResource = pArgs->hResource;
-    }
-    bool newResource = (flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateResource) || callerResource;
+    D3DKMT_HANDLE hResource = pArgs->hResource;
     if (newResource) {
         hResource = newHandle();
         Resource& resource = m_resources[hResource];
@@ -126,7 +126,6 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
         D3DKMT_HANDLE h = newHandle();
         created[i].info.handle = h;
         created[i].info.hResource = hResource;
-        created[i].info.callerResource = callerResource;
         if (hResource)
             m_resources[hResource].allocations.push_back(h);
         pArgs->pAllocationInfo[i].hAllocation = h;
@@ -190,14 +189,22 @@ NTSTATUS Kernel::DestroyAllocation(const D3DKMT_DESTROYALLOCATION* pArgs, int& g
     gpu = -1;
     if (!pArgs)
         return kStatusInvalidParameter;
+    // Destroying nothing (no resource, no allocation) succeeds, as on Windows.
+    if (!pArgs->hResource && pArgs->AllocationCount == 0) {
+        gpu = deviceGpu(pArgs->hDevice);
+        return gpu < 0 ? kStatusInvalidParameter : kStatusSuccess;
+    }
     std::vector<D3DKMT_HANDLE> handles;
     NTSTATUS status = collectRequestAllocations(*pArgs, gpu, handles);
     if (status < 0)
         return status;
+    // A named resource goes with all of its allocations, whatever the list holds (the list
+    // is checked to be the resource's).
+    if (pArgs->hResource)
+        handles = m_resources[pArgs->hResource].allocations;
     for (D3DKMT_HANDLE h : handles)
         destroyAllocationLocked(h);
-    // Naming the resource alone destroys it with its allocations.
-    if (pArgs->hResource && pArgs->AllocationCount == 0)
+    if (pArgs->hResource)
         m_resources.erase(pArgs->hResource);
     return kStatusSuccess;
 }

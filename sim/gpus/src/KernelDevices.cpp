@@ -219,8 +219,9 @@ NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT*
         object.count = pArgs->Info.SynchronizationMutex.InitialState ? 1 : 0;
         break;
     case D3DDDI_SEMAPHORE:
-        if (pArgs->Info.Semaphore.MaxCount == 0 ||
-            pArgs->Info.Semaphore.InitialCount > pArgs->Info.Semaphore.MaxCount)
+        // A maximum count of 0 is accepted, as Windows accepts it (such a semaphore is
+        // never signalled); only an initial count above the maximum is refused.
+        if (pArgs->Info.Semaphore.InitialCount > pArgs->Info.Semaphore.MaxCount)
             return kStatusInvalidParameter;
         object.count = pArgs->Info.Semaphore.InitialCount;
         break;

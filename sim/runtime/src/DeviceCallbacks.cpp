@@ -93,10 +93,16 @@ HRESULT APIENTRY escapeCb(HANDLE hAdapter, const D3DDDICB_ESCAPE* pData) {
     Call call(kModule, "EscapeCb", pAdapter ? pAdapter->gpu() : kNoGpu);
     if (!pAdapter || !pData)
         return call.finish(E_INVALIDARG);
-    call.args("size=%u", pData->PrivateDriverDataSize);
+    call.args("hDevice=%p hContext=%p size=%u", pData->hDevice, pData->hContext,
+              pData->PrivateDriverDataSize);
     if (call.faulted())
         return call.finish(HRESULT(call.faultStatus()));
+    // A device the runtime never made, one of another adapter, or a context without the
+    // device it belongs to cannot be routed.
     RuntimeDevice* pDevice = RuntimeDevice::fromHandle(pData->hDevice);
+    if ((pData->hDevice && (!pDevice || &pDevice->adapter() != pAdapter)) ||
+        (pData->hContext && !pDevice))
+        return call.finish(E_INVALIDARG);
     D3DKMT_ESCAPE escape = {};
     escape.hAdapter = pAdapter->kernelAdapter();
     escape.hDevice = pDevice ? pDevice->kernelDevice() : 0;

@@ -40,6 +40,11 @@ HANDLE RuntimeDevice::newRuntimeHandle() {
     return reinterpret_cast<HANDLE>(m_nextRuntimeHandle);
 }
 
+void RuntimeDevice::setCreatingResource(HANDLE hRuntime) {
+    std::lock_guard<std::mutex> guard(m_stateMutex);
+    m_creatingResource = hRuntime;
+}
+
 HRESULT RuntimeDevice::create(const DeviceOptions* pOptions) {
     D3DKMT_CREATEDEVICE kernel = {};
     kernel.hAdapter = m_adapter.kernelAdapter();
@@ -123,9 +128,16 @@ HRESULT RuntimeDevice::createResource(const SurfaceDesc& desc, HANDLE& hResource
     args.Flags.Value = desc.flags;
     args.Rotation = D3DDDI_ROTATION_IDENTITY;
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    HANDLE hRuntime = args.hResource;
+    setCreatingResource(hRuntime);
     HRESULT hr = m_funcs.pfnCreateResource(m_hDriverDevice, &args);
-    if (SUCCEEDED(hr))
+    setCreatingResource(nullptr);
+    if (SUCCEEDED(hr)) {
+        std::lock_guard<std::mutex> state(m_stateMutex);
+        m_runtimeResources.insert(hRuntime);
+        m_driverToRuntime[args.hResource] = hRuntime;
         hResource = args.hResource;
+    }
     return hr;
 }
 
@@ -148,6 +160,10 @@ HRESULT RuntimeDevice::openSharedPrimary(UINT width, UINT height, HANDLE& hResou
     desc.format = D3DDDIFMT_X8R8G8B8;
     desc.pitch = width * 4;
     desc.size = uint64_t(desc.pitch) * height;
+    // Written as the display's driver writes its primaries, for the display's GPU.
+    std::shared_ptr<const MachineDesc> pMachine = Kernel::instance().machine();
+    if (m_adapter.gpu() >= 0 && size_t(m_adapter.gpu()) < pMachine->gpus.size())
+        desc.setOwner(pMachine->gpus[size_t(m_adapter.gpu())].vendorId, m_adapter.gpu());
     D3DDDI_ALLOCATIONINFO info = {};
     info.pPrivateDriverData = &desc;
     info.PrivateDriverDataSize = sizeof desc;
@@ -184,6 +200,15 @@ HRESULT RuntimeDevice::openSharedPrimary(UINT width, UINT height, HANDLE& hResou
 HRESULT RuntimeDevice::destroyResource(HANDLE hResource) {
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
     HRESULT hr = m_funcs.pfnDestroyResource(m_hDriverDevice, hResource);
+    if (SUCCEEDED(hr)) {
+        std::lock_guard<std::mutex> state(m_stateMutex);
+        auto runtime = m_driverToRuntime.find(hResource);
+        if (runtime != m_driverToRuntime.end()) {
+            m_runtimeResources.erase(runtime->second);
+            m_kernelResources.erase(runtime->second);
+            m_driverToRuntime.erase(runtime);
+        }
+    }
     auto shared = m_sharedPrimaries.find(hResource);
     if (shared != m_sharedPrimaries.end()) {
         D3DKMT_DESTROYALLOCATION destroy = {};
@@ -346,6 +371,10 @@ HRESULT RuntimeDevice::allocateCb(D3DDDICB_ALLOCATE& args) {
     create.NumAllocations = args.NumAllocations;
     create.pAllocationInfo = args.pAllocationInfo;
     // A runtime resource gets a kernel resource, which the allocations join.
+    // Allocations join the resource the runtime is creating (named by the handle it gave
+    // the driver), or no resource at all: the runtime refuses any other handle.
+    if (args.hResource && args.hResource != m_creatingResource)
+        return E_INVALIDARG;
     auto known = args.hResource ? m_kernelResources.find(args.hResource) : m_kernelResources.end();
     if (known != m_kernelResources.end())
         create.hResource = known->second;
@@ -364,16 +393,21 @@ HRESULT RuntimeDevice::deallocateCb(const D3DDDICB_DEALLOCATE& args) {
     std::lock_guard<std::mutex> guard(m_stateMutex);
     D3DKMT_DESTROYALLOCATION destroy = {};
     destroy.hDevice = m_hKernelDevice;
-    if (args.hResource && args.NumAllocations == 0) {
-        // The whole resource goes.
+    if (args.hResource) {
+        // The resource goes with all of its allocations; the list is ignored, as documented.
+        if (args.hResource != m_creatingResource && !m_runtimeResources.count(args.hResource))
+            return E_INVALIDARG;
         auto known = m_kernelResources.find(args.hResource);
         if (known == m_kernelResources.end())
-            return E_INVALIDARG;
+            return S_OK; // the driver gave the resource no allocations of its own
         destroy.hResource = known->second;
         m_kernelResources.erase(known);
         return toHresult(KernelThunks::get().pfnDestroyAllocation(&destroy));
     }
-    if (args.NumAllocations == 0 || !args.HandleList)
+    // Releasing nothing succeeds.
+    if (args.NumAllocations == 0)
+        return S_OK;
+    if (!args.HandleList)
         return E_INVALIDARG;
     // The kernel resources the allocations belonged to go with their last allocation.
     std::vector<D3DKMT_HANDLE> resources;

@@ -1,7 +1,9 @@
 // The simulated graphics kernel behind the D3DKMT thunks of gdi32.dll.
 //
-// It behaves like a careful kernel: handles are small integers from one counter (0 is never
-// a handle, and a handle is never reused while the machine runs), one lock guards all state,
+// It behaves like a careful kernel: handles are shaped like Windows' local D3DKMT handles
+// (bits 30 and 31 set, multiples of 0x40, from one counter: 0xC0000040, 0xC0000080, ...;
+// never reused while the machine runs), so a handle cut to fewer bits, or a pointer taken
+// for a handle, names nothing; one lock guards all state,
 // and every thunk checks all of its arguments before it changes anything, failing with the
 // status the real kernel uses (STATUS_INVALID_PARAMETER for null pointers, unknown handles
 // and bad sizes). The vendor-driver and runtime simulations reach the same objects through
@@ -28,7 +30,6 @@ struct AllocationInfo {
     D3DKMT_HANDLE handle = 0;
     D3DKMT_HANDLE hDevice = 0;
     D3DKMT_HANDLE hResource = 0; ///< kernel resource, 0 for a standalone allocation
-    uint32_t callerResource = 0; ///< the hResource value given without CreateResource
     int gpu = -1;
     uint8_t* pMemory = nullptr;
     uint64_t size = 0;
@@ -86,6 +87,8 @@ public:
     static constexpr uint32_t kCommandBufferSize = 64 * 1024;
     static constexpr uint32_t kAllocationListSize = 256;
     static constexpr uint32_t kPatchLocationListSize = 512;
+    /// Bits every kernel handle has set, as Windows' local D3DKMT handles do.
+    static constexpr D3DKMT_HANDLE kLocalHandleBits = 0xC0000000u;
     /// Largest single allocation the kernel backs with memory.
     static constexpr uint64_t kMaxAllocationSize = 256ull << 20;
 
@@ -179,8 +182,10 @@ private:
     };
 
     Kernel();
+    /// The next local handle: the counter in bits 6 to 29, bits 30 and 31 set. 2^24 handles
+    /// outlast any run of the machine.
     D3DKMT_HANDLE newHandle() {
-        return m_nextHandle++;
+        return kLocalHandleBits | ((m_nextHandle++ & 0x00FFFFFFu) << 6);
     }
     const GpuDesc* gpuOf(int gpu) const;
     Device* findDevice(D3DKMT_HANDLE h);

@@ -10,6 +10,8 @@ namespace sim {
 
 constexpr NTSTATUS kStatusSuccess = NTSTATUS(STATUS_SUCCESS);
 constexpr NTSTATUS kStatusInvalidParameter = NTSTATUS(STATUS_INVALID_PARAMETER);
+constexpr NTSTATUS kStatusInvalidHandle = NTSTATUS(STATUS_INVALID_HANDLE);
+constexpr NTSTATUS kStatusUnsuccessful = NTSTATUS(STATUS_UNSUCCESSFUL);
 constexpr NTSTATUS kStatusObjectNameNotFound = NTSTATUS(STATUS_OBJECT_NAME_NOT_FOUND);
 constexpr NTSTATUS kStatusBufferTooSmall = NTSTATUS(STATUS_BUFFER_TOO_SMALL);
 constexpr NTSTATUS kStatusNotSupported = NTSTATUS(STATUS_NOT_SUPPORTED);

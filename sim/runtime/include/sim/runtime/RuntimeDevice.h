@@ -11,6 +11,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 #include <stdint.h>
 #include <vector>
 
@@ -106,6 +107,7 @@ private:
     RuntimeDevice(RuntimeAdapter& adapter);
     HRESULT create(const DeviceOptions* pOptions);
     HANDLE newRuntimeHandle();
+    void setCreatingResource(HANDLE hRuntime);
 
     // The device lock of the application's calls, held across driver calls as d3d9's is;
     // callbacks never take it (a driver may call back from another thread while an
@@ -120,6 +122,13 @@ private:
     uintptr_t m_nextRuntimeHandle = 0x10000;
     /// Runtime resource handles given to the driver and the kernel resources behind them.
     std::map<HANDLE, D3DKMT_HANDLE> m_kernelResources;
+    /// Runtime resource handles of the driver's live resources.
+    std::set<HANDLE> m_runtimeResources;
+    /// The driver's handle of each such resource -> the runtime's.
+    std::map<HANDLE, HANDLE> m_driverToRuntime;
+    /// The runtime handle of the resource the driver is creating (pfnCreateResource is
+    /// running); the only one pfnAllocateCb accepts besides none.
+    HANDLE m_creatingResource = nullptr;
     /// Shared primaries the runtime made itself: driver handle -> kernel resource.
     std::map<HANDLE, D3DKMT_HANDLE> m_sharedPrimaries;
     std::atomic<UINT> m_pendingInterval{D3DDDI_FLIPINTERVAL_ONE};
