@@ -69,8 +69,8 @@ SWStagingBuffer* SWCopierDDI9::createStagingBuffer(const D3DDDIARG_CREATERESOURC
 
     SWStagingBuffer* sb = new (std::nothrow) SWStagingBuffer();
     if (!sb) {
-        VESSA_REPORT(Error, 0, "sb != 0", "SWCopierDDI9 failed an allocation of %zu bytes",
-                     sizeof(SWStagingBuffer));
+        VESSA_REPORT(Error, 0, "sb != 0", "SWCopierDDI9 failed an allocation of %u bytes",
+                     unsigned(sizeof(SWStagingBuffer)));
         return nullptr;
     }
     sb->rect = RECT{0, 0, LONG(desc.m_width), LONG(desc.m_height)};
