@@ -1,0 +1,166 @@
+// The interposed device against the plain driver, measured in the same run on the
+// simulated machine. Each benchmark times its subject and its baseline alternately in every
+// iteration, so both see the same machine load, and reports their ratio (baseline time over
+// subject time: 1.00 is as fast as the baseline) with its goal (scripts/bench.sh writes
+// them into docs/performance.md).
+//
+// - An entry the library does not wrap, called through the table the runtime received
+//   against the rendering driver's own table: the runtime's copy must add nothing.
+// - The API copy of a frame (a Blt into system memory on the rendering GPU, a Blt out of
+//   it on the presenting GPU) against two plain memcpys of the same bytes.
+#include "platform/win.h"
+#include "sim/Machine.h"
+#include "sim/gpus/GpuMachine.h"
+#include "sim/gpus/Presets.h"
+#include "sim/runtime/RuntimeAdapter.h"
+#include "sim/runtime/RuntimeDevice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+template <typename Fn> Fn probe(const char* name) {
+    HMODULE library = GetModuleHandleW(WSTR("vessad3d9u.dll"));
+    return library ? reinterpret_cast<Fn>(
+                         reinterpret_cast<void (*)(void)>(GetProcAddress(library, name)))
+                   : nullptr;
+}
+
+/// A device on the NVIDIA GPU's own driver and one created through the library on the
+/// default machine; the journal is off, as a benchmark measures the path, not the
+/// bookkeeping.
+struct Devices {
+    std::unique_ptr<sim::rt::RuntimeAdapter> pDirectAdapter;
+    std::unique_ptr<sim::rt::RuntimeDevice> pDirect;
+    std::unique_ptr<sim::rt::RuntimeAdapter> pInterposedAdapter;
+    std::unique_ptr<sim::rt::RuntimeDevice> pInterposed;
+
+    Devices() {
+        sim::Machine::instance().journal().setEnabled(false);
+        std::string error;
+        if (!sim::installMachine(sim::presets::defaultMachine(), &error))
+            fail(error.c_str());
+        if (sim::rt::RuntimeAdapter::openGpu(1, sim::rt::AdapterSource(), pDirectAdapter) !=
+                S_OK ||
+            pDirectAdapter->createDevice(pDirect) != S_OK)
+            fail("the NVIDIA driver's own device");
+        sim::rt::AdapterSource library;
+        library.library = "vessad3d9u.dll";
+        library.entry = "OpenAdapter9DetourIntel";
+        if (sim::rt::RuntimeAdapter::openDisplay("", library, pInterposedAdapter) != S_OK ||
+            pInterposedAdapter->createDevice(pInterposed) != S_OK)
+            fail("the device through vessad3d9u.dll");
+    }
+    ~Devices() {
+        if (pInterposed)
+            pInterposed->destroy();
+        if (pDirect)
+            pDirect->destroy();
+    }
+
+    [[noreturn]] static void fail(const char* what) {
+        fprintf(stderr, "bench setup failed: %s\n", what);
+        exit(1);
+    }
+};
+
+void BM_UnwrappedEntry(benchmark::State& state) {
+    Devices d;
+    const D3DDDI_DEVICEFUNCS& own = d.pDirect->funcs();
+    const D3DDDI_DEVICEFUNCS& received = d.pInterposed->funcs();
+    HANDLE hOwn = d.pDirect->driverDevice();
+    HANDLE hReceived = d.pInterposed->driverDevice();
+    alignas(16) unsigned char renderState[64] = {};
+    auto* pState = reinterpret_cast<const D3DDDIARG_RENDERSTATE*>(renderState);
+    constexpr int kCalls = 1000;
+    double baseline = 0, subject = 0;
+    for (auto _ : state) {
+        Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kCalls; ++i)
+            benchmark::DoNotOptimize(own.pfnSetRenderState(hOwn, pState));
+        Clock::time_point t1 = Clock::now();
+        for (int i = 0; i < kCalls; ++i)
+            benchmark::DoNotOptimize(received.pfnSetRenderState(hReceived, pState));
+        Clock::time_point t2 = Clock::now();
+        baseline += seconds(t0, t1);
+        subject += seconds(t1, t2);
+        state.SetIterationTime(seconds(t1, t2));
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCalls);
+    state.SetLabel("SetRenderState through the runtime's table vs the driver's own");
+    state.counters["ratio"] = subject > 0 ? baseline / subject : 0;
+    state.counters["goal"] = 0.90;
+}
+BENCHMARK(BM_UnwrappedEntry)->UseManualTime()->MinTime(0.5);
+
+void BM_ApiCopy(benchmark::State& state) {
+    const UINT width = UINT(state.range(0));
+    const UINT height = UINT(state.range(1));
+    const size_t frameBytes = size_t(width) * height * 4;
+    Devices d;
+    auto transfer =
+        probe<int (*)(HANDLE, HANDLE, UINT, HANDLE, UINT)>("vessaProbeTransfer");
+    auto createOnPresenting =
+        probe<BOOL (*)(HANDLE, HANDLE, uint64_t*)>("vessaProbeCreateOnPresenting");
+    if (!transfer || !createOnPresenting)
+        Devices::fail("the library's probe exports");
+    sim::rt::SurfaceDesc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.format = D3DDDIFMT_A8R8G8B8;
+    HANDLE hSrc = nullptr, hDst = nullptr;
+    uint64_t presenting = 0;
+    if (d.pInterposed->createResource(desc, hSrc) != S_OK ||
+        d.pInterposed->createResource(desc, hDst) != S_OK ||
+        !createOnPresenting(d.pInterposed->driverDevice(), hDst, &presenting))
+        Devices::fail("the frame surfaces");
+    HANDLE hDevice = d.pInterposed->driverDevice();
+    // The first copy makes the staging buffer; frames after it are what is measured.
+    if (transfer(hDevice, hDst, 0, hSrc, 0) != 1)
+        Devices::fail("the first API copy");
+
+    std::vector<uint8_t> a(frameBytes, 1), b(frameBytes, 2), c(frameBytes, 3);
+    double baseline = 0, subject = 0;
+    for (auto _ : state) {
+        Clock::time_point t0 = Clock::now();
+        memcpy(b.data(), a.data(), frameBytes);
+        memcpy(c.data(), b.data(), frameBytes);
+        benchmark::ClobberMemory();
+        Clock::time_point t1 = Clock::now();
+        transfer(hDevice, hDst, 0, hSrc, 0);
+        Clock::time_point t2 = Clock::now();
+        baseline += seconds(t0, t1);
+        subject += seconds(t1, t2);
+        state.SetIterationTime(seconds(t1, t2));
+    }
+    d.pInterposed->destroyResource(hSrc);
+    d.pInterposed->destroyResource(hDst);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frameBytes));
+    state.SetLabel("API copy of a " + std::to_string(width) + "x" + std::to_string(height) +
+                   " A8R8G8B8 frame vs two memcpys of it");
+    state.counters["ratio"] = subject > 0 ? baseline / subject : 0;
+    state.counters["goal"] = 0.85;
+}
+BENCHMARK(BM_ApiCopy)
+    ->Args({1920, 1080})
+    ->Args({3840, 2160})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
+
+} // namespace
+
+BENCHMARK_MAIN();
