@@ -5,12 +5,16 @@
 
 #include "AdapterFuncs_auto.h"
 #include "AuxAdapterCallbacks.h"
+#include "Configuration.h"
+#include "Device9.h"
 #include "GpuEnumerator.h"
+#include "GpuServices.h"
 #include "OpenAdapter.h"
 #include "OpenAdapterHelper.h"
 #include "Report.h"
 #include "platform/KernelThunks.h"
 
+#include <new>
 #include <string.h>
 
 namespace {
@@ -141,11 +145,41 @@ HRESULT Adapter::openAuxiliaryDriver(PFND3DDDI_OPENADAPTER openAdapter,
 }
 
 HRESULT Adapter::createDevice(D3DDDIARG_CREATEDEVICE* pCreateData) {
-    (void)pCreateData;
-    // Devices need the per-GPU device object, which this build does not have yet; failing
-    // the call is the only honest answer.
-    VESSA_REPORT(Error, 0, "false", "dx9: CreateDevice is not available in this build");
-    return E_NOTIMPL;
+    if (!VESSA_CHECK(Warning, 0, pCreateData != nullptr, "CreateDevice without arguments"))
+        return E_INVALIDARG;
+    Device* pDevice = new (std::nothrow) Device(pCreateData->hDevice, this);
+    if (!VESSA_CHECK(Error, 0, pDevice != nullptr, "dx9: no memory for a device"))
+        return E_OUTOFMEMORY;
+    if (pDevice->create(asHandle(getUserHandle(0)), pCreateData) != S_OK) {
+        delete pDevice;
+        return E_FAIL;
+    }
+    if (pDevice->gpuServices())
+        startGpuServices(pDevice);
+    OpenAdapter::addDevice(pCreateData->hDevice, pDevice);
+    return S_OK;
+}
+
+void Adapter::startGpuServices(Device* pDevice) {
+    Configuration* config = Configuration::getInstance();
+    const bool syncCopyOff = config->getIntProperty(ConfigProperty::should_umd_sync_copy) != 1;
+    if (syncCopyOff) {
+        VESSA_REPORT_AT(84, Warning, 0, "false",
+                        "dx9: Turning ZARI off as should_umd_sync_copy is off");
+        config->setProperty(ConfigProperty::use_zari_dx9, 0);
+    }
+    GpuServices* services = static_cast<GpuServices*>(pDevice->gpuServices());
+    if (services->initInterop(syncCopyOff)) {
+        pDevice->setInteropUser(true);
+        pDevice->startWorker();
+        return;
+    }
+    // Without the interop library frames cross by the API copy, for this device and for
+    // every device made after it.
+    config->setProperty(ConfigProperty::use_api_copy_dx9, 1);
+    services->destroyGpuInterop();
+    GpuServices::destroyInstanceIfUnused();
+    pDevice->execution().setUseApiCopy(true);
 }
 
 HRESULT Adapter::closeAdapter() {

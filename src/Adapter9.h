@@ -12,6 +12,8 @@
 /// The interposed adapter. Slot usage of the base: user handle i is GPU i's vendor adapter
 /// handle, runtime handle (slot 0) the runtime's hAdapter, kernel handle i (i >= 1) GPU i's
 /// kernel adapter, vendor i GPU i's vendor code.
+class Device;
+
 class Adapter : public DdiObject {
 public:
     /// GPUs an adapter works with: the enumerator's GPU 0 (primary) and GPU 1 (auxiliary).
@@ -25,7 +27,8 @@ public:
 
     /// The adapter callbacks the auxiliary GPU's driver receives.
     virtual const D3DDDI_ADAPTERCALLBACKS* auxAdapterCallbacks() { return &m_auxAdapterCallbacks; }
-    /// The runtime's CreateDevice.
+    /// The runtime's CreateDevice: a device on both GPUs, registered under the handle the
+    /// runtime receives. E_FAIL when it could not be created.
     virtual HRESULT createDevice(D3DDDIARG_CREATEDEVICE* pCreateData);
     /// Unregisters the adapter and closes every vendor and kernel adapter. Always S_OK.
     virtual HRESULT closeAdapter();
@@ -46,6 +49,9 @@ private:
     /// Calls GPU `index`'s vendor CloseAdapter if that GPU is open; `line` is the report's.
     void closeVendorAdapter(unsigned index, int line);
     void closeKernelAdapters();
+    /// Starts the GPU services' interop for a new device; without it the device uses the
+    /// API copy.
+    void startGpuServices(Device* pDevice);
 
     D3DDDI_ADAPTERCALLBACKS m_auxAdapterCallbacks;
     D3DDDI_ADAPTERFUNCS m_adapterFuncs[kGpuSlots];

@@ -95,6 +95,12 @@ void Device::createIcon() {
                    static_cast<int>(sizeof(VessaIconDDi9)));
 }
 
+void Device::discardIcon() {
+    // The icon made nothing on a GPU before the device was handed to the runtime.
+    delete m_pVessaIcon;
+    m_pVessaIcon = nullptr;
+}
+
 Device::~Device() {
     GpuServices::destroyInstanceIfUnused();
 
@@ -171,6 +177,7 @@ HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {
     HRESULT hr = createOnPresentingGpu(pArgs);
     if (!isCreated(hr)) {
         pArgs->pCallbacks = pRuntimeCallbacks;
+        discardIcon();
         return hr;
     }
     const unsigned rendering = roleIndex(OpenAdapter::renderingGPU());
@@ -182,6 +189,7 @@ HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {
         // Without its rendering GPU the device cannot serve the runtime: handing it a null
         // handle and a table of null entries would only crash it later.
         destroyOnAllGpus();
+        discardIcon();
         pArgs->hDevice = runtimeHandle();
         pArgs->pCallbacks = pRuntimeCallbacks;
         return E_FAIL;
@@ -191,6 +199,7 @@ HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {
         VESSA_REPORT(Error, 0, "m_mask & (0x00000001 << index)",
                      "the device has no handle on the rendering GPU %u", rendering);
         destroyOnAllGpus();
+        discardIcon();
         pArgs->hDevice = runtimeHandle();
         return E_FAIL;
     }

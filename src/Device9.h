@@ -80,6 +80,7 @@ private:
     bool createOnAuxiliaryGpu(unsigned index, D3DDDIARG_CREATEDEVICE* pArgs);
     void destroyKernelDevice(unsigned index);
     void createIcon();
+    void discardIcon();
     static DWORD WINAPI workerProc(LPVOID parameter);
 
     D3DDDI_DEVICEFUNCS m_deviceFuncs[kGpuSlots];

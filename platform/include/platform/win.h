@@ -11,6 +11,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <windows.h>
+
+// After windows.h: the multimedia timer period (timeBeginPeriod), left out by WIN32_LEAN_AND_MEAN.
+#include <timeapi.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else
 #include "platform/sim/win32_api.h"
