@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdlib.h>
+#include <string.h>
 #include <string>
 #include <vector>
 
@@ -59,8 +61,12 @@ protected:
 
     void TearDown() override {
         machine().faults().clear();
-        if (m_pDevice)
+        // As the runtime does, every resource goes before its device.
+        if (m_pDevice) {
+            for (HANDLE hResource : m_resources)
+                m_pDevice->destroyResource(hResource);
             m_pDevice->destroy();
+        }
         if (m_pAdapter)
             m_pAdapter->close();
     }
@@ -75,7 +81,19 @@ protected:
         desc.multisampleType = multisampleType;
         HANDLE hResource = nullptr;
         EXPECT_EQ(S_OK, m_pDevice->createResource(desc, hResource));
+        m_resources.push_back(hResource);
         return hResource;
+    }
+
+    /// Destroys a resource the test made, so that tear-down does not destroy it again.
+    HRESULT destroy(HANDLE hResource) {
+        for (auto it = m_resources.begin(); it != m_resources.end(); ++it) {
+            if (*it == hResource) {
+                m_resources.erase(it);
+                break;
+            }
+        }
+        return m_pDevice->destroyResource(hResource);
     }
 
     uint64_t createOnPresenting(HANDLE hResource) {
@@ -101,6 +119,24 @@ protected:
         return fn && fn(hDevice(), hResource, &out.rendering, &out.presenting, &out.pMemory);
     }
 
+    /// The live kernel allocations created since the journal was last cleared, in order.
+    std::vector<sim::AllocationInfo> createdAllocations() {
+        std::vector<sim::AllocationInfo> found;
+        for (const sim::JournalEntry& e :
+             machine().journal().find("gdi32.dll", "D3DKMTCreateAllocation")) {
+            size_t at = e.arguments.find("->");
+            while (at != std::string::npos &&
+                   (at = e.arguments.find("hAllocation=", at)) != std::string::npos) {
+                at += strlen("hAllocation=");
+                sim::AllocationInfo info;
+                D3DKMT_HANDLE h = D3DKMT_HANDLE(strtoul(e.arguments.c_str() + at, nullptr, 16));
+                if (sim::Kernel::instance().allocation(h, info))
+                    found.push_back(info);
+            }
+        }
+        return found;
+    }
+
     /// The kernel allocations of the presenting GPU's device that `pick` accepts.
     template <typename Pick> std::vector<sim::AllocationInfo> presentingAllocations(Pick pick) {
         std::vector<sim::AllocationInfo> found;
@@ -114,6 +150,7 @@ protected:
 
     std::unique_ptr<RuntimeAdapter> m_pAdapter;
     std::unique_ptr<RuntimeDevice> m_pDevice;
+    std::vector<HANDLE> m_resources;
 };
 
 } // namespace
@@ -157,7 +194,7 @@ TEST_F(ResourceTest, DestructionReachesEveryGpuPresentingFirst) {
     EXPECT_EQ(1u, calls(kIntelDriver, "CreateResource", kIntel));
     machine().journal().clear();
 
-    EXPECT_EQ(S_OK, m_pDevice->destroyResource(hResource));
+    EXPECT_EQ(S_OK, destroy(hResource));
     std::vector<sim::JournalEntry> destroys;
     for (const sim::JournalEntry& e : machine().journal().entries()) {
         if (e.entry == "DestroyResource")
@@ -173,7 +210,7 @@ TEST_F(ResourceTest, FailedDestructionIsReportedAndTheObjectStillGoes) {
     HANDLE hResource = create(64, 32);
     ASSERT_NE(0u, createOnPresenting(hResource));
     machine().faults().failNth(kIntelDriver, "DestroyResource", 1, E_FAIL);
-    EXPECT_EQ(S_OK, m_pDevice->destroyResource(hResource)); // the last call, on GPU 1, worked
+    EXPECT_EQ(S_OK, destroy(hResource)); // the last call, on GPU 1, worked
     EXPECT_EQ(1, reports("Warning", 11065, "Could not destroy resource on gpu:0",
                          "DeviceFuncs_auto.cpp:246"));
     EXPECT_EQ(1u, calls(kNvidiaDriver, "DestroyResource", kNvidia));
@@ -217,7 +254,7 @@ TEST_F(ResourceTest, FailedPresentingCopyKeepsNoHandleThere) {
     EXPECT_EQ(1, reports("Error", 11077, "Could Not create Primary on Presenting",
                          "ResourceDDI9.cpp:160"));
     machine().journal().clear();
-    EXPECT_EQ(S_OK, m_pDevice->destroyResource(hResource));
+    EXPECT_EQ(S_OK, destroy(hResource));
     EXPECT_EQ(0u, machine().journal().count(kIntelDriver, "DestroyResource"));
 }
 
@@ -229,6 +266,7 @@ TEST_F(ResourceTest, DownsamplingTwinIsANonMultisampledLockableSurface) {
     desc.flags = D3DDDI_RESOURCEFLAGS::RenderTarget | D3DDDI_RESOURCEFLAGS::NotLockable;
     HANDLE hResource = nullptr;
     ASSERT_EQ(S_OK, m_pDevice->createResource(desc, hResource));
+    m_resources.push_back(hResource);
     machine().journal().clear();
     auto fn = probe<BOOL (*)(HANDLE, HANDLE, uint64_t*)>("vessaProbeCreateNonMultisampledBuffer");
     uint64_t extra = 0;
@@ -241,7 +279,7 @@ TEST_F(ResourceTest, DownsamplingTwinIsANonMultisampledLockableSurface) {
         << entry.arguments;
     // The twin goes with its resource, on the rendering GPU.
     machine().journal().clear();
-    EXPECT_EQ(S_OK, m_pDevice->destroyResource(hResource));
+    EXPECT_EQ(S_OK, destroy(hResource));
     EXPECT_EQ(2u, calls(kNvidiaDriver, "DestroyResource", kNvidia));
 }
 
@@ -270,20 +308,16 @@ TEST_F(ResourceTest, ApiCopyMovesA720pSurfaceThroughOneSystemMemoryBlock) {
     EXPECT_EQ(1u, calls(kNvidiaDriver, "Blt", kNvidia));
     EXPECT_EQ(1u, calls(kIntelDriver, "Blt", kIntel));
     // Both staging surfaces sit on the same 3,686,400-byte block with a 5120-byte pitch.
-    int onBlock = 0;
-    for (int gpu : {kIntel, kNvidia}) {
-        for (D3DKMT_HANDLE h = 1; h < 4096; ++h) {
-            sim::AllocationInfo info;
-            if (!sim::Kernel::instance().allocation(h, info) || info.gpu != gpu ||
-                info.pMemory != sb.pMemory)
-                continue;
-            EXPECT_TRUE(info.systemMemory);
-            EXPECT_EQ(3686400u, info.size);
-            EXPECT_EQ(5120u, info.pitch);
-            ++onBlock;
-        }
+    std::vector<int> gpusOnBlock;
+    for (const sim::AllocationInfo& info : createdAllocations()) {
+        if (info.pMemory != sb.pMemory)
+            continue;
+        EXPECT_TRUE(info.systemMemory);
+        EXPECT_EQ(3686400u, info.size);
+        EXPECT_EQ(5120u, info.pitch);
+        gpusOnBlock.push_back(info.gpu);
     }
-    EXPECT_EQ(2, onBlock);
+    EXPECT_EQ((std::vector<int>{kNvidia, kIntel}), gpusOnBlock);
 
     // The presenting GPU's copy holds the picture, pixel for pixel.
     auto copies = presentingAllocations([&](const sim::AllocationInfo& info) {
@@ -326,7 +360,7 @@ TEST_F(ResourceTest, StagingBufferGoesWithItsResourceSurfacesFirst) {
     ASSERT_TRUE(staging(hSrc, sb));
 
     machine().journal().clear();
-    EXPECT_EQ(S_OK, m_pDevice->destroyResource(hSrc));
+    EXPECT_EQ(S_OK, destroy(hSrc));
     // The resource itself on GPU 1 and the staging surface on each GPU; the block is freed
     // after them (AddressSanitizer reports it at exit otherwise).
     EXPECT_EQ(2u, calls(kNvidiaDriver, "DestroyResource", kNvidia));

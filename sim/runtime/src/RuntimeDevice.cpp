@@ -371,9 +371,12 @@ HRESULT RuntimeDevice::allocateCb(D3DDDICB_ALLOCATE& args) {
     create.NumAllocations = args.NumAllocations;
     create.pAllocationInfo = args.pAllocationInfo;
     // A runtime resource gets a kernel resource, which the allocations join.
-    // Allocations join the resource the runtime is creating (named by the handle it gave
-    // the driver), or no resource at all: the runtime refuses any other handle.
-    if (args.hResource && args.hResource != m_creatingResource)
+    // Allocations join a resource of the runtime (the one it is creating, or one it made
+    // earlier: a driver may be asked to make a resource the runtime already has, such as a
+    // primary made on a second GPU at its first present), or no resource at all: the
+    // runtime refuses any other handle.
+    if (args.hResource && args.hResource != m_creatingResource &&
+        !m_runtimeResources.count(args.hResource))
         return E_INVALIDARG;
     auto known = args.hResource ? m_kernelResources.find(args.hResource) : m_kernelResources.end();
     if (known != m_kernelResources.end())
