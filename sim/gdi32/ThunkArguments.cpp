@@ -324,4 +324,16 @@ std::string describeOut(const D3DKMT_QUERYRESOURCEINFO*) {
     return "";
 }
 
+std::string describeIn(const D3DKMT_SETVIDPNSOURCEOWNER* p) {
+    if (!p)
+        return kNull;
+    std::string out = text("hDevice=0x%x count=%u", p->hDevice, p->VidPnSourceCount);
+    for (UINT i = 0; p->pType && p->pVidPnSourceId && i < p->VidPnSourceCount && i < 8; ++i)
+        out += text(" source%u=%u", p->pVidPnSourceId[i], rawValue(p->pType[i]));
+    return out;
+}
+std::string describeOut(const D3DKMT_SETVIDPNSOURCEOWNER*) {
+    return "";
+}
+
 } // namespace sim

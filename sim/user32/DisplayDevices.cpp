@@ -5,6 +5,7 @@
 #include "sim/Machine.h"
 #include "sim/WideString.h"
 #include "sim/gpus/GpuMachine.h"
+#include "sim/gpus/Kernel.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -174,7 +175,11 @@ BOOL WINAPI EnumDisplaySettingsA(LPCSTR lpszDeviceName, DWORD iModeNum, DEVMODEA
         // A display device without a monitor has no current settings.
         if (!pDisplay->attached())
             return call.finish(BOOL(FALSE));
-        mode = pDisplay->currentMode;
+        // A full-screen application's mode change shows here until it gives the source up;
+        // the registry keeps the desktop's mode.
+        mode = iModeNum == ENUM_CURRENT_SETTINGS && !pDisplay->mirroring()
+                   ? sim::Kernel::instance().currentMode(pDisplay->gpu, pDisplay->vidPnSourceId)
+                   : pDisplay->currentMode;
     } else {
         const std::vector<sim::DisplayMode>& modes = pMachine->gpus[pDisplay->gpu].modes;
         if (iModeNum >= modes.size())

@@ -10,6 +10,7 @@
 #include "sim/gpus/KernelStatus.h"
 #include "sim/gpus/Presets.h"
 #include "sim/gpus/SimAllocation.h"
+#include "sim/gpus/SimSubmission.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -56,6 +57,15 @@ inline sim::SimAllocationDesc surfaceDesc(D3DKMT_HANDLE hDevice, UINT width, UIN
     desc.width = width;
     desc.height = height;
     desc.format = D3DDDIFMT_X8R8G8B8;
+    int gpu = sim::Kernel::instance().deviceGpu(hDevice);
+    if (gpu >= 0)
+        desc.setOwner(sim::installedMachine()->gpus[size_t(gpu)].vendorId, gpu);
+    return desc;
+}
+
+/// The private data a driver of the device's GPU hands with a submission.
+inline sim::SimSubmissionDesc submissionDesc(D3DKMT_HANDLE hDevice) {
+    sim::SimSubmissionDesc desc;
     int gpu = sim::Kernel::instance().deviceGpu(hDevice);
     if (gpu >= 0)
         desc.setOwner(sim::installedMachine()->gpus[size_t(gpu)].vendorId, gpu);

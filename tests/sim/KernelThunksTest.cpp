@@ -19,6 +19,7 @@ using sim::kStatusSuccess;
 using simtest::createDevice;
 using simtest::install;
 using simtest::openGpu;
+using simtest::submissionDesc;
 using simtest::surfaceDesc;
 
 constexpr int kIntel = 0;
@@ -102,9 +103,13 @@ TEST(OpenAdapterFromHdcTest, GivesTheAdapterAndSourceOfTheContextsDisplay) {
 TEST(OpenAdapterFromGdiDisplayNameTest, OpensByDisplayName) {
     D3DKMT_OPENADAPTERFROMGDIDISPLAYNAME open = {};
     EXPECT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), kStatusInvalidParameter);
+    // The NVIDIA GPU's display device is not attached: it has no source to open.
     memcpy(open.DeviceName, u"\\\\.\\DISPLAY3", sizeof(u"\\\\.\\DISPLAY3"));
+    EXPECT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), sim::kStatusUnsuccessful);
+    memcpy(open.DeviceName, u"\\\\.\\DISPLAY2", sizeof(u"\\\\.\\DISPLAY2"));
     ASSERT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), kStatusSuccess);
-    EXPECT_EQ(sim::Kernel::instance().adapterGpu(open.hAdapter), kNvidia);
+    EXPECT_EQ(sim::Kernel::instance().adapterGpu(open.hAdapter), kIntel);
+    EXPECT_EQ(open.VidPnSourceId, 1u);
     D3DKMT_CLOSEADAPTER close = {open.hAdapter};
     EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
     // An unterminated name is refused rather than read past its end.
@@ -229,7 +234,7 @@ TEST(GetMultisampleMethodListTest, CountsThenFills) {
 class DeviceFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_hAdapter = openGpu(kNvidia);
+        m_hAdapter = openGpu(m_gpu);
         ASSERT_NE(m_hAdapter, 0u);
         m_hDevice = createDevice(m_hAdapter);
         ASSERT_NE(m_hDevice, 0u);
@@ -271,6 +276,7 @@ protected:
         return status;
     }
 
+    int m_gpu = kNvidia;
     D3DKMT_HANDLE m_hAdapter = 0;
     D3DKMT_HANDLE m_hDevice = 0;
 };
@@ -507,6 +513,9 @@ TEST_F(ContextTest, RenderHandsOutNewBuffersAndRecordsTheSubmission) {
     create.pAllocationList[0].hAllocation = h[0];
     D3DKMT_RENDER render = {};
     render.hContext = create.hContext;
+    sim::SimSubmissionDesc stamp = submissionDesc(m_hDevice);
+    render.pPrivateDriverData = &stamp;
+    render.PrivateDriverDataSize = sizeof stamp;
     render.CommandLength = create.CommandBufferSize + 1;
     EXPECT_EQ(D3DKMTRender(&render), kStatusInvalidParameter);
     render.CommandLength = 4;
@@ -616,6 +625,9 @@ TEST_F(ContextTest, EscapeReachesTheHandlerOfTheAdaptersGpu) {
 TEST_F(ContextTest, LegacyDeviceRendersThroughItsOwnBuffers) {
     D3DKMT_RENDER render = {};
     render.hDevice = m_hDevice;
+    sim::SimSubmissionDesc stamp = submissionDesc(m_hDevice);
+    render.pPrivateDriverData = &stamp;
+    render.PrivateDriverDataSize = sizeof stamp;
     render.CommandLength = 8;
     ASSERT_EQ(D3DKMTRender(&render), kStatusSuccess);
     sim::ContextInfo info;
@@ -633,15 +645,21 @@ TEST_F(ContextTest, DisplayModeScanLineAndVerticalBlank) {
     EXPECT_EQ(D3DKMTSetDisplayMode(&mode), kStatusInvalidParameter); // not a primary
     EXPECT_EQ(D3DKMTSetDisplayMode(nullptr), kStatusInvalidParameter);
 
-    D3DKMT_WAITFORVERTICALBLANKEVENT vblank = {m_hAdapter, m_hDevice, 0};
+    // The display's GPU has a source with a monitor; the NVIDIA GPU has none.
+    D3DKMT_HANDLE hIntel = openGpu(kIntel);
+    D3DKMT_WAITFORVERTICALBLANKEVENT vblank = {hIntel, 0, 0};
     EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusSuccess);
-    vblank.VidPnSourceId = 1;
+    vblank.VidPnSourceId = 2;
+    EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusInvalidParameter);
+    vblank = {m_hAdapter, m_hDevice, 0};
     EXPECT_EQ(D3DKMTWaitForVerticalBlankEvent(&vblank), kStatusInvalidParameter);
     D3DKMT_GETSCANLINE line = {};
-    line.hAdapter = m_hAdapter;
+    line.hAdapter = hIntel;
     EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusSuccess);
     line.hAdapter = 0;
     EXPECT_EQ(D3DKMTGetScanLine(&line), kStatusInvalidParameter);
+    D3DKMT_CLOSEADAPTER close = {hIntel};
+    EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
 }
 
 TEST_F(ContextTest, NothingIsSharedSoNoGlobalHandleOpens) {
@@ -659,10 +677,12 @@ TEST_F(ContextTest, NothingIsSharedSoNoGlobalHandleOpens) {
 
 // ---- Present ---------------------------------------------------------------------------
 
+/// Presents reach a display: the device is on the display's GPU.
 class PresentTest : public DeviceFixture {
 protected:
     void SetUp() override {
         sim::Display::instance().clear();
+        m_gpu = kIntel;
         DeviceFixture::SetUp();
         D3DKMT_CREATECONTEXT context = {};
         context.hDevice = m_hDevice;
@@ -698,13 +718,13 @@ TEST_F(PresentTest, BltScansTheSourceOutWithItsFlipInterval) {
     D3DKMT_PRESENT p = present(D3DKMT_PRESENTFLAGS::Blt);
     ASSERT_EQ(D3DKMTPresent(&p), kStatusSuccess);
     sim::ScanOut out;
-    ASSERT_TRUE(sim::Display::instance().last(kNvidia, 0, out));
+    ASSERT_TRUE(sim::Display::instance().last(kIntel, 0, out));
     EXPECT_EQ(out.flipInterval, 2u);
     ASSERT_EQ(out.image.width, 8u);
     ASSERT_EQ(out.image.height, 4u);
     EXPECT_EQ(out.image.at(3, 2), 0xFF000000u | (0x00010203u * 19));
-    EXPECT_EQ(sim::Display::instance().count(kNvidia, 0), 1u);
-    EXPECT_EQ(sim::Display::instance().count(kIntel, 0), 0u);
+    EXPECT_EQ(sim::Display::instance().count(kIntel, 0), 1u);
+    EXPECT_EQ(sim::Display::instance().count(kNvidia, 0), 0u);
 }
 
 TEST_F(PresentTest, SourceRectangleCropsAndColorFillNeedsNoSource) {
@@ -712,7 +732,7 @@ TEST_F(PresentTest, SourceRectangleCropsAndColorFillNeedsNoSource) {
     p.SrcRect = {2, 1, 6, 3};
     ASSERT_EQ(D3DKMTPresent(&p), kStatusSuccess);
     sim::ScanOut out;
-    ASSERT_TRUE(sim::Display::instance().last(kNvidia, 0, out));
+    ASSERT_TRUE(sim::Display::instance().last(kIntel, 0, out));
     EXPECT_EQ(out.image.width, 4u);
     EXPECT_EQ(out.image.at(0, 0), 0xFF000000u | (0x00010203u * 10));
     p.SrcRect = {0, 0, 9, 4};
@@ -722,7 +742,7 @@ TEST_F(PresentTest, SourceRectangleCropsAndColorFillNeedsNoSource) {
     p.hSource = 0;
     p.Color = 0x00FF8000;
     ASSERT_EQ(D3DKMTPresent(&p), kStatusSuccess);
-    ASSERT_TRUE(sim::Display::instance().last(kNvidia, 0, out));
+    ASSERT_TRUE(sim::Display::instance().last(kIntel, 0, out));
     EXPECT_EQ(out.image.at(0, 0), 0xFFFF8000u);
 }
 
@@ -731,7 +751,7 @@ TEST_F(PresentTest, RejectsInvalidParameters) {
     D3DKMT_PRESENT p = present(0);
     EXPECT_EQ(D3DKMTPresent(&p), kStatusInvalidParameter); // no kind of present
     p = present(D3DKMT_PRESENTFLAGS::Flip);
-    p.VidPnSourceId = 1; // the NVIDIA GPU has one source
+    p.VidPnSourceId = 2; // the Intel GPU has two sources
     EXPECT_EQ(D3DKMTPresent(&p), kStatusInvalidParameter);
     p = present(D3DKMT_PRESENTFLAGS::Flip);
     p.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(5);
@@ -745,6 +765,8 @@ TEST_F(PresentTest, RejectsInvalidParameters) {
 }
 
 TEST(KernelConcurrencyTest, ThreadsWorkingOnTheirOwnDevicesDoNotDisturbEachOther) {
+    // Both GPUs present, so both have a monitor.
+    install(sim::presets::monitorOnEveryGpu());
     sim::Display::instance().clear();
     constexpr int kThreads = 4;
     constexpr int kRounds = 25;

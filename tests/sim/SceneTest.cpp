@@ -10,6 +10,7 @@
 #include "sim/gpus/Display.h"
 #include "sim/gpus/GpuMachine.h"
 #include "sim/gpus/Kernel.h"
+#include "sim/gpus/Presets.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,17 @@ struct DirectCase {
     const char* module;
 };
 
-class DirectModeTest : public ::testing::TestWithParam<DirectCase> {};
+/// Installs the machine with a monitor on every GPU: a direct run presents on the GPU it
+/// renders on, which a GPU without a monitor cannot.
+void installMonitorOnEveryGpu() {
+    std::string error;
+    ASSERT_TRUE(sim::installMachine(sim::presets::monitorOnEveryGpu(), &error)) << error;
+}
+
+class DirectModeTest : public ::testing::TestWithParam<DirectCase> {
+protected:
+    void SetUp() override { installMonitorOnEveryGpu(); }
+};
 
 TEST_P(DirectModeTest, FramesOnTheDisplayMatchTheOracle) {
     const DirectCase& c = GetParam();
@@ -94,20 +105,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DirectMode, ChosenSizeAndBackBuffersAreHonoured) {
     AppScript s = script(SceneKind::Rectangles, "", 4);
-    s.width = 320;
-    s.height = 200;
+    // A full-screen size is one of the display's modes, which the run switches to.
+    s.width = 640;
+    s.height = 480;
     s.backBuffers = 3;
     RunReport report;
     runAndCompare(s, report);
     EXPECT_EQ(0, report.gpu); // the primary display's GPU
-    EXPECT_EQ(320u, report.width);
+    EXPECT_EQ(640u, report.width);
 }
 
 TEST(DirectMode, PacedRunTakesAboutItsFrameTime) {
     AppScript s = script(SceneKind::Rectangles, "intel", 5);
     s.rate = 100;
-    s.width = 128;
-    s.height = 128;
+    s.width = 640;
+    s.height = 480;
     RunReport report;
     ASSERT_EQ(S_OK, SceneRunner::run(s, report));
     // Five frames at 100 Hz cannot end before the fifth period began.
@@ -118,8 +130,8 @@ TEST(DirectMode, AFailingDriverEntryStopsTheRunWithItsStatus) {
     sim::Machine::instance().faults().failNth("simumd_intel.dll", "Present", 3,
                                               int64_t(D3DERR_DEVICELOST));
     AppScript s = script(SceneKind::Rectangles, "intel", 10);
-    s.width = 128;
-    s.height = 128;
+    s.width = 640;
+    s.height = 480;
     RunReport report;
     EXPECT_EQ(D3DERR_DEVICELOST, SceneRunner::run(s, report));
     EXPECT_EQ(2u, report.framesPresented);
@@ -128,6 +140,7 @@ TEST(DirectMode, AFailingDriverEntryStopsTheRunWithItsStatus) {
 }
 
 TEST(DirectMode, DevicesOnTwoThreadsRenderSideBySide) {
+    installMonitorOnEveryGpu();
     sim::Display::instance().clear();
     RunReport reports[2];
     HRESULT results[2] = {E_FAIL, E_FAIL};
@@ -135,8 +148,8 @@ TEST(DirectMode, DevicesOnTwoThreadsRenderSideBySide) {
     for (int i = 0; i < 2; ++i) {
         threads[i] = std::thread([i, &reports, &results] {
             AppScript s = script(SceneKind::Rectangles, i == 0 ? "intel" : "nvidia", 20);
-            s.width = 256;
-            s.height = 128;
+            s.width = 640;
+            s.height = 480;
             results[i] = SceneRunner::run(s, reports[i]);
         });
     }

@@ -5,7 +5,9 @@
 #include "sim/Machine.h"
 #include "sim/drivers/DriverControl.h"
 #include "sim/gpus/Display.h"
+#include "sim/gpus/GpuMachine.h"
 #include "sim/gpus/Kernel.h"
+#include "sim/gpus/Presets.h"
 #include "sim/runtime/RuntimeAdapter.h"
 #include "sim/runtime/RuntimeDevice.h"
 
@@ -32,7 +34,12 @@ protected:
         ASSERT_EQ(S_OK, RuntimeAdapter::openGpu(gpu, AdapterSource(), m_pAdapter));
         ASSERT_EQ(S_OK, m_pAdapter->createDevice(m_pDevice));
     }
-    void SetUp() override { open(1); }
+    // The NVIDIA GPU gets a monitor, so that its driver's flips have a source to reach.
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(sim::installMachine(sim::presets::monitorOnEveryGpu(), &error)) << error;
+        open(1);
+    }
 
     HANDLE surface(UINT width, UINT height, D3DDDIFORMAT format = D3DDDIFMT_X8R8G8B8,
                    UINT flags = D3DDDI_RESOURCEFLAGS::RenderTarget) {
@@ -241,20 +248,21 @@ TEST_F(UmdDeviceTest, BufBltAndTexBltCopyBytesAndLevels) {
 TEST_F(UmdDeviceTest, FlipPresentScansTheSurfaceOutOnItsGpu) {
     sim::Display::instance().clear();
     HANDLE chain = nullptr;
-    ASSERT_EQ(S_OK, m_pDevice->createFlipChain(64, 48, D3DDDIFMT_X8R8G8B8, 2, chain));
-    ASSERT_EQ(S_OK, m_pDevice->colorFill(chain, 1, {0, 0, 64, 48}, 0xFF102030u));
+    // A flip chain in a mode of the display, which the device switches to first.
+    ASSERT_EQ(S_OK, m_pDevice->createFlipChain(640, 480, D3DDDIFMT_X8R8G8B8, 2, chain));
+    EXPECT_EQ(S_OK, m_pDevice->setDisplayMode(chain, 0));
+    EXPECT_TRUE(m_pDevice->displayModeSet());
+    ASSERT_EQ(S_OK, m_pDevice->colorFill(chain, 1, {0, 0, 640, 480}, 0xFF102030u));
     ASSERT_EQ(S_OK, m_pDevice->present(chain, 1, nullptr, 0, D3DDDI_PRESENTFLAGS::Flip));
     sim::ScanOut shown;
     ASSERT_TRUE(sim::Display::instance().last(1, 0, shown));
-    EXPECT_EQ(64u, shown.image.width);
-    EXPECT_EQ(0xFF102030u, shown.image.at(63, 47));
+    EXPECT_EQ(640u, shown.image.width);
+    EXPECT_EQ(0xFF102030u, shown.image.at(639, 479));
     EXPECT_EQ(1u, journal().count("d3d9.dll", "PresentCb", 1));
     EXPECT_EQ(1u, journal().count("gdi32.dll", "D3DKMTPresent", 1));
     EXPECT_EQ(0u, journal().count("gdi32.dll", "D3DKMTPresent", 0));
     // Work drawn before the present was submitted before it.
     EXPECT_GE(journal().count("d3d9.dll", "RenderCb", 1), 1u);
-    EXPECT_EQ(S_OK, m_pDevice->setDisplayMode(chain, 0));
-    EXPECT_TRUE(m_pDevice->displayModeSet());
 }
 
 TEST_F(UmdDeviceTest, EventQueryCompletesAfterTheConfiguredPolls) {

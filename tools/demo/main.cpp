@@ -1,6 +1,6 @@
 // vessa-demo: renders the demo scenes on the simulated hybrid machine and writes frames
-// and a report. Without arguments it runs the default machine's direct-mode scenes on
-// each GPU (the pixel oracle of interposed runs).
+// and a report. Without arguments it runs the direct-mode scenes on each GPU of the default
+// machine with a monitor on every GPU (the pixel oracle of interposed runs).
 //
 //   vessa-demo [--scenario FILE] [--out DIR] [--frames N] [--rate HZ]
 #include "DemoReport.h"
@@ -182,7 +182,9 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
-    sim::MachineDesc machine = sim::presets::defaultMachine();
+    // The default runs render directly on each GPU and present there, so every GPU has a
+    // monitor; a scenario brings its own machine.
+    sim::MachineDesc machine = sim::presets::monitorOnEveryGpu();
     std::vector<sim::app::AppScript> scripts;
     if (!options.scenario.empty()) {
         std::string error;

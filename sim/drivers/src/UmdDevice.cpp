@@ -62,6 +62,7 @@ HRESULT Device::init() {
         return E_FAIL;
     }
     m_hContext = context.hContext;
+    m_submission.setOwner(m_adapter.profile().vendorId, gpu());
     m_pCommands = static_cast<uint8_t*>(context.pCommandBuffer);
     m_commandSize = context.CommandBufferSize;
     m_pAllocationList = context.pAllocationList;
@@ -130,6 +131,8 @@ HRESULT Device::submit() {
     render.CommandOffset = 0;
     render.NumAllocations = m_allocationsUsed;
     render.hContext = m_hContext;
+    render.pPrivateDriverData = &m_submission;
+    render.PrivateDriverDataSize = sizeof m_submission;
     HRESULT hr = m_callbacks.pfnRenderCb(m_hRuntime, &render);
     // Whatever the outcome the commands are gone: a failed submission is lost work, as
     // after a device reset, and must not be sent twice.

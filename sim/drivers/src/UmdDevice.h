@@ -5,6 +5,7 @@
 
 #include "DriverState.h"
 #include "Formats.h"
+#include "sim/gpus/SimSubmission.h"
 
 #include <map>
 #include <memory>
@@ -132,6 +133,8 @@ private:
     D3DDDI_ALLOCATIONLIST* m_pAllocationList = nullptr;
     uint32_t m_allocationListSize = 0;
     uint32_t m_allocationsUsed = 0;
+    /// Handed with every submission: the commands are this vendor's, for this GPU.
+    SimSubmissionDesc m_submission;
     std::map<Resource*, std::unique_ptr<Resource>> m_resources;
     std::map<Query*, std::unique_ptr<Query>> m_queries;
     Resource* m_pRenderTarget = nullptr;

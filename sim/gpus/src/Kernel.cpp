@@ -78,6 +78,8 @@ void Kernel::reset(std::shared_ptr<const MachineDesc> pMachine) {
     m_contexts.clear();
     m_syncObjects.clear();
     m_displayContexts.clear();
+    m_sourceOwners.clear();
+    m_modes.clear();
     // The escape handler stays: it is the simulated kernel-mode driver's code, installed
     // once by whoever simulates it, not state of one machine. Handles go on counting, so a
     // handle from before the reset stays invalid.
@@ -173,6 +175,10 @@ NTSTATUS Kernel::OpenAdapterFromGdiDisplayName(D3DKMT_OPENADAPTERFROMGDIDISPLAYN
         return kStatusInvalidParameter;
     const DisplayDeviceDesc& display = m_pMachine->displays[index];
     gpu = display.gpu;
+    // A display device that is not attached to the desktop has no video present source to
+    // open (Wine's conformance tests see STATUS_UNSUCCESSFUL for it).
+    if (!display.attached())
+        return kStatusUnsuccessful;
     NTSTATUS status = openAdapter(gpu, pArgs->hAdapter, pArgs->AdapterLuid);
     if (status >= 0)
         pArgs->VidPnSourceId = display.vidPnSourceId;
@@ -289,7 +295,8 @@ NTSTATUS Kernel::GetDisplayModeList(D3DKMT_GETDISPLAYMODELIST* pArgs, int& gpu) 
     gpu = adapterGpu(pArgs->hAdapter);
     if (gpu < 0)
         return kStatusInvalidParameter;
-    if (pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu))
+    // Modes are those of a monitor on the source; a GPU without one has no source.
+    if (!m_pMachine->activeSource(gpu, pArgs->VidPnSourceId))
         return kStatusInvalidParameter;
     const std::vector<DisplayMode>& modes = gpuOf(gpu)->modes;
     UINT count = UINT(modes.size());
@@ -361,7 +368,8 @@ NTSTATUS Kernel::Escape(const D3DKMT_ESCAPE* pArgs, int& gpu) {
             return kStatusInvalidParameter;
     }
     if (!pArgs->pPrivateDriverData || pArgs->PrivateDriverDataSize == 0 ||
-        rawValue(pArgs->Type) > D3DKMT_ESCAPE_DRT_TEST)
+        rawValue(pArgs->Type) > D3DKMT_ESCAPE_DRT_TEST ||
+        !onlyKnownBits(pArgs->Flags.Value, kEscapeFlagBits))
         return kStatusInvalidParameter;
     if (m_escapeHandler)
         return m_escapeHandler(gpu, *pArgs);
@@ -382,7 +390,7 @@ NTSTATUS Kernel::WaitForVerticalBlankEvent(const D3DKMT_WAITFORVERTICALBLANKEVEN
         if (!pDevice || pDevice->gpu != gpu)
             return kStatusInvalidParameter;
     }
-    if (pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu))
+    if (!m_pMachine->activeSource(gpu, pArgs->VidPnSourceId))
         return kStatusInvalidParameter;
     // The simulated display has no beam to wait for; pacing is measured, not waited on.
     return kStatusSuccess;
@@ -396,7 +404,7 @@ NTSTATUS Kernel::GetScanLine(D3DKMT_GETSCANLINE* pArgs, int& gpu) {
     gpu = adapterGpu(pArgs->hAdapter);
     if (gpu < 0)
         return kStatusInvalidParameter;
-    if (pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu))
+    if (!m_pMachine->activeSource(gpu, pArgs->VidPnSourceId))
         return kStatusInvalidParameter;
     pArgs->InVerticalBlank = FALSE;
     pArgs->ScanLine = 0;
@@ -556,6 +564,88 @@ int Kernel::gpuOfLuid(const LUID& luid) const {
             return int(i);
     }
     return -1;
+}
+
+DisplayMode Kernel::currentMode(int gpu, uint32_t vidPnSourceId) const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return currentModeLocked(gpu, vidPnSourceId);
+}
+
+DisplayMode Kernel::currentModeLocked(int gpu, uint32_t vidPnSourceId) const {
+    if (!m_pMachine->activeSource(gpu, vidPnSourceId))
+        return DisplayMode{0, 0, 0, 0};
+    auto set = m_modes.find(SourceKey(gpu, vidPnSourceId));
+    if (set != m_modes.end())
+        return set->second;
+    return m_pMachine->display(gpu, vidPnSourceId)->currentMode;
+}
+
+D3DKMT_HANDLE Kernel::sourceOwner(int gpu, uint32_t vidPnSourceId, uint32_t* pType) const {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    auto it = m_sourceOwners.find(SourceKey(gpu, vidPnSourceId));
+    if (it == m_sourceOwners.end())
+        return 0;
+    if (pType)
+        *pType = it->second.type;
+    return it->second.hDevice;
+}
+
+void Kernel::releaseSourcesLocked(D3DKMT_HANDLE hDevice, bool all, SourceKey only) {
+    for (auto it = m_sourceOwners.begin(); it != m_sourceOwners.end();) {
+        if (it->second.hDevice != hDevice || (!all && it->first != only)) {
+            ++it;
+            continue;
+        }
+        // The desktop comes back in its own mode once the exclusive owner has gone.
+        m_modes.erase(it->first);
+        it = m_sourceOwners.erase(it);
+    }
+}
+
+NTSTATUS Kernel::SetVidPnSourceOwner(const D3DKMT_SETVIDPNSOURCEOWNER* pArgs, int& gpu) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    gpu = -1;
+    if (!pArgs)
+        return kStatusInvalidParameter;
+    gpu = deviceGpu(pArgs->hDevice);
+    if (gpu < 0)
+        return kStatusInvalidParameter;
+    // No sources: the device gives up everything it owns.
+    if (pArgs->VidPnSourceCount == 0) {
+        releaseSourcesLocked(pArgs->hDevice, true);
+        return kStatusSuccess;
+    }
+    if (!pArgs->pType || !pArgs->pVidPnSourceId || pArgs->VidPnSourceCount > 16)
+        return kStatusInvalidParameter;
+    for (UINT i = 0; i < pArgs->VidPnSourceCount; ++i) {
+        UINT type = rawValue(pArgs->pType[i]);
+        UINT source = pArgs->pVidPnSourceId[i];
+        if (type > D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVEGDI || !m_pMachine->activeSource(gpu, source))
+            return kStatusInvalidParameter;
+        // Another device's exclusive ownership, or any other owner when exclusive ownership
+        // is asked for, keeps the source.
+        auto it = m_sourceOwners.find(SourceKey(gpu, source));
+        bool exclusive = type >= D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE;
+        if (it != m_sourceOwners.end() && it->second.hDevice != pArgs->hDevice &&
+            (exclusive || it->second.type >= D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE) &&
+            type != D3DKMT_VIDPNSOURCEOWNER_UNOWNED)
+            return kStatusVidPnSourceInUse;
+    }
+    for (UINT i = 0; i < pArgs->VidPnSourceCount; ++i) {
+        SourceKey key(gpu, pArgs->pVidPnSourceId[i]);
+        UINT type = rawValue(pArgs->pType[i]);
+        if (type == D3DKMT_VIDPNSOURCEOWNER_UNOWNED) {
+            releaseSourcesLocked(pArgs->hDevice, false, key);
+            continue;
+        }
+        SourceOwner& owner = m_sourceOwners[key];
+        if (owner.hDevice == pArgs->hDevice && owner.type >= D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE &&
+            type < D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE)
+            m_modes.erase(key);
+        owner.hDevice = pArgs->hDevice;
+        owner.type = type;
+    }
+    return kStatusSuccess;
 }
 
 void Kernel::setEscapeHandler(EscapeHandler handler) {

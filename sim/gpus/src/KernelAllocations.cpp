@@ -61,7 +61,8 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
     if (gpu < 0)
         return kStatusInvalidParameter;
     UINT flags = pArgs->Flags.Value;
-    if (pArgs->NumAllocations == 0 || pArgs->NumAllocations > 1024 || !pArgs->pAllocationInfo)
+    if (pArgs->NumAllocations == 0 || pArgs->NumAllocations > 1024 || !pArgs->pAllocationInfo ||
+        !onlyKnownBits(flags, kCreateAllocationFlagBits))
         return kStatusInvalidParameter;
     if ((pArgs->PrivateDriverDataSize && !pArgs->pPrivateDriverData) ||
         (pArgs->PrivateRuntimeDataSize && !pArgs->pPrivateRuntimeData))
@@ -89,13 +90,14 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
     for (UINT i = 0; i < pArgs->NumAllocations; ++i) {
         const D3DDDI_ALLOCATIONINFO& info = pArgs->pAllocationInfo[i];
         AllocationInfo& a = created[i].info;
-        if (!layoutOf(info, *gpuOf(gpu), gpu, a))
+        if (!layoutOf(info, *gpuOf(gpu), gpu, a) ||
+            !onlyKnownBits(info.Flags.Value, kAllocationInfoFlagBits))
             return kStatusInvalidParameter;
         if (a.size > kMaxAllocationSize)
             return kStatusNoVideoMemory;
         a.primary = (info.Flags.Value & D3DDDI_ALLOCATIONINFOFLAGS::Primary) != 0;
         a.vidPnSourceId = info.VidPnSourceId;
-        if (a.primary && a.vidPnSourceId >= m_pMachine->sourceCount(gpu))
+        if (a.primary && !m_pMachine->activeSource(gpu, a.vidPnSourceId))
             return kStatusInvalidParameter;
         a.hDevice = pArgs->hDevice;
         a.gpu = gpu;
@@ -255,7 +257,8 @@ NTSTATUS Kernel::Lock(D3DKMT_LOCK* pArgs, int& gpu) {
     if (gpu < 0)
         return kStatusInvalidParameter;
     Allocation* pAllocation = findAllocation(pArgs->hAllocation, pArgs->hDevice);
-    if (!pAllocation || (pArgs->NumPages && !pArgs->pPages))
+    if (!pAllocation || (pArgs->NumPages && !pArgs->pPages) ||
+        !onlyKnownBits(pArgs->Flags.Value, kLockFlagBits))
         return kStatusInvalidParameter;
     ++pAllocation->info.lockCount;
     pArgs->pData = pAllocation->info.pMemory;
@@ -294,10 +297,7 @@ NTSTATUS Kernel::scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocatio
     out.presentFlags = present.Flags.Value;
     if (!pSource) {
         // A colour fill covers the display in its current mode.
-        const DisplayDeviceDesc* pDisplay = m_pMachine->display(gpu, present.VidPnSourceId);
-        DisplayMode mode = pDisplay                    ? pDisplay->currentMode
-                           : gpuOf(gpu)->modes.empty() ? DisplayMode{640, 480}
-                                                       : gpuOf(gpu)->modes.front();
+        DisplayMode mode = currentModeLocked(gpu, present.VidPnSourceId);
         out.sourceFormat = kFormatX8R8G8B8;
         out.image.width = mode.width;
         out.image.height = mode.height;
@@ -345,7 +345,8 @@ NTSTATUS Kernel::Present(D3DKMT_PRESENT* pArgs, int& gpu) {
     UINT flags = pArgs->Flags.Value;
     UINT kinds = flags & (D3DKMT_PRESENTFLAGS::Blt | D3DKMT_PRESENTFLAGS::ColorFill |
                           D3DKMT_PRESENTFLAGS::Flip);
-    if (kinds == 0 || pArgs->VidPnSourceId >= m_pMachine->sourceCount(gpu) ||
+    if (kinds == 0 || !onlyKnownBits(flags, kPresentFlagBits) ||
+        !m_pMachine->activeSource(gpu, pArgs->VidPnSourceId) ||
         rawValue(pArgs->FlipInterval) > D3DDDI_FLIPINTERVAL_FOUR ||
         pArgs->BroadcastContextCount > D3DDDI_MAX_BROADCAST_CONTEXT ||
         (pArgs->SubRectCnt && !pArgs->pSrcSubRects))
@@ -358,6 +359,21 @@ NTSTATUS Kernel::Present(D3DKMT_PRESENT* pArgs, int& gpu) {
     }
     if (pArgs->hDestination && !findAllocation(pArgs->hDestination, hDevice))
         return kStatusInvalidParameter;
+    // A flip scans the source out as it is: it must be a primary of that source, in the
+    // source's current mode.
+    if (pSource && (flags & D3DKMT_PRESENTFLAGS::Flip)) {
+        const AllocationInfo& a = pSource->info;
+        DisplayMode mode = currentModeLocked(gpu, pArgs->VidPnSourceId);
+        if (!a.primary || a.vidPnSourceId != pArgs->VidPnSourceId || a.width != mode.width ||
+            a.height != mode.height || a.format != mode.format)
+            return kStatusInvalidParameter;
+    }
+    // Broadcast contexts are contexts of the same device, as for a render.
+    for (ULONG i = 0; i < pArgs->BroadcastContextCount; ++i) {
+        Context* pOther = findContext(pArgs->BroadcastContext[i]);
+        if (!pOther || pOther->info.hDevice != hDevice)
+            return kStatusInvalidParameter;
+    }
     if (flags & D3DKMT_PRESENTFLAGS::FlipDoNotFlip)
         return kStatusSuccess;
     return scanOut(gpu, *pArgs, pSource);
@@ -369,12 +385,35 @@ NTSTATUS Kernel::SetDisplayMode(const D3DKMT_SETDISPLAYMODE* pArgs, int& gpu) {
     if (!pArgs)
         return kStatusInvalidParameter;
     gpu = deviceGpu(pArgs->hDevice);
-    if (gpu < 0)
+    if (gpu < 0 || !validScanLineOrdering(rawValue(pArgs->ScanLineOrdering)) ||
+        !validRotation(rawValue(pArgs->DisplayOrientation)) ||
+        !onlyKnownBits(pArgs->Flags.Flags, D3DKMT_SETDISPLAYMODE_FLAGS::PreserveVidPn))
         return kStatusInvalidParameter;
     Allocation* pPrimary = findAllocation(pArgs->hPrimaryAllocation, pArgs->hDevice);
     if (!pPrimary || !pPrimary->info.primary)
         return kStatusInvalidParameter;
-    return kStatusSuccess;
+    const AllocationInfo& a = pPrimary->info;
+    SourceKey key(gpu, a.vidPnSourceId);
+    // Only the exclusive owner of the source sets its mode, and only to one of its modes.
+    auto owner = m_sourceOwners.find(key);
+    if (owner == m_sourceOwners.end() || owner->second.hDevice != pArgs->hDevice ||
+        owner->second.type < D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE)
+        return kStatusNotExclusiveModeOwner;
+    DisplayMode current = currentModeLocked(gpu, a.vidPnSourceId);
+    for (const DisplayMode& mode : gpuOf(gpu)->modes) {
+        if (mode.width == a.width && mode.height == a.height && mode.format == a.format) {
+            DisplayMode set = mode;
+            // Of several refresh rates, the current one is kept when the mode offers it.
+            for (const DisplayMode& other : gpuOf(gpu)->modes) {
+                if (other.width == a.width && other.height == a.height &&
+                    other.format == a.format && other.refreshRate == current.refreshRate)
+                    set = other;
+            }
+            m_modes[key] = set;
+            return kStatusSuccess;
+        }
+    }
+    return kStatusInvalidParameter;
 }
 
 NTSTATUS Kernel::OpenResource(D3DKMT_OPENRESOURCE* pArgs, int& gpu) {

@@ -2,6 +2,7 @@
 #include "sim/gpus/Kernel.h"
 
 #include "sim/gpus/KernelStatus.h"
+#include "sim/gpus/SimSubmission.h"
 
 #include <new>
 #include <string.h>
@@ -31,7 +32,7 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
     if (!pArgs)
         return kStatusInvalidParameter;
     gpu = adapterGpu(pArgs->hAdapter);
-    if (gpu < 0)
+    if (gpu < 0 || !onlyKnownBits(pArgs->Flags.Value, kCreateDeviceFlagBits))
         return kStatusInvalidParameter;
     Device device;
     device.gpu = gpu;
@@ -56,6 +57,7 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
 }
 
 void Kernel::destroyDeviceLocked(D3DKMT_HANDLE h) {
+    releaseSourcesLocked(h, true);
     for (auto it = m_contexts.begin(); it != m_contexts.end();) {
         it = it->second.info.hDevice == h ? m_contexts.erase(it) : std::next(it);
     }
@@ -92,7 +94,9 @@ NTSTATUS Kernel::CreateContext(D3DKMT_CREATECONTEXT* pArgs, int& gpu) {
     gpu = deviceGpu(pArgs->hDevice);
     if (gpu < 0)
         return kStatusInvalidParameter;
-    if (pArgs->NodeOrdinal >= gpuOf(gpu)->nodeCount)
+    if (pArgs->NodeOrdinal >= gpuOf(gpu)->nodeCount ||
+        !validClientHint(rawValue(pArgs->ClientHint)) ||
+        !onlyKnownBits(pArgs->Flags.Value, kCreateContextFlagBits))
         return kStatusInvalidParameter;
     if (pArgs->PrivateDriverDataSize != 0 && !pArgs->pPrivateDriverData)
         return kStatusInvalidParameter;
@@ -155,12 +159,26 @@ NTSTATUS Kernel::Render(D3DKMT_RENDER* pArgs, int& gpu) {
     gpu = pInfo->gpu;
     uint64_t end = uint64_t(pArgs->CommandOffset) + pArgs->CommandLength;
     if (end > pBuffers->commandSize || pArgs->AllocationCount > pBuffers->allocationCount ||
+        !onlyKnownBits(pArgs->Flags.Value, kRenderFlagBits) ||
         pArgs->PatchLocationCount > pBuffers->patchCount ||
         pArgs->BroadcastContextCount > D3DDDI_MAX_BROADCAST_CONTEXT)
         return kStatusInvalidParameter;
     for (ULONG i = 0; i < pArgs->BroadcastContextCount; ++i) {
         Context* pOther = findContext(pArgs->BroadcastContext[i]);
         if (!pOther || pOther->info.hDevice != hDevice)
+            return kStatusInvalidParameter;
+    }
+    // Commands come with the private data of the driver that wrote them; another GPU's
+    // commands (or commands of no driver) are refused.
+    if (pArgs->PrivateDriverDataSize && !pArgs->pPrivateDriverData)
+        return kStatusInvalidParameter;
+    if (pArgs->CommandLength) {
+        SimSubmissionDesc desc;
+        if (!pArgs->pPrivateDriverData || pArgs->PrivateDriverDataSize < sizeof desc)
+            return kStatusInvalidParameter;
+        memcpy(&desc, pArgs->pPrivateDriverData, sizeof desc);
+        if (desc.magic != kSimSubmissionMagic || desc.vendorId != gpuOf(gpu)->vendorId ||
+            desc.gpu != gpu)
             return kStatusInvalidParameter;
     }
     std::vector<D3DKMT_HANDLE> referenced;

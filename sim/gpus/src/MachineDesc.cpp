@@ -166,6 +166,11 @@ uint32_t MachineDesc::sourceCount(int gpu) const {
     return count == 0 ? 1 : count;
 }
 
+bool MachineDesc::activeSource(int gpu, uint32_t vidPnSourceId) const {
+    const DisplayDeviceDesc* pDisplay = display(gpu, vidPnSourceId);
+    return pDisplay && pDisplay->attached();
+}
+
 const DisplayDeviceDesc* MachineDesc::display(int gpu, uint32_t vidPnSourceId) const {
     for (const DisplayDeviceDesc& d : displays) {
         if (d.gpu == gpu && d.vidPnSourceId == vidPnSourceId && !d.mirroring())

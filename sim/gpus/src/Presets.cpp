@@ -170,6 +170,16 @@ MachineDesc mirroringDriver() {
     return m;
 }
 
+MachineDesc monitorOnEveryGpu() {
+    MachineDesc m;
+    int intel = m.addGpu(intelGpu());
+    int nvidia = m.addGpu(nvidiaGpu());
+    m.addOutput(intel, true, {1280, 800, kFormatX8R8G8B8, 60});
+    m.addOutput(intel, false, {1024, 768, kFormatX8R8G8B8, 60});
+    m.addOutput(nvidia, false, {1280, 800, kFormatX8R8G8B8, 60});
+    return m;
+}
+
 namespace {
 struct Named {
     const char* name;
@@ -183,6 +193,7 @@ const Named kPresets[] = {
     {"one-gpu", oneGpu},
     {"five-gpus", fiveGpus},
     {"mirroring-driver", mirroringDriver},
+    {"monitor-on-every-gpu", monitorOnEveryGpu},
     {"empty", [] { return MachineDesc(); }},
 };
 } // namespace

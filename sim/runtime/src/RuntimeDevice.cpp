@@ -308,8 +308,10 @@ HRESULT RuntimeDevice::present(HANDLE hSrc, UINT srcSub, HANDLE hDst, UINT dstSu
     args.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(interval);
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
     m_pendingInterval = interval;
+    m_pendingFlags = flags;
     HRESULT hr = m_funcs.pfnPresent(m_hDriverDevice, &args);
     m_pendingInterval = D3DDDI_FLIPINTERVAL_ONE;
+    m_pendingFlags = 0;
     return hr;
 }
 
@@ -465,6 +467,18 @@ HRESULT RuntimeDevice::queryResidencyCb(const D3DDDICB_QUERYRESIDENCY& args) {
 }
 
 HRESULT RuntimeDevice::setDisplayModeCb(D3DDDICB_SETDISPLAYMODE& args) {
+    // A full-screen device owns its display's source exclusively, as d3d9 takes it before
+    // the first mode change; the kernel gives it up when the device goes.
+    D3DKMT_VIDPNSOURCEOWNER_TYPE type = D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE;
+    D3DDDI_VIDEO_PRESENT_SOURCE_ID source = m_adapter.vidPnSourceId();
+    D3DKMT_SETVIDPNSOURCEOWNER owner = {};
+    owner.hDevice = m_hKernelDevice;
+    owner.pType = &type;
+    owner.pVidPnSourceId = &source;
+    owner.VidPnSourceCount = 1;
+    NTSTATUS owned = KernelThunks::get().pfnSetVidPnSourceOwner(&owner);
+    if (owned < 0)
+        return toHresult(owned);
     D3DKMT_SETDISPLAYMODE mode = {};
     mode.hDevice = m_hKernelDevice;
     mode.hPrimaryAllocation = args.hPrimaryAllocation;
@@ -481,32 +495,29 @@ HRESULT RuntimeDevice::setDisplayModeCb(D3DDDICB_SETDISPLAYMODE& args) {
 
 HRESULT RuntimeDevice::presentCb(D3DDDICB_PRESENT& args) {
     std::lock_guard<std::mutex> guard(m_stateMutex);
+    // The kind of present is the application's (the flags of the present in progress), not
+    // something guessed from the allocations: a flip of a surface that is no primary of the
+    // source in its mode is the kernel's to refuse. Outside an application's present there
+    // is nothing to present.
+    UINT appFlags = m_pendingFlags.load();
+    if (!(appFlags &
+          (D3DDDI_PRESENTFLAGS::Blt | D3DDDI_PRESENTFLAGS::ColorFill | D3DDDI_PRESENTFLAGS::Flip)))
+        return E_INVALIDARG;
     D3DKMT_PRESENT present = {};
     present.hContext = narrow(args.hContext);
     present.VidPnSourceId = m_adapter.vidPnSourceId();
     present.FlipInterval = D3DDDI_FLIPINTERVAL_TYPE(m_pendingInterval.load());
-    AllocationInfo source, destination;
-    bool haveSource =
-        args.hSrcAllocation && Kernel::instance().allocation(args.hSrcAllocation, source);
-    bool haveDestination =
-        args.hDstAllocation && Kernel::instance().allocation(args.hDstAllocation, destination);
-    if (!args.hSrcAllocation) {
+    if (appFlags & D3DDDI_PRESENTFLAGS::ColorFill) {
         present.Flags.Value = D3DKMT_PRESENTFLAGS::ColorFill;
-    } else if (haveSource && source.primary) {
-        // A surface of a flip chain becomes the scanned-out surface.
+    } else if (appFlags & D3DDDI_PRESENTFLAGS::Flip) {
         present.Flags.Value = D3DKMT_PRESENTFLAGS::Flip;
         present.hSource = args.hSrcAllocation;
-        present.VidPnSourceId = source.vidPnSourceId;
-    } else if (haveDestination && destination.primary) {
-        // A windowed present: the driver copied the frame into the shared primary, which
-        // is what the display shows.
-        present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
-        present.hSource = args.hDstAllocation;
-        present.hDestination = args.hDstAllocation;
-        present.VidPnSourceId = destination.vidPnSourceId;
     } else {
+        // A Blt present into a destination (the shared primary of a windowed present, which
+        // the driver has drawn the frame into) shows that destination; without one it
+        // shows the source.
         present.Flags.Value = D3DKMT_PRESENTFLAGS::Blt;
-        present.hSource = args.hSrcAllocation;
+        present.hSource = args.hDstAllocation ? args.hDstAllocation : args.hSrcAllocation;
         present.hDestination = args.hDstAllocation;
     }
     ULONG count = args.BroadcastContextCount;

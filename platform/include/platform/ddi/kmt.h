@@ -673,6 +673,26 @@ VESSA_DDI_SIZE(D3DKMT_QUERYRESOURCEINFO, 32);
 VESSA_DDI_OFFSET(D3DKMT_QUERYRESOURCEINFO, pPrivateRuntimeData, 8);
 VESSA_DDI_OFFSET(D3DKMT_QUERYRESOURCEINFO, NumAllocations, 28);
 
+enum D3DKMT_VIDPNSOURCEOWNER_TYPE {
+    D3DKMT_VIDPNSOURCEOWNER_UNOWNED = 0,
+    D3DKMT_VIDPNSOURCEOWNER_SHARED = 1,
+    D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVE = 2,
+    D3DKMT_VIDPNSOURCEOWNER_EXCLUSIVEGDI = 3
+};
+
+// Takes (or with VidPnSourceCount 0 gives up) ownership of video present sources for a device;
+// setting the display mode needs exclusive ownership of the primary's source.
+struct D3DKMT_SETVIDPNSOURCEOWNER {
+    D3DKMT_HANDLE hDevice;
+    const D3DKMT_VIDPNSOURCEOWNER_TYPE* pType;
+    const D3DDDI_VIDEO_PRESENT_SOURCE_ID* pVidPnSourceId;
+    UINT VidPnSourceCount;
+};
+VESSA_DDI_SIZE(D3DKMT_SETVIDPNSOURCEOWNER, 32);
+VESSA_DDI_OFFSET(D3DKMT_SETVIDPNSOURCEOWNER, pType, 8);
+VESSA_DDI_OFFSET(D3DKMT_SETVIDPNSOURCEOWNER, pVidPnSourceId, 16);
+VESSA_DDI_OFFSET(D3DKMT_SETVIDPNSOURCEOWNER, VidPnSourceCount, 24);
+
 // ---- Thunk entry points -------------------------------------------------------------------------
 // X(Name, NAME, qualifier): every thunk the system resolves from gdi32.dll, in one list, so the
 // pointer types, the resolved table and the simulated kernel's exports agree. Each thunk is
@@ -706,7 +726,8 @@ VESSA_DDI_OFFSET(D3DKMT_QUERYRESOURCEINFO, NumAllocations, 28);
     X(WaitForVerticalBlankEvent, WAITFORVERTICALBLANKEVENT, const)                                 \
     X(GetScanLine, GETSCANLINE, )                                                                  \
     X(OpenResource, OPENRESOURCE, )                                                                \
-    X(QueryResourceInfo, QUERYRESOURCEINFO, )
+    X(QueryResourceInfo, QUERYRESOURCEINFO, )                                                      \
+    X(SetVidPnSourceOwner, SETVIDPNSOURCEOWNER, const)
 
 // PFND3DKMT_<NAME>, e.g. PFND3DKMT_CREATEDEVICE = NTSTATUS (APIENTRY*)(D3DKMT_CREATEDEVICE*).
 #define VESSA_D3DKMT_PFN(Name, NAME, qualifier)                                                    \

@@ -134,6 +134,12 @@ public:
     int gpuOfDisplayContext(HDC hdc) const;
     /// The GPU index a machine LUID names; -1 when none.
     int gpuOfLuid(const LUID& luid) const;
+    /// The mode a video present source scans out in: the display's desktop mode, or the one
+    /// its exclusive owner set with D3DKMTSetDisplayMode. Zero-sized when the GPU has no
+    /// monitor on that source.
+    DisplayMode currentMode(int gpu, uint32_t vidPnSourceId) const;
+    /// The device owning a video present source (0: none) and its D3DKMT_VIDPNSOURCEOWNER_TYPE.
+    D3DKMT_HANDLE sourceOwner(int gpu, uint32_t vidPnSourceId, uint32_t* pType = nullptr) const;
 
     /// Installs the escape handler (none: every well-formed escape succeeds). It stays
     /// installed when a new machine is installed.
@@ -180,6 +186,12 @@ private:
     struct DisplayContext {
         int display = -1; ///< index into the machine's display devices
     };
+    /// A video present source: (GPU, source id).
+    using SourceKey = std::pair<int, uint32_t>;
+    struct SourceOwner {
+        D3DKMT_HANDLE hDevice = 0;
+        uint32_t type = 0; ///< D3DKMT_VIDPNSOURCEOWNER_TYPE
+    };
 
     Kernel();
     /// The next local handle: the counter in bits 6 to 29, bits 30 and 31 set. 2^24 handles
@@ -205,6 +217,10 @@ private:
                            uint32_t patchCount);
     void destroyAllocationLocked(D3DKMT_HANDLE h);
     void destroyDeviceLocked(D3DKMT_HANDLE h);
+    DisplayMode currentModeLocked(int gpu, uint32_t vidPnSourceId) const;
+    /// Gives up a device's ownership of one source (all sources when `all`); a source whose
+    /// exclusive owner leaves returns to the desktop mode.
+    void releaseSourcesLocked(D3DKMT_HANDLE hDevice, bool all, SourceKey only = SourceKey());
     NTSTATUS scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocation* pSource);
 
     mutable std::recursive_mutex m_lock;
@@ -218,6 +234,8 @@ private:
     std::map<D3DKMT_HANDLE, Context> m_contexts;
     std::map<D3DKMT_HANDLE, SyncObject> m_syncObjects;
     std::map<uintptr_t, DisplayContext> m_displayContexts;
+    std::map<SourceKey, SourceOwner> m_sourceOwners;
+    std::map<SourceKey, DisplayMode> m_modes; ///< modes set by exclusive owners
     EscapeHandler m_escapeHandler;
 };
 

@@ -12,6 +12,9 @@ constexpr NTSTATUS kStatusSuccess = NTSTATUS(STATUS_SUCCESS);
 constexpr NTSTATUS kStatusInvalidParameter = NTSTATUS(STATUS_INVALID_PARAMETER);
 constexpr NTSTATUS kStatusInvalidHandle = NTSTATUS(STATUS_INVALID_HANDLE);
 constexpr NTSTATUS kStatusUnsuccessful = NTSTATUS(STATUS_UNSUCCESSFUL);
+constexpr NTSTATUS kStatusNotExclusiveModeOwner =
+    NTSTATUS(STATUS_GRAPHICS_NOT_EXCLUSIVE_MODE_OWNER);
+constexpr NTSTATUS kStatusVidPnSourceInUse = NTSTATUS(STATUS_GRAPHICS_VIDPN_SOURCE_IN_USE);
 constexpr NTSTATUS kStatusObjectNameNotFound = NTSTATUS(STATUS_OBJECT_NAME_NOT_FOUND);
 constexpr NTSTATUS kStatusBufferTooSmall = NTSTATUS(STATUS_BUFFER_TOO_SMALL);
 constexpr NTSTATUS kStatusNotSupported = NTSTATUS(STATUS_NOT_SUPPORTED);
@@ -26,6 +29,35 @@ template <class E> UINT rawValue(const E& member) {
     UINT value;
     memcpy(&value, &member, sizeof value);
     return value;
+}
+
+/// The flag bits Windows 7 defines in the flag words the kernel reads; a set bit outside
+/// them is a reserved one, which the kernel refuses (STATUS_INVALID_PARAMETER) rather than
+/// ignore, so a caller that fills a flag word from the wrong structure is caught.
+constexpr UINT kCreateDeviceFlagBits = 0x3;      ///< LegacyMode, RequestVSync
+constexpr UINT kCreateAllocationFlagBits = 0x3F; ///< CreateResource ... ExistingSysMem
+constexpr UINT kAllocationInfoFlagBits = 0x1;    ///< Primary
+constexpr UINT kRenderFlagBits = 0x7F;           ///< ResizeCommandBuffer ... RenderKmReadback
+constexpr UINT kPresentFlagBits = 0x1FFFF;       ///< Blt ... RedirectedBlt
+constexpr UINT kLockFlagBits = 0x7FF;            ///< ReadOnly ... IgnoreReadSync
+constexpr UINT kCreateContextFlagBits = 0x1;     ///< NullRendering
+constexpr UINT kEscapeFlagBits = 0x1;            ///< HardwareAccess
+
+/// True when no bit outside `known` is set.
+inline bool onlyKnownBits(UINT value, UINT known) {
+    return (value & ~known) == 0;
+}
+
+/// Enumeration members the kernel reads from callers: anything else is refused.
+inline bool validClientHint(UINT hint) {
+    return hint <= D3DKMT_CLIENTHINT_CDD ||
+           (hint >= D3DKMT_CLIENTHINT_DX7 && hint <= D3DKMT_CLIENTHINT_DX10);
+}
+inline bool validScanLineOrdering(UINT ordering) {
+    return ordering <= D3DDDI_VSSLO_INTERLACED_LOWERFIELDFIRST || ordering == D3DDDI_VSSLO_OTHER;
+}
+inline bool validRotation(UINT rotation) {
+    return rotation >= D3DDDI_ROTATION_IDENTITY && rotation <= D3DDDI_ROTATION_270;
 }
 
 } // namespace sim

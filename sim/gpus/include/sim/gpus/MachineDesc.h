@@ -141,6 +141,10 @@ struct SIM_API MachineDesc {
 
     /// Video present sources of a GPU: its listed display devices, at least one.
     uint32_t sourceCount(int gpu) const;
+    /// True when a monitor is attached to the desktop on that video present source of the
+    /// GPU: only then can the source scan out, wait for a vertical blank, report a scan line,
+    /// list modes or take a primary. A render GPU without a monitor has no such source.
+    bool activeSource(int gpu, uint32_t vidPnSourceId) const;
     /// The display device of a GPU's video present source, null when it has none.
     const DisplayDeviceDesc* display(int gpu, uint32_t vidPnSourceId) const;
     /// The primary display device, null when none is primary.

@@ -36,6 +36,10 @@ SIM_API MachineDesc fiveGpus();
 /// The default machine with a mirroring driver listed between the two GPUs.
 SIM_API MachineDesc mirroringDriver();
 
+/// The default machine with a monitor on the NVIDIA GPU too ("\\.\DISPLAY3", 1280x800,
+/// right of the Intel GPU's outputs): applications rendering directly on each GPU present
+/// there, which a GPU without a monitor cannot.
+SIM_API MachineDesc monitorOnEveryGpu();
 /// Names that scenario files use for the presets ("default", "intel-ati", ...).
 SIM_API std::vector<std::string> names();
 /// The preset of that name; false when there is none.

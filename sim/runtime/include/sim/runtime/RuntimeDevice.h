@@ -132,6 +132,8 @@ private:
     /// Shared primaries the runtime made itself: driver handle -> kernel resource.
     std::map<HANDLE, D3DKMT_HANDLE> m_sharedPrimaries;
     std::atomic<UINT> m_pendingInterval{D3DDDI_FLIPINTERVAL_ONE};
+    /// D3DDDI_PRESENTFLAGS of the application's present in progress (0: none).
+    std::atomic<UINT> m_pendingFlags{0};
     uint64_t m_presentCallbacks = 0;
     uint64_t m_renderCallbacks = 0;
     bool m_displayModeSet = false;
