@@ -37,9 +37,8 @@ ResourceDDI9::ResourceDDI9(Device* pDevice, const D3DDDIARG_CREATERESOURCE& args
       m_pExtraBuffer(nullptr), m_bDisableDownsampling(false) {
     if (!m_bIsResourceShared)
         copySurfaceList();
-    m_bDisableDownsampling =
-        Configuration::getInstance()->getIntProperty(ConfigProperty::disable_bb_downsample_dx9) ==
-        1;
+    m_bDisableDownsampling = Configuration::getInstance()->getIntProperty(
+                                 ConfigProperty::disable_bb_downsample_dx9) == 1;
     if (!s_downsamplingChecked.exchange(true))
         VESSA_CHECK_AT(51, Warning, 0, m_bDisableDownsampling == false,
                        "ResourceDDI9: Backbuffer Downsampling Was Disabled !!!");
@@ -67,7 +66,8 @@ void ResourceDDI9::destroyOnGpu(int gpu, int line, const char* message) {
     HRESULT res = E_FAIL;
     if (m_pDevice) {
         HANDLE hDevice = toHandle(m_pDevice->getUserHandle(unsigned(gpu)));
-        PFND3DDDI_DESTROYRESOURCE destroy = m_pDevice->deviceFuncs(unsigned(gpu)).pfnDestroyResource;
+        PFND3DDDI_DESTROYRESOURCE destroy =
+            m_pDevice->deviceFuncs(unsigned(gpu)).pfnDestroyResource;
         if (destroy)
             res = destroy(hDevice, toHandle(getUserHandle(unsigned(gpu))));
     }
@@ -103,18 +103,17 @@ void ResourceDDI9::setCreationArgs(const D3DDDIARG_CREATERESOURCE& args) {
 
 uint32_t ResourceDDI9::surfaceWidth(unsigned surfaceIndex) {
     return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? m_pSurfList[surfaceIndex].Width
-                                                                   : 0;
+                                                                  : 0;
 }
 
 uint32_t ResourceDDI9::surfaceHeight(unsigned surfaceIndex) {
-    return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount
-               ? m_pSurfList[surfaceIndex].Height
-               : 0;
+    return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? m_pSurfList[surfaceIndex].Height
+                                                                  : 0;
 }
 
 uint32_t ResourceDDI9::surfaceDepth(unsigned surfaceIndex) {
     return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? m_pSurfList[surfaceIndex].Depth
-                                                                   : 0;
+                                                                  : 0;
 }
 
 uint32_t ResourceDDI9::multisampleType() {
@@ -166,7 +165,8 @@ bool ResourceDDI9::createOnPresentingGPU() {
     args.hResource = toHandle(ddiHandles().getRuntimeHandle(unsigned(presenting)));
     HRESULT retVal = E_FAIL;
     if (m_pDevice) {
-        PFND3DDDI_CREATERESOURCE create = m_pDevice->deviceFuncs(unsigned(presenting)).pfnCreateResource;
+        PFND3DDDI_CREATERESOURCE create =
+            m_pDevice->deviceFuncs(unsigned(presenting)).pfnCreateResource;
         if (create)
             retVal = create(toHandle(m_pDevice->getUserHandle(unsigned(presenting))), &args);
     }

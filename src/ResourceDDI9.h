@@ -65,7 +65,9 @@ public:
     Device* device() const { return m_pDevice; }
 
     /// The interop library's mapped cell of GPU `index`, kept by the GPU services.
-    void* mappedCell(unsigned index) const { return index < kGpuSlots ? m_mappedCells[index] : nullptr; }
+    void* mappedCell(unsigned index) const {
+        return index < kGpuSlots ? m_mappedCells[index] : nullptr;
+    }
     void setMappedCell(unsigned index, void* pCell) {
         if (index < kGpuSlots)
             m_mappedCells[index] = pCell;

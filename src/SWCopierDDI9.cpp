@@ -84,8 +84,8 @@ SWStagingBuffer* SWCopierDDI9::createStagingBuffer(const D3DDDIARG_CREATERESOURC
     }
     // An empty block (an unknown format) still gets its surfaces asked for: the drivers
     // refuse them, which is reported there, and both copies then do nothing.
-    sb->pMemory = ::operator new[](size_t(size ? size : 1), std::align_val_t(kBlockAlignment),
-                                   std::nothrow);
+    sb->pMemory =
+        ::operator new[](size_t(size ? size : 1), std::align_val_t(kBlockAlignment), std::nothrow);
     if (!sb->pMemory) {
         VESSA_REPORT(Error, 0, "sb->pMemory != 0",
                      "SWCopierDDI9 failed an allocation of %llu bytes",
@@ -194,8 +194,7 @@ HRESULT SWCopierDDI9::CopyToStaging(HANDLE hSrc, UINT srcSub, unsigned gpu, SWSt
     return hr;
 }
 
-HRESULT SWCopierDDI9::CopyFromStaging(HANDLE hDst, UINT dstSub, unsigned gpu,
-                                      SWStagingBuffer* sb) {
+HRESULT SWCopierDDI9::CopyFromStaging(HANDLE hDst, UINT dstSub, unsigned gpu, SWStagingBuffer* sb) {
     // The Blt reads the presenting GPU's surface, so that one must exist; and without the
     // rendering GPU's surface nothing was staged, so the destination keeps its last frame.
     if (!sb || sb->presentingSurface == 0 || sb->renderingSurface == 0)

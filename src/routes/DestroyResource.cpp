@@ -41,8 +41,8 @@ HRESULT DestroyResource(Device* pDevice, DeviceLockGuard&, HANDLE hDevice, HANDL
         if (!pDevice->userHandles().has(gpu) || !res->userHandles().has(gpu))
             continue;
         PFND3DDDI_DESTROYRESOURCE destroy = pDevice->deviceFuncs(gpu).pfnDestroyResource;
-        result = destroy ? destroy(pDevice->gpuHandle(gpu), asHandle(res->getUserHandle(gpu)))
-                         : E_FAIL;
+        result =
+            destroy ? destroy(pDevice->gpuHandle(gpu), asHandle(res->getUserHandle(gpu))) : E_FAIL;
         res->setUserHandle(gpu, 0);
         if (result != S_OK)
             reportAssertion(ReportLevel::Warning, 11065, "DeviceFuncs_auto.cpp", 246,

@@ -73,8 +73,7 @@ TEST(FormatBits, AgreesWithTheSimulatedDriversLayouts) {
     int checked = 0;
     for (uint32_t value = 0; value < 256; ++value) {
         sim::umd::FormatLayout layout;
-        if (!sim::umd::formatLayout(D3DDDIFORMAT(value), layout) ||
-            value == D3DDDIFMT_BINARYBUFFER)
+        if (!sim::umd::formatLayout(D3DDDIFORMAT(value), layout) || value == D3DDDIFMT_BINARYBUFFER)
             continue;
         EXPECT_EQ(layout.bytesPerPixel * 8, formatBitsPerPixel(D3DDDIFORMAT(value)))
             << "format " << value;

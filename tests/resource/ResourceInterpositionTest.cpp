@@ -228,6 +228,19 @@ TEST_F(ResourceTest, UnknownResourceHandleFailsWithoutReachingADriver) {
     EXPECT_EQ(0u, machine().journal().count(kIntelDriver, "DestroyResource"));
 }
 
+TEST_F(ResourceTest, SharedPrimaryIsOpenedOnThePresentingGpuAlone) {
+    HANDLE hShared = nullptr;
+    ASSERT_EQ(S_OK, m_pDevice->openSharedPrimary(1280, 800, hShared));
+    EXPECT_EQ(1u, calls(kIntelDriver, "OpenResource", kIntel));
+    EXPECT_EQ(0u, machine().journal().count(kNvidiaDriver, "OpenResource"));
+    machine().journal().clear();
+    EXPECT_EQ(S_OK, m_pDevice->destroyResource(hShared));
+    EXPECT_EQ(1u, calls(kIntelDriver, "DestroyResource", kIntel));
+    EXPECT_EQ(0u, machine().journal().count(kNvidiaDriver, "DestroyResource"));
+    // Named by the presenting GPU's handle, which is right for a shared resource.
+    EXPECT_EQ(0, reports("Error", 11033, "Application resource should be of"));
+}
+
 TEST_F(ResourceTest, PresentingCopyIsMadeOnceUnderTheRuntimesHandle) {
     HANDLE hResource = create(64, 32, 4);
     ASSERT_NE(0u, createOnPresenting(hResource));
@@ -290,8 +303,11 @@ TEST_F(ResourceTest, ApiCopyMovesA720pSurfaceThroughOneSystemMemoryBlock) {
     HANDLE hDst = create(1280, 720);
     ASSERT_NE(0u, createOnPresenting(hDst));
     // A picture on the rendering GPU: quadrants and a bar.
-    const RECT parts[] = {{0, 0, 640, 360}, {640, 0, 1280, 360}, {0, 360, 640, 720},
-                          {640, 360, 1280, 720}, {100, 300, 1180, 420}};
+    const RECT parts[] = {{0, 0, 640, 360},
+                          {640, 0, 1280, 360},
+                          {0, 360, 640, 720},
+                          {640, 360, 1280, 720},
+                          {100, 300, 1180, 420}};
     const D3DCOLOR colours[] = {0xFF102030u, 0xFF405060u, 0xFF708090u, 0xFFA0B0C0u, 0x80FF0000u};
     for (int i = 0; i < 5; ++i)
         ASSERT_EQ(S_OK, m_pDevice->colorFill(hSrc, 0, parts[i], colours[i]));
@@ -387,9 +403,8 @@ TEST_F(ResourceTest, MultisampledSourceGetsANonMultisampledStagingBufferAndOneWa
         EXPECT_NE(std::string::npos, entry.arguments.find("Pool=1 Ms=0 SurfCount=1 Flags=0x10004"))
             << entry.arguments;
     }
-    auto copies = presentingAllocations([&](const sim::AllocationInfo& info) {
-        return !info.systemMemory && info.width == 320;
-    });
+    auto copies = presentingAllocations(
+        [&](const sim::AllocationInfo& info) { return !info.systemMemory && info.width == 320; });
     ASSERT_EQ(1u, copies.size());
     uint32_t pixel;
     memcpy(&pixel, copies[0].pMemory + 100 * copies[0].pitch + 100 * 4, 4);
@@ -408,8 +423,9 @@ TEST_F(ResourceTest, MissingPresentingStagingSurfaceMakesTheCopyOutANoOp) {
     ASSERT_TRUE(staging(hSrc, sb));
     EXPECT_NE(0u, sb.rendering);
     EXPECT_EQ(0u, sb.presenting);
-    EXPECT_EQ(1, reports("Error", 11027, "SWCopierDDI9 failed on pfnCreateResource : width=64, "
-                                         "height=64, format=21, hr = -2147024882"));
+    EXPECT_EQ(1, reports("Error", 11027,
+                         "SWCopierDDI9 failed on pfnCreateResource : width=64, "
+                         "height=64, format=21, hr = -2147024882"));
     // Nothing is read from a surface that does not exist.
     EXPECT_EQ(0u, machine().journal().count(kIntelDriver, "Blt"));
     EXPECT_EQ(0, reports("Error", 11030, "CopyFromStaging"));
@@ -421,15 +437,16 @@ TEST_F(ResourceTest, TransferAnswersTrueEvenWhenTheCopyFails) {
     ASSERT_NE(0u, createOnPresenting(hDst));
     machine().faults().failNth(kNvidiaDriver, "Blt", 1, E_FAIL);
     EXPECT_EQ(1, transfer(hDst, hSrc));
-    EXPECT_EQ(1, reports("Error", 11029, "SWCopierDDI9 failed on pfnBlt (CopyToStaging), hr = "
-                                         "-2147467259"));
+    EXPECT_EQ(1, reports("Error", 11029,
+                         "SWCopierDDI9 failed on pfnBlt (CopyToStaging), hr = "
+                         "-2147467259"));
 }
 
 // ---- The execution helper -----------------------------------------------------------------
 
 TEST_F(ResourceTest, PresentOnAGpuOutsideBothRolesIsRefused) {
-    auto fn = probe<HRESULT (*)(HANDLE, const D3DDDIARG_PRESENT*, int)>(
-        "vessaProbeExecutionPresent");
+    auto fn =
+        probe<HRESULT (*)(HANDLE, const D3DDDIARG_PRESENT*, int)>("vessaProbeExecutionPresent");
     ASSERT_NE(nullptr, fn);
     D3DDDIARG_PRESENT present = {};
     EXPECT_EQ(E_INVALIDARG, fn(hDevice(), &present, 3));
