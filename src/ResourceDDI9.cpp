@@ -101,19 +101,24 @@ void ResourceDDI9::setCreationArgs(const D3DDDIARG_CREATERESOURCE& args) {
     delete[] pOld;
 }
 
+const D3DDDI_SURFACEINFO* ResourceDDI9::surface(unsigned surfaceIndex) const {
+    return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? &m_pSurfList[surfaceIndex]
+                                                                  : nullptr;
+}
+
 uint32_t ResourceDDI9::surfaceWidth(unsigned surfaceIndex) {
-    return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? m_pSurfList[surfaceIndex].Width
-                                                                  : 0;
+    const D3DDDI_SURFACEINFO* s = surface(surfaceIndex);
+    return s ? s->Width : 0;
 }
 
 uint32_t ResourceDDI9::surfaceHeight(unsigned surfaceIndex) {
-    return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? m_pSurfList[surfaceIndex].Height
-                                                                  : 0;
+    const D3DDDI_SURFACEINFO* s = surface(surfaceIndex);
+    return s ? s->Height : 0;
 }
 
 uint32_t ResourceDDI9::surfaceDepth(unsigned surfaceIndex) {
-    return m_pSurfList && surfaceIndex < m_creationArgs.SurfCount ? m_pSurfList[surfaceIndex].Depth
-                                                                  : 0;
+    const D3DDDI_SURFACEINFO* s = surface(surfaceIndex);
+    return s ? s->Depth : 0;
 }
 
 uint32_t ResourceDDI9::multisampleType() {

@@ -77,6 +77,8 @@ private:
     /// Destroys the resource on `gpu` if it holds a handle there, and clears the slot.
     /// `line` is the stable report line of that GPU's failure.
     void destroyOnGpu(int gpu, int line, const char* message);
+    /// Entry `surfaceIndex` of the surface list copy; null outside it.
+    const D3DDDI_SURFACEINFO* surface(unsigned surfaceIndex) const;
     void copySurfaceList();
     void freeSurfaceList();
 

@@ -172,22 +172,25 @@ void SWCopierDDI9::destroyStagingSurface(unsigned gpu, uint64_t handle) {
                      "SWCopierDDI9 failed on pfnDestroyResource, hr = %d", int(hr));
 }
 
-HRESULT SWCopierDDI9::CopyToStaging(HANDLE hSrc, UINT srcSub, unsigned gpu, SWStagingBuffer* sb) {
-    if (!sb || sb->renderingSurface == 0)
-        return S_OK;
+HRESULT SWCopierDDI9::wholeSurfaceBlt(unsigned gpu, HANDLE hSrc, UINT srcSub, HANDLE hDst,
+                                      UINT dstSub, const RECT& rect) {
     D3DDDIARG_BLT blt = {};
     blt.hSrcResource = hSrc;
     blt.SrcSubResourceIndex = srcSub;
-    blt.SrcRect = sb->rect;
-    blt.hDstResource = toHandle(sb->renderingSurface);
-    blt.DstSubResourceIndex = 0;
-    blt.DstRect = sb->rect;
+    blt.SrcRect = rect;
+    blt.hDstResource = hDst;
+    blt.DstSubResourceIndex = dstSub;
+    blt.DstRect = rect;
     blt.ColorKey = 0;
     blt.Flags.Value = 0;
-    HRESULT hr = E_FAIL;
     PFND3DDDI_BLT bltEntry = m_pDevice->deviceFuncs(gpu).pfnBlt;
-    if (bltEntry)
-        hr = bltEntry(deviceHandle(gpu), &blt);
+    return bltEntry ? bltEntry(deviceHandle(gpu), &blt) : E_FAIL;
+}
+
+HRESULT SWCopierDDI9::CopyToStaging(HANDLE hSrc, UINT srcSub, unsigned gpu, SWStagingBuffer* sb) {
+    if (!sb || sb->renderingSurface == 0)
+        return S_OK;
+    HRESULT hr = wholeSurfaceBlt(gpu, hSrc, srcSub, toHandle(sb->renderingSurface), 0, sb->rect);
     if (hr != S_OK)
         VESSA_REPORT(Error, 11029, "hr == ((HRESULT)0L)",
                      "SWCopierDDI9 failed on pfnBlt (CopyToStaging), hr = %d", int(hr));
@@ -199,19 +202,7 @@ HRESULT SWCopierDDI9::CopyFromStaging(HANDLE hDst, UINT dstSub, unsigned gpu, SW
     // rendering GPU's surface nothing was staged, so the destination keeps its last frame.
     if (!sb || sb->presentingSurface == 0 || sb->renderingSurface == 0)
         return S_OK;
-    D3DDDIARG_BLT blt = {};
-    blt.hSrcResource = toHandle(sb->presentingSurface);
-    blt.SrcSubResourceIndex = 0;
-    blt.SrcRect = sb->rect;
-    blt.hDstResource = hDst;
-    blt.DstSubResourceIndex = dstSub;
-    blt.DstRect = sb->rect;
-    blt.ColorKey = 0;
-    blt.Flags.Value = 0;
-    HRESULT hr = E_FAIL;
-    PFND3DDDI_BLT bltEntry = m_pDevice->deviceFuncs(gpu).pfnBlt;
-    if (bltEntry)
-        hr = bltEntry(deviceHandle(gpu), &blt);
+    HRESULT hr = wholeSurfaceBlt(gpu, toHandle(sb->presentingSurface), 0, hDst, dstSub, sb->rect);
     if (hr != S_OK)
         VESSA_REPORT(Error, 11030, "hr == ((HRESULT)0L)",
                      "SWCopierDDI9 failed on pfnBlt (CopyFromStaging), hr = %d", int(hr));

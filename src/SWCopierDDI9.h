@@ -69,6 +69,9 @@ public:
 
 private:
     HANDLE deviceHandle(unsigned gpu) const;
+    /// pfnBlt of `gpu` copying `rect` of one surface to the same rectangle of another.
+    HRESULT wholeSurfaceBlt(unsigned gpu, HANDLE hSrc, UINT srcSub, HANDLE hDst, UINT dstSub,
+                            const RECT& rect);
 
     Device* m_pDevice;
 };
