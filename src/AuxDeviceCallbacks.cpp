@@ -85,6 +85,20 @@ void reportUnwrappedResource(HANDLE hResource, int line, int code) {
         VESSA_REPORT_AT(line, Error, code, "false", "resources are not wrapped!!");
 }
 
+// Copies a wait or signal list into the kernel's form; false (reported) when the driver
+// names more objects than the list holds.
+template <typename Kernel, typename Driver>
+bool copyObjectList(Kernel& kernel, const Driver& driver, UINT capacity, const char* name) {
+    if (!VESSA_CHECK(Warning, 0, driver.ObjectCount <= capacity, "auxilliary %sCb: %u objects",
+                     name, driver.ObjectCount))
+        return false;
+    kernel.hContext = narrow(driver.hContext);
+    kernel.ObjectCount = driver.ObjectCount;
+    for (UINT i = 0; i < driver.ObjectCount; ++i)
+        kernel.ObjectHandleArray[i] = driver.ObjectHandleArray[i];
+    return true;
+}
+
 HRESULT notSupported(int line, int code, const char* text) {
     VESSA_REPORT_AT(line, Error, code, "0", "%s", text);
     return S_OK;
@@ -367,14 +381,9 @@ HRESULT APIENTRY pfnWaitForSynchronizationObjectCb(
     Target target;
     if (!findTarget(hDevice, pData, "WaitForSynchronizationObject", target))
         return E_INVALIDARG;
-    if (!VESSA_CHECK(Warning, 0, pData->ObjectCount <= D3DDDI_MAX_OBJECT_WAITED_ON,
-                     "auxilliary WaitForSynchronizationObjectCb: %u objects", pData->ObjectCount))
-        return E_INVALIDARG;
     D3DKMT_WAITFORSYNCHRONIZATIONOBJECT wait = {};
-    wait.hContext = narrow(pData->hContext);
-    wait.ObjectCount = pData->ObjectCount;
-    for (UINT i = 0; i < pData->ObjectCount; ++i)
-        wait.ObjectHandleArray[i] = pData->ObjectHandleArray[i];
+    if (!copyObjectList(wait, *pData, D3DDDI_MAX_OBJECT_WAITED_ON, "WaitForSynchronizationObject"))
+        return E_INVALIDARG;
     return result(691, 11048, "WaitForSynchronizationObject",
                   KernelThunks::get().pfnWaitForSynchronizationObject(&wait));
 }
@@ -384,14 +393,9 @@ HRESULT APIENTRY pfnSignalSynchronizationObjectCb(
     Target target;
     if (!findTarget(hDevice, pData, "SignalSynchronizationObject", target))
         return E_INVALIDARG;
-    if (!VESSA_CHECK(Warning, 0, pData->ObjectCount <= D3DDDI_MAX_OBJECT_SIGNALED,
-                     "auxilliary SignalSynchronizationObjectCb: %u objects", pData->ObjectCount))
-        return E_INVALIDARG;
     D3DKMT_SIGNALSYNCHRONIZATIONOBJECT signal = {};
-    signal.hContext = narrow(pData->hContext);
-    signal.ObjectCount = pData->ObjectCount;
-    for (UINT i = 0; i < pData->ObjectCount; ++i)
-        signal.ObjectHandleArray[i] = pData->ObjectHandleArray[i];
+    if (!copyObjectList(signal, *pData, D3DDDI_MAX_OBJECT_SIGNALED, "SignalSynchronizationObject"))
+        return E_INVALIDARG;
     signal.Flags = pData->Flags;
     return result(720, 11049, "SignalSynchronizationObject",
                   KernelThunks::get().pfnSignalSynchronizationObject(&signal));

@@ -102,6 +102,8 @@ void Device::discardIcon() {
 }
 
 Device::~Device() {
+    // A worker that was never stopped would run on a deleted device (and on the services).
+    stopWorker();
     GpuServices::destroyInstanceIfUnused();
 
     delete m_pFlipManager;
@@ -109,15 +111,16 @@ Device::~Device() {
     delete m_pSwapChain;
     m_pSwapChain = nullptr;
 
-    VESSA_CHECK_AT(244, Warning, 10976, resourceMap().empty(),
-                   "Not all device resources were destroy!");
-    VESSA_CHECK_AT(245, Warning, 10977, m_pVessaIcon == 0, "Icon was not destroyed!");
+    if (!resourceMap().empty())
+        VESSA_REPORT_AT(244, Warning, 10976, "m_resourceMap.empty()",
+                        "Not all device resources were destroy!");
+    if (m_pVessaIcon)
+        VESSA_REPORT_AT(245, Warning, 10977, "m_pVessaIcon==0", "Icon was not destroyed!");
     // Nothing should be left: delete what a caller forgot rather than leak it.
     delete m_pVessaIcon;
     m_pVessaIcon = nullptr;
-    VESSA_CHECK_AT(246, Warning, 10978, m_auxScreenResource.userHandles().mask() == 0, "%s", "");
-    // A worker that was never stopped would run on a deleted device.
-    stopWorker();
+    if (m_auxScreenResource.userHandles().mask() != 0)
+        VESSA_REPORT_AT(246, Warning, 10978, "m_auxScreenResource.getUserMask()==0", "%s", "");
 }
 
 Device* Device::fromRuntimeHandle(HANDLE hDevice) {

@@ -38,25 +38,29 @@ HRESULT checked(unsigned slot, const char* name, HRESULT retVal) {
     return retVal;
 }
 
-// The runtime's own device handle of the device behind `hView`; reading an empty runtime
-// slot is reported by the per-GPU container, and the call goes on with it.
-Device* deviceOf(HANDLE hView) {
-    return Device::fromView(hView);
+// The device behind `hView` and its saved runtime callback `member`; false (reported) when
+// either is missing.
+template <typename Pfn>
+bool runtimeCallback(const char* name, Pfn D3DDDI_DEVICECALLBACKS::*member, HANDLE hView,
+                     Device*& device, Pfn& callback) {
+    // Reading the runtime handle later reports an empty slot; the call goes on with it.
+    device = Device::fromView(hView);
+    if (!device)
+        return false;
+    callback = device->runtimeCallbacks().*member;
+    return VESSA_CHECK(Error, 0, callback != nullptr, "DeviceCallbacks::%s: the runtime has none",
+                       name);
 }
 
 // The common shape: the saved runtime callback of `member` with the runtime's handle.
 template <typename Pfn, typename Arg>
 HRESULT callRuntime(unsigned slot, const char* name, Pfn D3DDDI_DEVICECALLBACKS::*member,
                     HANDLE hView, Arg pData) {
-    Device* device = deviceOf(hView);
-    if (!device)
+    Device* device = nullptr;
+    Pfn callback = nullptr;
+    if (!runtimeCallback(name, member, hView, device, callback))
         return E_FAIL;
-    const HANDLE hRuntime = device->runtimeHandle();
-    Pfn callback = device->runtimeCallbacks().*member;
-    if (!VESSA_CHECK(Error, 0, callback != nullptr, "DeviceCallbacks::%s: the runtime has none",
-                     name))
-        return E_FAIL;
-    return checked(slot, name, callback(hRuntime, pData));
+    return checked(slot, name, callback(device->runtimeHandle(), pData));
 }
 
 // Slot tags: the three slots with a step of their own overload `dispatch` for their tag.
@@ -80,31 +84,25 @@ HRESULT dispatch(SlotTag<9>, const char* name, PFND3DDDI_ESCAPECB D3DDDI_DEVICEC
             return E_FAIL;
         return checked(9, name, escape(hAdapter, pData));
     }
-    Device* device = deviceOf(pData->hDevice);
-    if (!device)
+    Device* device = nullptr;
+    PFND3DDDI_ESCAPECB escape = nullptr;
+    if (!runtimeCallback(name, &D3DDDI_DEVICECALLBACKS::pfnEscapeCb, pData->hDevice, device,
+                         escape))
         return E_FAIL;
     // The runtime must see its own device handle; the driver's structure keeps the view.
     D3DDDICB_ESCAPE copy = *pData;
     copy.hDevice = device->runtimeHandle();
-    PFND3DDDI_ESCAPECB escape = device->runtimeCallbacks().pfnEscapeCb;
-    if (!VESSA_CHECK(Error, 0, escape != nullptr, "DeviceCallbacks::%s: the runtime has none",
-                     name))
-        return E_FAIL;
     return checked(9, name, escape(hAdapter, &copy));
 }
 
 HRESULT dispatch(SlotTag<14>, const char* name,
                  PFND3DDDI_CREATECONTEXTCB D3DDDI_DEVICECALLBACKS::*member, HANDLE hView,
                  D3DDDICB_CREATECONTEXT* pData) {
-    Device* device = deviceOf(hView);
-    if (!device)
+    Device* device = nullptr;
+    PFND3DDDI_CREATECONTEXTCB callback = nullptr;
+    if (!runtimeCallback(name, member, hView, device, callback))
         return E_FAIL;
-    const HANDLE hRuntime = device->runtimeHandle();
-    PFND3DDDI_CREATECONTEXTCB callback = device->runtimeCallbacks().*member;
-    if (!VESSA_CHECK(Error, 0, callback != nullptr, "DeviceCallbacks::%s: the runtime has none",
-                     name))
-        return E_FAIL;
-    HRESULT retVal = callback(hRuntime, pData);
+    HRESULT retVal = callback(device->runtimeHandle(), pData);
     // The first node-0 context is the device's; it is kept whatever the runtime answered.
     if (pData && pData->NodeOrdinal == 0)
         device->setContext(0, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pData->hContext)));
@@ -114,15 +112,11 @@ HRESULT dispatch(SlotTag<14>, const char* name,
 HRESULT dispatch(SlotTag<20>, const char* name,
                  PFND3DDDI_SETASYNCCALLBACKSCB D3DDDI_DEVICECALLBACKS::*member, HANDLE hView,
                  BOOL enable) {
-    Device* device = deviceOf(hView);
-    if (!device)
+    Device* device = nullptr;
+    PFND3DDDI_SETASYNCCALLBACKSCB callback = nullptr;
+    if (!runtimeCallback(name, member, hView, device, callback))
         return E_FAIL;
-    const HANDLE hRuntime = device->runtimeHandle();
-    PFND3DDDI_SETASYNCCALLBACKSCB callback = device->runtimeCallbacks().*member;
-    if (!VESSA_CHECK(Error, 0, callback != nullptr, "DeviceCallbacks::%s: the runtime has none",
-                     name))
-        return E_FAIL;
-    return callback(hRuntime, enable);
+    return callback(device->runtimeHandle(), enable);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "AdapterFuncs_auto.h"
 
 #include "Adapter9.h"
+#include "GuardedEntry.h"
 #include "OpenAdapter.h"
 #include "Report.h"
 #include "platform/KernelThunks.h"
@@ -94,16 +95,6 @@ HRESULT getFormatData(Adapter* pAdapter, const D3DDDIARG_GETCAPS* pData) {
     return hr;
 }
 
-// Runs one wrapped entry; a C++ exception becomes a reported E_FAIL.
-template <typename Fn> HRESULT guarded(const char* entry, Fn fn) {
-    try {
-        return fn();
-    } catch (...) {
-        VESSA_REPORT(Error, 0, "false", "%s: unexpected exception", entry);
-        return E_FAIL;
-    }
-}
-
 } // namespace
 
 namespace AdapterFuncs {
@@ -150,7 +141,7 @@ HRESULT route(Adapter* pAdapter, HANDLE hAdapter) {
 #define VESSA_ADAPTERFUNCS_DEFINE(slot, member, Pfn, params, args)                                 \
     HRESULT APIENTRY member params {                                                               \
         static_assert(std::is_same<decltype(&member), Pfn>::value, #member " signature");          \
-        return guarded(#member, [&]() -> HRESULT {                                                 \
+        return guardedEntry(#member, [&]() -> HRESULT {                                            \
             Adapter* pAdapter = OpenAdapter::getAdapter(hAdapter);                                 \
             if (!pAdapter)                                                                         \
                 return E_FAIL;                                                                     \

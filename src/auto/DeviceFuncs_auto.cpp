@@ -2,6 +2,7 @@
 #include "DeviceFuncs_auto.h"
 
 #include "Device9.h"
+#include "GuardedEntry.h"
 #include "Report.h"
 
 #include <stddef.h>
@@ -9,19 +10,9 @@
 
 namespace {
 
-// Runs one wrapped entry; a C++ exception becomes a reported E_FAIL.
-template <typename Fn> HRESULT guarded(const char* entry, Fn fn) {
-    try {
-        return fn();
-    } catch (...) {
-        VESSA_REPORT(Error, 0, "false", "%s: unexpected exception", entry);
-        return E_FAIL;
-    }
-}
-
 #define VESSA_DEVICEFUNCS_CHECK(slot, member, Route, Pfn, params, args)                            \
-    static_assert(offsetof(D3DDDI_DEVICEFUNCS, member) == (slot) * sizeof(void*), #member " slo"   \
-                                                                                          "t");
+    static_assert(offsetof(D3DDDI_DEVICEFUNCS, member) == (slot) * sizeof(void*),                  \
+                  #member " is in its slot");
 VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_CHECK)
 #undef VESSA_DEVICEFUNCS_CHECK
 
@@ -38,7 +29,7 @@ namespace DeviceFuncs {
 #define VESSA_DEVICEFUNCS_DEFINE(slot, member, Route, Pfn, params, args)                           \
     HRESULT APIENTRY member params {                                                               \
         static_assert(std::is_same<decltype(&member), Pfn>::value, #member " signature");          \
-        return guarded(#member, [&]() -> HRESULT {                                                 \
+        return guardedEntry(#member, [&]() -> HRESULT {                                            \
             Device* pDevice = Device::fromRuntimeHandle(hDevice);                                  \
             if (!pDevice)                                                                          \
                 return E_FAIL;                                                                     \

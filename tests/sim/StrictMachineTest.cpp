@@ -52,6 +52,19 @@ struct OneAllocation {
     D3DKMT_HANDLE handle() const { return info.hAllocation; }
 };
 
+/// Destroys kernel devices, then closes kernel adapters.
+void release(std::initializer_list<D3DKMT_HANDLE> devices,
+             std::initializer_list<D3DKMT_HANDLE> adapters) {
+    for (D3DKMT_HANDLE h : devices) {
+        D3DKMT_DESTROYDEVICE destroy = {h};
+        EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
+    }
+    for (D3DKMT_HANDLE h : adapters) {
+        D3DKMT_CLOSEADAPTER close = {h};
+        EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
+    }
+}
+
 bool localHandleShape(D3DKMT_HANDLE h) {
     return (h & 0xC0000000u) == 0xC0000000u && (h & 0x3Fu) == 0;
 }
@@ -90,10 +103,7 @@ TEST(StrictHandles, EveryKernelHandleIsShapedLikeAWindowsLocalHandle) {
     lock.hDevice = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(&object));
     EXPECT_EQ(D3DKMTLock(&lock), kStatusInvalidParameter);
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    EXPECT_EQ(D3DKMTDestroyDevice(&destroy), kStatusSuccess);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    EXPECT_EQ(D3DKMTCloseAdapter(&close), kStatusSuccess);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictKernel, AllocationDataWrittenForAnotherGpuIsRefused) {
@@ -113,14 +123,7 @@ TEST(StrictKernel, AllocationDataWrittenForAnotherGpuIsRefused) {
     EXPECT_EQ(surface.run(), kStatusInvalidParameter);
     surface.desc = surfaceDesc(hDevice, 4, 4);
     EXPECT_EQ(surface.run(), kStatusSuccess);
-    for (D3DKMT_HANDLE h : {hDevice, hIntelDevice}) {
-        D3DKMT_DESTROYDEVICE destroy = {h};
-        D3DKMTDestroyDevice(&destroy);
-    }
-    for (D3DKMT_HANDLE h : {hAdapter, hIntel}) {
-        D3DKMT_CLOSEADAPTER close = {h};
-        D3DKMTCloseAdapter(&close);
-    }
+    release({hDevice, hIntelDevice}, {hAdapter, hIntel});
 }
 
 TEST(StrictKernel, CommandsWrittenForAnotherGpuAreRefused) {
@@ -147,14 +150,7 @@ TEST(StrictKernel, CommandsWrittenForAnotherGpuAreRefused) {
     render.pPrivateDriverData = nullptr;
     render.PrivateDriverDataSize = 0;
     EXPECT_EQ(D3DKMTRender(&render), kStatusSuccess);
-    for (D3DKMT_HANDLE h : {hIntelDevice, hNvidiaDevice}) {
-        D3DKMT_DESTROYDEVICE destroy = {h};
-        D3DKMTDestroyDevice(&destroy);
-    }
-    for (D3DKMT_HANDLE h : {hIntel, hNvidia}) {
-        D3DKMT_CLOSEADAPTER close = {h};
-        D3DKMTCloseAdapter(&close);
-    }
+    release({hIntelDevice, hNvidiaDevice}, {hIntel, hNvidia});
 }
 
 TEST(StrictKernel, JournalRecordsAllocationKindsAndEscapeContexts) {
@@ -201,10 +197,7 @@ TEST(StrictKernel, JournalRecordsAllocationKindsAndEscapeContexts) {
     snprintf(expected, sizeof expected, "hContext=0x%x", context.hContext);
     EXPECT_NE(entry.arguments.find(expected), std::string::npos) << entry.arguments;
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictSources, ARenderGpuWithoutAMonitorHasNoVideoPresentSource) {
@@ -239,10 +232,7 @@ TEST(StrictSources, ARenderGpuWithoutAMonitorHasNoVideoPresentSource) {
     list.MethodCount = 8;
     EXPECT_EQ(D3DKMTGetMultisampleMethodList(&list), kStatusSuccess);
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictSources, AnInactiveDisplayDoesNotOpenByName) {
@@ -255,8 +245,7 @@ TEST(StrictSources, AnInactiveDisplayDoesNotOpenByName) {
     install(sim::presets::monitorOnEveryGpu());
     ASSERT_EQ(D3DKMTOpenAdapterFromGdiDisplayName(&open), kStatusSuccess);
     EXPECT_EQ(sim::Kernel::instance().adapterGpu(open.hAdapter), kNvidia);
-    D3DKMT_CLOSEADAPTER close = {open.hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({}, {open.hAdapter});
 }
 
 TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
@@ -337,10 +326,7 @@ TEST(StrictKernel, EnumerationValuesOutOfRangeAndReservedFlagBitsAreRefused) {
     escape.hContext = context.hContext;
     EXPECT_EQ(D3DKMTEscape(&escape), kStatusInvalidParameter);
 
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 TEST(StrictKernel, SemaphoreWithMaximumCountZeroIsAccepted) {
@@ -353,10 +339,7 @@ TEST(StrictKernel, SemaphoreWithMaximumCountZeroIsAccepted) {
     EXPECT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusSuccess);
     sync.Info.Semaphore.InitialCount = 1; // above the maximum
     EXPECT_EQ(D3DKMTCreateSynchronizationObject(&sync), kStatusInvalidParameter);
-    D3DKMT_DESTROYDEVICE destroy = {hDevice};
-    D3DKMTDestroyDevice(&destroy);
-    D3DKMT_CLOSEADAPTER close = {hAdapter};
-    D3DKMTCloseAdapter(&close);
+    release({hDevice}, {hAdapter});
 }
 
 /// A device on the Intel GPU (the display's) with a context, and helpers for primaries.
@@ -371,12 +354,7 @@ protected:
         ASSERT_EQ(D3DKMTCreateContext(&context), kStatusSuccess);
         m_hContext = context.hContext;
     }
-    void TearDown() override {
-        D3DKMT_DESTROYDEVICE destroy = {m_hDevice};
-        D3DKMTDestroyDevice(&destroy);
-        D3DKMT_CLOSEADAPTER close = {m_hAdapter};
-        D3DKMTCloseAdapter(&close);
-    }
+    void TearDown() override { release({m_hDevice}, {m_hAdapter}); }
 
     D3DKMT_HANDLE allocate(UINT width, UINT height, bool primary, D3DKMT_HANDLE hDevice = 0) {
         OneAllocation surface(hDevice ? hDevice : m_hDevice, width, height,
@@ -639,6 +617,11 @@ TEST_F(StrictDrivers, OpenResourceRefusesAnAllocationOfAnotherKernelDevice) {
     open.Rotation = D3DDDI_ROTATION_IDENTITY;
     EXPECT_EQ(E_INVALIDARG,
               m_pIntelDevice->funcs().pfnOpenResource(m_pIntelDevice->driverDevice(), &open));
+    // A rotation outside the four members is refused before anything is opened.
+    open.Rotation = D3DDDI_ROTATION(0);
+    EXPECT_EQ(E_INVALIDARG,
+              m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
     // On its own device's driver it opens.
     EXPECT_EQ(S_OK,
               m_pNvidiaDevice->funcs().pfnOpenResource(m_pNvidiaDevice->driverDevice(), &open));

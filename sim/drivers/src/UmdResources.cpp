@@ -5,6 +5,7 @@
 
 #include "UmdAdapter.h"
 #include "sim/gpus/Kernel.h"
+#include "sim/gpus/KernelStatus.h"
 #include "sim/gpus/SimAllocation.h"
 
 #include <algorithm>
@@ -122,7 +123,9 @@ HRESULT Device::checkSurface(HANDLE hResource, UINT subresource, Resource*& pRes
 HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
     std::unique_ptr<Resource> pResource(new Resource());
     Resource& r = *pResource;
-    if (!args.pSurfList || args.SurfCount == 0 || args.SurfCount > kMaxSurfaces)
+    // The rotation is read from the runtime as a raw value: only the four members pass.
+    if (!args.pSurfList || args.SurfCount == 0 || args.SurfCount > kMaxSurfaces ||
+        !validRotation(rawValue(args.Rotation)))
         return E_INVALIDARG;
     if (!formatLayout(args.Format, r.layout))
         return E_INVALIDARG;
@@ -220,7 +223,8 @@ HRESULT Device::createResource(D3DDDIARG_CREATERESOURCE& args) {
 }
 
 HRESULT Device::openResource(D3DDDIARG_OPENRESOURCE& args) {
-    if (args.NumAllocations == 0 || args.NumAllocations > kMaxSurfaces || !args.pOpenAllocationInfo)
+    if (args.NumAllocations == 0 || args.NumAllocations > kMaxSurfaces ||
+        !args.pOpenAllocationInfo || !validRotation(rawValue(args.Rotation)))
         return E_INVALIDARG;
     std::unique_ptr<Resource> pResource(new Resource());
     Resource& r = *pResource;
