@@ -16,14 +16,17 @@ enum IconCorner : uint32_t {
 
 class VessaIcon {
 public:
-    VessaIcon(uint32_t corner, bool timed) : m_corner(corner), m_timed(timed) {}
+    /// Seconds a timed icon stays after its first draw.
+    static constexpr int64_t kTimedDisplaySeconds = 8;
+
+    VessaIcon(uint32_t corner, bool timed);
     virtual ~VessaIcon() = default;
 
     VessaIcon(const VessaIcon&) = delete;
     VessaIcon& operator=(const VessaIcon&) = delete;
 
     /// Draws the icon into subresource `dstSubResourceIndex` of `hDstResource` on GPU
-    /// `gpuIndex`.
+    /// `gpuIndex`, whose size the last setBackBufferSize gave.
     virtual HRESULT draw(unsigned gpuIndex, HANDLE hDstResource, UINT dstSubResourceIndex) = 0;
     /// Creates the icon's texture on GPU `gpuIndex`.
     virtual HRESULT createResources(unsigned gpuIndex) = 0;
@@ -35,16 +38,34 @@ public:
     /// right (so "0", the default, is the lower-right corner).
     static uint32_t cornerFromText(const WCHAR* text);
 
+    /// The size of the back buffer the next draw goes into; moves the icon to its corner
+    /// there when the size changed (a mode switch).
+    void setBackBufferSize(uint32_t width, uint32_t height);
+
     bool ready() const { return m_ready; }
     uint32_t corner() const { return m_corner; }
     bool timed() const { return m_timed; }
+    bool expired() const { return m_expired; }
+    /// Where the icon goes in the current back buffer.
+    const RECT& rect() const { return m_rect; }
+    /// False when the back buffer cannot hold the whole icon: nothing is drawn into it then.
+    bool fitsBackBuffer() const;
 
 protected:
+    /// Whole seconds of the machine's monotonic counter.
+    static int64_t nowSeconds();
+    /// Ends a timed display once its time is over; true while the icon is still to be drawn.
+    bool updateTimedDisplay();
+
     bool m_ready = false;
     uint32_t m_corner;
     bool m_timed;
     bool m_expired = false;
+    /// Counter seconds of the first draw, 0 before it.
     int64_t m_startTime = 0;
     uint32_t m_width = 0;
     uint32_t m_height = 0;
+    /// Each icon keeps its own rectangle: two devices may present back buffers of different
+    /// sizes.
+    RECT m_rect;
 };

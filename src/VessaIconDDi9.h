@@ -1,5 +1,5 @@
 // VessaIconDDi9: the icon overlay of a Direct3D 9 device, drawn with the presenting GPU's
-// own driver entries.
+// own driver entries: a texture on that GPU, copied into the back buffer before the present.
 #pragma once
 
 #include "VessaIcon.h"
@@ -18,8 +18,18 @@ public:
 
     Device* device() const { return m_pDevice; }
     D3DDDI_DEVICEFUNCS* deviceFuncs() const { return m_pDeviceFuncs; }
+    /// The icon's texture on GPU `gpuIndex`, 0 when it has none.
+    HANDLE resource(unsigned gpuIndex) const;
 
 private:
+    static constexpr unsigned kGpuCount = 4;
+
+    /// The device's handle on GPU `gpuIndex`, or null when the device has none there.
+    HANDLE deviceHandle(unsigned gpuIndex) const;
+    HRESULT fillTexture(unsigned gpuIndex);
+    HRESULT blit(unsigned gpuIndex, HANDLE hDstResource, UINT dstSubResourceIndex);
+
+    HANDLE m_resources[kGpuCount] = {};
     Device* m_pDevice;
     D3DDDI_DEVICEFUNCS* m_pDeviceFuncs;
 };
