@@ -32,12 +32,15 @@ if(VESSA_TEST_PCH)
   target_precompile_headers(vessa_test_pch PRIVATE <gmock/gmock.h> <gtest/gtest.h>)
 endif()
 
-# vessa_add_test(<target> SOURCES ... [LIBS ...] [SIM_ONLY] [SERIAL_ON_WINE])
+# vessa_add_test(<target> SOURCES ... [LIBS ...] [SIM_ONLY] [SERIAL_ON_WINE] [CONCURRENCY])
 # SIM_ONLY suites need the simulated machine and are built natively only.
 # SERIAL_ON_WINE suites share machine-wide state under Wine (the prefix's c:\vessa.log)
 # and must not run beside other tests there.
+# CONCURRENCY suites exercise several threads at once: their tests carry the ctest label
+# "concurrency", and the target `concurrency_tests` builds them all, so that the native-tsan
+# build compiles and runs only these (scripts/test.sh).
 function(vessa_add_test target)
-  cmake_parse_arguments(ARG "SIM_ONLY;SERIAL_ON_WINE" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "SIM_ONLY;SERIAL_ON_WINE;CONCURRENCY" "" "SOURCES;LIBS" ${ARGN})
   if(ARG_SIM_ONLY AND WIN32)
     return()
   endif()
@@ -53,6 +56,13 @@ function(vessa_add_test target)
   set(properties ENVIRONMENT "VESSA_MODULE_DIR=${VESSA_MODULE_DIR}")
   if(WIN32 AND ARG_SERIAL_ON_WINE)
     list(APPEND properties RUN_SERIAL TRUE)
+  endif()
+  if(ARG_CONCURRENCY)
+    list(APPEND properties LABELS concurrency)
+    if(NOT TARGET concurrency_tests)
+      add_custom_target(concurrency_tests)
+    endif()
+    add_dependencies(concurrency_tests ${target})
   endif()
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
     PROPERTIES ${properties})

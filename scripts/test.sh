@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Everything CI runs: bootstrap, then for each build configure, build and run every test.
 #   native      preset native-debug (AddressSanitizer + UndefinedBehaviorSanitizer)
+#   tsan        preset native-tsan (ThreadSanitizer): only the suites that run several
+#               threads at once (target concurrency_tests, ctest label "concurrency")
 #   mingw-wine  preset mingw-release, tests under Wine
 # Prints one summary line per build and finally "N passed, N failed" on a line of its own.
 # A configure or build failure counts as one failed test of that build. Exit status 0 only
 # when every build and test passed.
-#   VESSA_TEST_BUILDS="native mingw-wine" selects the builds (default: both).
+#   VESSA_TEST_BUILDS="native tsan mingw-wine" selects the builds (default: all three).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 CTEST_ARGS=(-j2 --output-on-failure --timeout 300)
-builds=${VESSA_TEST_BUILDS:-native mingw-wine}
+builds=${VESSA_TEST_BUILDS:-native tsan mingw-wine}
 
 scripts/bootstrap.sh || {
     echo "bootstrap failed"
@@ -59,15 +61,18 @@ record() {
     total_failed=$((total_failed + failed))
 }
 
-# run_build <label> <preset> [runner...]: configure, build, test one preset.
+# run_build <label> <preset> <target> [runner...]: configure, build (the whole preset for
+# target "all", else that target only), test one preset.
 run_build() {
-    local label=$1 preset=$2
-    shift 2
+    local label=$1 preset=$2 target=$3
+    shift 3
     local dir=$root/build/$preset t0=$SECONDS
+    local build=(cmake --build --preset "$preset")
+    [ "$target" = all ] || build+=(--target "$target")
     mkdir -p "$dir"
-    echo "==== $label: configure + build ($preset)"
+    echo "==== $label: configure + build ($preset, $target)"
     if ! step "$dir/configure.log" cmake --preset "$preset" ||
-        ! step "$dir/build.log" cmake --build --preset "$preset"; then
+        ! step "$dir/build.log" "${build[@]}"; then
         summaries+=("$label: build FAILED")
         total_failed=$((total_failed + 1))
         return
@@ -81,8 +86,14 @@ run_build() {
 
 for b in $builds; do
     case $b in
-    native) run_build native native-debug ctest --test-dir "$root/build/native-debug" ;;
-    mingw-wine) run_build mingw-wine mingw-release scripts/wine-ctest.sh "$root/build/mingw-release" ;;
+    native) run_build native native-debug all ctest --test-dir "$root/build/native-debug" ;;
+    tsan)
+        run_build tsan native-tsan concurrency_tests \
+            ctest --test-dir "$root/build/native-tsan" -L concurrency
+        ;;
+    mingw-wine)
+        run_build mingw-wine mingw-release all scripts/wine-ctest.sh "$root/build/mingw-release"
+        ;;
     *)
         summaries+=("$b: unknown build")
         total_failed=$((total_failed + 1))

@@ -36,6 +36,7 @@ bool isRole(int index) {
 Adapter::Adapter(const D3DDDIARG_OPENADAPTER& runtimeArgs) : DdiObject(kDdiObjectAdapter) {
     memset(&m_auxAdapterCallbacks, 0, sizeof m_auxAdapterCallbacks);
     memset(m_adapterFuncs, 0, sizeof m_adapterFuncs);
+    memset(m_driverVersions, 0, sizeof m_driverVersions);
     ddiHandles().setRuntimeHandle(asValue(runtimeArgs.hAdapter));
     AuxAdapterCallbacks::fill(&m_auxAdapterCallbacks);
 }
@@ -45,7 +46,11 @@ Adapter::~Adapter() {
 }
 
 const D3DDDI_ADAPTERFUNCS& Adapter::vendorFuncs(unsigned index) const {
-    return m_adapterFuncs[index < kGpuSlots ? index : 0];
+    static const D3DDDI_ADAPTERFUNCS s_noFuncs = {};
+    if (!VESSA_CHECK(Warning, 0, index < kGpuSlots, "vendor functions: index %u out of range",
+                     index))
+        return s_noFuncs;
+    return m_adapterFuncs[index];
 }
 
 HRESULT Adapter::open(D3DDDIARG_OPENADAPTER* args, uint32_t vendor) {
@@ -64,6 +69,7 @@ HRESULT Adapter::open(D3DDDIARG_OPENADAPTER* args, uint32_t vendor) {
     setUserHandle(0, asValue(args->hAdapter));
     setVendor(0, vendor);
     m_adapterFuncs[0] = *args->pAdapterFuncs;
+    m_driverVersions[0] = args->DriverVersion;
 
     unsigned currentAux = 1;
     openAuxiliaryAdapters(*args, &currentAux);
@@ -89,6 +95,7 @@ HRESULT Adapter::open(D3DDDIARG_OPENADAPTER* args, uint32_t vendor) {
     args->hAdapter = asHandle(getUserHandle(static_cast<unsigned>(rendering)));
     *args->pAdapterFuncs = m_adapterFuncs[rendering];
     AdapterFuncs::fill(args->pAdapterFuncs);
+    args->DriverVersion = commonDriverVersion();
     return S_OK;
 }
 
@@ -141,7 +148,20 @@ HRESULT Adapter::openAuxiliaryDriver(PFND3DDDI_OPENADAPTER openAdapter,
     setUserHandle(slot, asValue(copy.hAdapter));
     setVendor(slot, vendor);
     m_adapterFuncs[slot] = *copy.pAdapterFuncs;
+    m_driverVersions[slot] = copy.DriverVersion;
     return S_OK;
+}
+
+UINT Adapter::commonDriverVersion() const {
+    // The runtime talks to the rendering GPU's driver through the table and to the
+    // presenting GPU's through the presents it hands over: it may use only what both
+    // support, the lower of the two versions.
+    UINT version = m_driverVersions[0];
+    for (unsigned i = 1; i < kGpuCount; ++i) {
+        if (m_driverVersions[i] < version)
+            version = m_driverVersions[i];
+    }
+    return version;
 }
 
 HRESULT Adapter::createDevice(D3DDDIARG_CREATEDEVICE* pCreateData) {

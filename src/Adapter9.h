@@ -38,7 +38,8 @@ public:
     /// have been written by a vendor driver.
     HRESULT open(D3DDDIARG_OPENADAPTER* args, uint32_t vendor);
 
-    /// GPU `index`'s vendor adapter function table (zero when that GPU is not open).
+    /// GPU `index`'s vendor adapter function table (zero when that GPU is not open). An
+    /// index beyond the slots is reported and gets an empty table.
     const D3DDDI_ADAPTERFUNCS& vendorFuncs(unsigned index) const;
 
 private:
@@ -52,7 +53,11 @@ private:
     /// Starts the GPU services' interop for a new device; without it the device uses the
     /// API copy.
     void startGpuServices(Device* pDevice);
+    /// The DDI version the runtime may use with both drivers: the lower of theirs.
+    UINT commonDriverVersion() const;
 
     D3DDDI_ADAPTERCALLBACKS m_auxAdapterCallbacks;
     D3DDDI_ADAPTERFUNCS m_adapterFuncs[kGpuSlots];
+    /// The DDI version each GPU's driver said it supports (OpenAdapter's DriverVersion).
+    UINT m_driverVersions[kGpuSlots];
 };

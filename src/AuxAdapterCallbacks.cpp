@@ -65,12 +65,19 @@ HRESULT APIENTRY pfnGetMultisampleMethodListCb(HANDLE hAdapter,
     NTSTATUS status = KernelThunks::get().pfnGetMultisampleMethodList(&query);
     if (NT_SUCCESS(status)) {
         if (kernelList) {
+            // A kernel that claims more methods than the list holds has not written them:
+            // the driver gets what its list holds, and a count that says so.
             const UINT filled =
                 query.MethodCount < pData->MethodCount ? query.MethodCount : pData->MethodCount;
+            VESSA_CHECK(Warning, 0, query.MethodCount <= pData->MethodCount,
+                        "auxilliary GetMultisampleMethodListCb: the kernel reported %u methods "
+                        "for a list of %u",
+                        query.MethodCount, pData->MethodCount);
             for (UINT i = 0; i < filled; ++i) {
                 pData->pMethodList[i].NumSamples = kernelList[i].NumSamples;
                 pData->pMethodList[i].NumQualityLevels = kernelList[i].NumQualityLevels;
             }
+            query.MethodCount = filled;
         }
         pData->MethodCount = query.MethodCount;
         return S_OK;

@@ -250,6 +250,7 @@ Configuration* Configuration::getInstance() {
 Configuration::Configuration()
     : m_processName{}, m_processDir{}, m_configFilePath{}, m_userSettingsXMLPath{}, m_installDir{},
       m_configRoot(nullptr), m_userSettingsRoot(nullptr), m_gpuCount(-1), m_effectiveGpuCount(-1) {
+    std::lock_guard<std::mutex> guard(m_lock);
     fillTables();
     initialLoad();
     checkDefaults();
@@ -285,7 +286,7 @@ void Configuration::initialLoad() {
                 "can't find userSetting.xml");
 
     loadLibrary();
-    reload();
+    reloadLocked();
 }
 
 void Configuration::findProcessName() {
@@ -318,6 +319,11 @@ void Configuration::findDatabase() {
     if (!RegManager::readDriverValue(WSTR("ConfigFileDirectory"), directory, &size))
         return;
     directory[kRegistryValueBytes / sizeof(WCHAR) - 1] = 0;
+    // An empty directory would make "\vessa.xml" of it: a file in the root of whatever
+    // drive is current, which anyone may have put there. No directory, no database (the
+    // load then reports the missing database).
+    if (directory[0] == 0)
+        return;
 
     // The obfuscated form is what installations ship; a plain file is for development.
     for (const char* fileName : {"vessa.xenc", "vessa.xml"}) {
@@ -335,6 +341,12 @@ void Configuration::loadLibrary() {
         DWORD size = kRegistryValueBytes;
         if (!RegManager::readDriverValue(WSTR("InstallDirectory"), m_installDir, &size))
             m_installDir[0] = 0;
+        // Without an installation directory the path would name the library in the root of
+        // the current drive, and whatever lies there would run inside every game: nothing
+        // is loaded, and the store serves its built-in defaults.
+        if (!VESSA_CHECK(Error, kLibraryLoadFailed, m_installDir[0] != 0,
+                         "ConfigurationController.dll failed to load!"))
+            return;
         std::u16string path = u16(m_installDir) + u"\\ConfigurationController.dll";
         s_configModule = LoadLibraryW(text::w(path));
         if (!VESSA_CHECK(Error, kLibraryLoadFailed, s_configModule != nullptr,
@@ -354,6 +366,11 @@ void Configuration::loadLibrary() {
 }
 
 void Configuration::reload() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    reloadLocked();
+}
+
+void Configuration::reloadLocked() {
     if (VESSA_CHECK(Error, kReloadUninitialised, s_CreateConfigManager != nullptr,
                     "Configuration reloaded without being initialized, or memory corruption "
                     "occurred.")) {
@@ -421,6 +438,11 @@ void Configuration::computeGpuCount() {
 }
 
 void Configuration::checkDefaults() {
+    // Without a database (missing, unreadable, or no library to read it) every default
+    // would be "missing": one box per property in front of the game. That database was
+    // reported once by the load; the built-in defaults serve.
+    if (!m_configRoot)
+        return;
     for (const ConfigPropertyInfo& row : kConfigProperties) {
         if (row.id < 1 || row.id > 25 || hasValue(row.id))
             continue;
@@ -522,8 +544,14 @@ int32_t Configuration::slotId(ConfigProperty property, int gpuIndex) {
 }
 
 void Configuration::putValue(int32_t id, std::unique_ptr<WCHAR[]> value, ConfigSource source) {
-    m_values[id] = std::move(value);
     m_sources[id] = source;
+    std::unique_ptr<WCHAR[]>& slot = m_values[id];
+    if (slot && value && u16(slot.get()) == u16(value.get()))
+        return;
+    // A reader on another thread may still hold the text getProperty gave it.
+    if (slot)
+        m_replacedValues.push_back(std::move(slot));
+    slot = std::move(value);
 }
 
 void Configuration::putText(int32_t id, const WCHAR* value, ConfigSource source) {
@@ -534,6 +562,11 @@ void Configuration::putText(int32_t id, const WCHAR* value, ConfigSource source)
 }
 
 const WCHAR* Configuration::getProperty(ConfigProperty property, int gpuIndex) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return propertyLocked(property, gpuIndex);
+}
+
+const WCHAR* Configuration::propertyLocked(ConfigProperty property, int gpuIndex) {
     int32_t id = slotId(property, gpuIndex);
     if (id < 0)
         return nullptr;
@@ -559,10 +592,12 @@ const WCHAR* Configuration::getProperty(ConfigProperty property, int gpuIndex) {
 }
 
 int32_t Configuration::getIntProperty(ConfigProperty property, int gpuIndex) {
-    return parseInt32(getProperty(property, gpuIndex));
+    std::lock_guard<std::mutex> guard(m_lock);
+    return parseInt32(propertyLocked(property, gpuIndex));
 }
 
 void Configuration::setProperty(ConfigProperty property, int32_t value, int gpuIndex) {
+    std::lock_guard<std::mutex> guard(m_lock);
     int32_t id = slotId(property, gpuIndex);
     if (id < 0)
         return;
@@ -570,6 +605,7 @@ void Configuration::setProperty(ConfigProperty property, int32_t value, int gpuI
 }
 
 ConfigSource Configuration::getPropertySource(ConfigProperty property, int gpuIndex) const {
+    std::lock_guard<std::mutex> guard(m_lock);
     int32_t id = slotId(property, gpuIndex);
     if (id < 0)
         return ConfigSource::None;
@@ -577,4 +613,14 @@ ConfigSource Configuration::getPropertySource(ConfigProperty property, int gpuIn
     if (source != m_sources.end())
         return source->second;
     return m_defaults.count(id) ? ConfigSource::BuiltIn : ConfigSource::None;
+}
+
+int32_t Configuration::getEffectiveGpuCount() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_effectiveGpuCount;
+}
+
+int32_t Configuration::getGpuCount() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_gpuCount;
 }

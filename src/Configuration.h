@@ -14,7 +14,9 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdint.h>
+#include <vector>
 
 class userSettingsTranslator;
 
@@ -35,7 +37,9 @@ enum class ConfigSource {
 const char* configSourceName(ConfigSource source);
 
 /// The process-wide configuration store, created and loaded on first use, never destroyed.
-/// Not thread-safe beyond its creation: reads cache what they find.
+/// Safe for concurrent use: the runtime enters the driver on several threads at once, and
+/// every entry reads properties. One lock covers the value cache, the tables and the
+/// database queries (reads cache what they find, so a read changes the store).
 class Configuration {
 public:
     /// Capacity, in characters with the terminator, of the store's path and name buffers.
@@ -52,8 +56,8 @@ public:
     /// The property's text parsed as a base-10 integer (white space and a sign first, up to
     /// the first non-digit, clamped to 32 bits); 0 when there is no value or no digits.
     virtual int32_t getIntProperty(ConfigProperty property, int gpuIndex = 0);
-    /// The property's text, or null. It belongs to the store and stays valid until the same
-    /// property is set again.
+    /// The property's text, or null. It belongs to the store and stays valid for the life of
+    /// the store, even after the property is set again (another thread may still read it).
     virtual const WCHAR* getProperty(ConfigProperty property, int gpuIndex = 0);
     /// Stores the decimal text of `value`; it wins over every other source from now on.
     virtual void setProperty(ConfigProperty property, int32_t value, int gpuIndex = 0);
@@ -65,9 +69,9 @@ public:
 
     /// The GPU count the driver works with: the GPUs found, limited by the database's
     /// gpu_count. -1 before the first load.
-    int32_t getEffectiveGpuCount() const { return m_effectiveGpuCount; }
+    int32_t getEffectiveGpuCount() const;
     /// The GPUs the enumerator found; -1 before the first load.
-    int32_t getGpuCount() const { return m_gpuCount; }
+    int32_t getGpuCount() const;
     /// The process name the configuration is looked up under (lower case).
     const WCHAR* getProcessName() const { return m_processName; }
     /// The directory of the executable, with its trailing backslash (lower case).
@@ -95,6 +99,10 @@ private:
 
     void fillTables();
     void initialLoad();
+    /// reload() with the lock held.
+    void reloadLocked();
+    /// getProperty() with the lock held.
+    const WCHAR* propertyLocked(ConfigProperty property, int gpuIndex);
     void findProcessName();
     void findDatabase();
     void loadLibrary();
@@ -112,7 +120,9 @@ private:
     /// The id an accessor works on: per-GPU bases plus the GPU index. -1 for a GPU index
     /// outside 0..3 on a per-GPU property (reported).
     static int32_t slotId(ConfigProperty property, int gpuIndex);
-    /// Stores an owned value and the source it came from, freeing the previous one.
+    /// Stores an owned value and the source it came from. A replaced value is kept, not
+    /// freed, until the store is destroyed: a reader may still hold it. An equal text keeps
+    /// the stored one, so setting a property to its value again costs nothing.
     void putValue(int32_t id, std::unique_ptr<WCHAR[]> value, ConfigSource source);
     void putText(int32_t id, const WCHAR* text, ConfigSource source);
     bool hasValue(int32_t id) const { return m_values.count(id) != 0; }
@@ -132,6 +142,8 @@ private:
     int32_t m_effectiveGpuCount;
     std::map<int32_t, const WCHAR*> m_defaults;
     std::map<int32_t, ConfigSource> m_sources;
+    std::vector<std::unique_ptr<WCHAR[]>> m_replacedValues;
+    mutable std::mutex m_lock;
 
     static std::map<int32_t, const char*> s_propertyNames;
     static HMODULE s_configModule;

@@ -22,6 +22,12 @@ DdiObject::~DdiObject() {
     m_pAttachment = nullptr;
 }
 
+DdiObjectView* DdiObject::view(unsigned index) {
+    if (!VESSA_CHECK(Warning, 0, index < kGpuSlots, "get view: index %u out of range", index))
+        return nullptr;
+    return &m_views[index];
+}
+
 void DdiObject::setAttachment(DdiAttachment* attachment) {
     if (m_pAttachment != attachment)
         delete m_pAttachment;

@@ -78,8 +78,10 @@ public:
     uint32_t getVendor(unsigned index) const { return m_vendors.get(index); }
     void setVendor(unsigned index, uint32_t vendor) { m_vendors.set(index, vendor); }
 
-    /// The view of GPU `index`: its address is the handle for that GPU's driver.
-    DdiObjectView* view(unsigned index) { return &m_views[index < kGpuSlots ? index : 0]; }
+    /// The view of GPU `index`: its address is the handle for that GPU's driver. An index
+    /// beyond the slots is reported and has no view (null): handing out GPU 0's would send
+    /// that driver's callbacks to the wrong GPU.
+    DdiObjectView* view(unsigned index);
     /// The view behind a handle that a vendor driver passed back (null for null).
     static DdiObjectView* viewFromHandle(const void* handle) {
         return static_cast<DdiObjectView*>(const_cast<void*>(handle));

@@ -41,6 +41,20 @@ LRESULT CALLBACK quitWatcherProc(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(s_quitWatcherHook.load(), code, wParam, lParam);
 }
 
+// The longest start-up sleep: the longest finite one. Seconds beyond it would wrap the
+// milliseconds around to a short sleep, or reach INFINITE.
+constexpr DWORD kMaxStartupSleepMs = INFINITE - 1;
+
+DWORD startupSleepMilliseconds(int32_t seconds) {
+    const uint64_t milliseconds = static_cast<uint64_t>(seconds) * 1000u;
+    if (milliseconds <= kMaxStartupSleepMs)
+        return static_cast<DWORD>(milliseconds);
+    VESSA_REPORT(Warning, 0, "sleep_on_startup * 1000 < INFINITE",
+                 "sleep_on_startup of %d seconds is too long; sleeping %u ms", seconds,
+                 static_cast<unsigned>(kMaxStartupSleepMs));
+    return kMaxStartupSleepMs;
+}
+
 // Debug switches for developers, honoured once per process at the first entry, before any
 // decision, so that even a process that is then forwarded can be caught.
 void runStartupDebugOptions() {
@@ -51,7 +65,7 @@ void runStartupDebugOptions() {
         return;
     const int32_t sleepSeconds = configuration->getIntProperty(ConfigProperty::sleep_on_startup);
     if (sleepSeconds > 0)
-        Sleep(static_cast<DWORD>(sleepSeconds) * 1000u);
+        Sleep(startupSleepMilliseconds(sleepSeconds));
     if (configuration->getIntProperty(ConfigProperty::attach_to_process) == 1)
         DebugBreak();
     if (configuration->getIntProperty(ConfigProperty::freeze_process) == 1) {

@@ -14,8 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -74,6 +76,36 @@ void installDatabase(const std::map<std::string, std::string>& values) {
     ASSERT_TRUE(machine().registry().setString(key, u"ConfigFileDirectory", u"C:\\Vessa\\config"));
 }
 
+// A user profile with an empty user settings file, so the configuration loads without a
+// report.
+void installUserSettings() {
+    machine().environment().set(u"USERPROFILE", u"C:\\Users\\player");
+    ASSERT_TRUE(machine().root().writeFile(u"C:\\Users\\player\\Quorvex\\userSettings.xml",
+                                           "<userSettings/>"));
+}
+
+// A GPU that owns the display and, unless `other` is null, a second GPU without a monitor.
+// A second GPU of the first one's vendor gets an identity of its own.
+sim::MachineDesc displayAndOther(sim::GpuDesc (*display)(), sim::GpuDesc (*other)()) {
+    sim::GpuDesc first = display();
+    first.busNumber = 0;
+    first.deviceNumber = 0;
+    sim::MachineDesc desc;
+    desc.addOutput(desc.addGpu(first), true, {1280, 800, sim::kFormatX8R8G8B8, 60});
+    if (!other)
+        return desc;
+    sim::GpuDesc second = other();
+    second.busNumber = 1;
+    if (second.vendorId == first.vendorId) {
+        second.id += "2";
+        second.luidLow += 0x100;
+        second.videoGuid[1] = '9';
+        second.instance[2] = 'z';
+    }
+    desc.addInactive(desc.addGpu(second));
+    return desc;
+}
+
 // The default machine, with the display also offering a ten-bit mode.
 sim::MachineDesc tenBitDisplay() {
     sim::MachineDesc desc = sim::presets::defaultMachine();
@@ -89,6 +121,12 @@ size_t calls(const char* module, const char* entry, int gpu) {
 }
 
 // Opens the primary display through `source`; fails the test unless the runtime got S_OK.
+std::string pointerText(const void* pointer) {
+    char text[32];
+    snprintf(text, sizeof text, "%p", pointer);
+    return text;
+}
+
 std::unique_ptr<RuntimeAdapter> open(const AdapterSource& source) {
     std::unique_ptr<RuntimeAdapter> adapter;
     HRESULT hr = RuntimeAdapter::openDisplay("", source, adapter);
@@ -169,6 +207,43 @@ TEST_F(Interposition, RuntimeGetsTheRenderingAdapterQueriesCapsAndClosesIt) {
     EXPECT_EQ(std::string::npos, adaptertest::log().find("Could not destroy adapter"));
 }
 
+TEST_F(Interposition, RuntimeHoldsTheRenderingDriversHandleAndANormalSessionReportsNoError) {
+    install(sim::presets::defaultMachine());
+    installDatabase({});
+    installUserSettings();
+    std::unique_ptr<RuntimeAdapter> adapter = open(kIntelExport);
+    ASSERT_TRUE(adapter);
+    machine().journal().clear();
+    std::vector<uint8_t> caps(1024);
+    EXPECT_EQ(S_OK, adapter->getCaps(D3DDDICAPS_GETD3D9CAPS, caps.data(), UINT(caps.size())));
+    // The NVIDIA driver was called with the very handle the runtime holds.
+    std::vector<sim::JournalEntry> rendering = machine().journal().find("simumd_nv.dll", "GetCaps");
+    ASSERT_EQ(1u, rendering.size());
+    EXPECT_EQ(
+        0u, rendering[0].arguments.find("hAdapter=" + pointerText(adapter->driverAdapter()) + " "))
+        << rendering[0].arguments;
+    EXPECT_EQ(S_OK, adapter->close());
+    EXPECT_EQ(std::string::npos, adaptertest::log().find("Error code")) << adaptertest::log();
+}
+
+TEST_F(Interposition, RuntimeIsToldTheLowerOfTheTwoDriversVersions) {
+    install(sim::presets::defaultMachine());
+    std::unique_ptr<RuntimeAdapter> current = open(kIntelExport);
+    ASSERT_TRUE(current);
+    EXPECT_EQ(UINT(D3D_UMD_INTERFACE_VERSION_WIN7), current->driverVersion());
+    EXPECT_EQ(S_OK, current->close());
+
+    // The rendering GPU's driver is older than the display's.
+    sim::MachineDesc desc = sim::presets::defaultMachine();
+    desc.gpus[kNvidia].umdFileName = "simumd_nv_vista.dll";
+    install(desc);
+    std::unique_ptr<RuntimeAdapter> older = open(kIntelExport);
+    ASSERT_TRUE(older);
+    EXPECT_EQ(2u, sim::umd::counts().adapters); // interposed, not forwarded
+    EXPECT_EQ(UINT(D3D_UMD_INTERFACE_VERSION_VISTA), older->driverVersion());
+    EXPECT_EQ(S_OK, older->close());
+}
+
 TEST_F(Interposition, GammaRampCapsReachOnlyThePresentingGpu) {
     install(sim::presets::defaultMachine());
     std::unique_ptr<RuntimeAdapter> adapter = open(kIntelExport);
@@ -214,21 +289,30 @@ TEST_F(Interposition, UnknownAdapterHandleFailsTheCallWithAReport) {
 
 // ---- The vendor gate ------------------------------------------------------------------------
 
+using GpuMaker = sim::GpuDesc (*)();
+const GpuMaker kIntelGpu = sim::presets::intelGpu;
+const GpuMaker kNvGpu = sim::presets::nvidiaGpu;
+const GpuMaker kAtiGpu = sim::presets::atiGpu;
+
 struct GateCase {
     const char* name;
-    const char* machine; // preset
-    const char* entry;   // export the runtime calls
-    const char* allow;   // allow_openadapter_on_non_intel_gpu, or null for no database
-    bool interposed;
+    GpuMaker display;  // the GPU that owns the display
+    GpuMaker other;    // the GPU without a monitor, or null for none
+    const char* entry; // export the runtime calls
+    const char* allow; // allow_openadapter_on_non_intel_gpu, or null for no database
+    bool passes;       // the gate lets the entry go on (it installs the quit watcher)
+    bool interposed;   // both GPUs' drivers were opened and the runtime got the table
 };
+
+void PrintTo(const GateCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class VendorGate : public Interposition, public ::testing::WithParamInterface<GateCase> {};
 
 TEST_P(VendorGate, DecidesWhetherTheLibraryTakesPart) {
     const GateCase& c = GetParam();
-    sim::MachineDesc desc;
-    ASSERT_TRUE(sim::presets::byName(c.machine, desc)) << c.machine;
-    install(desc);
+    install(displayAndOther(c.display, c.other));
     if (c.allow)
         installDatabase({{"allow_openadapter_on_non_intel_gpu", c.allow}});
     std::unique_ptr<RuntimeAdapter> adapter = open(exportOf(c.entry));
@@ -236,20 +320,45 @@ TEST_P(VendorGate, DecidesWhetherTheLibraryTakesPart) {
     // Interposed: both GPUs' drivers hold an adapter. Forwarded: only the display's, which
     // the runtime then talks to directly.
     EXPECT_EQ(c.interposed ? 2u : 1u, sim::umd::counts().adapters);
-    EXPECT_EQ(c.interposed ? 1u : 0u, calls("user32.dll", "SetWindowsHookExA"));
+    EXPECT_EQ(c.passes ? 1u : 0u, calls("user32.dll", "SetWindowsHookExA"));
     EXPECT_EQ(S_OK, adapter->close());
     EXPECT_EQ(0u, sim::umd::counts().adapters);
 }
 
+const char kIntelEntry[] = "OpenAdapter9DetourIntel";
+const char kNvEntry[] = "OpenAdapter9DetourNV";
+const char kAtiEntry[] = "OpenAdapter9DetourATI";
+
+// Every configuration code with each export: the Intel export and machines whose display
+// belongs to the discrete GPU (7, 8) are never gated; everything else needs the property at
+// exactly 1.
 const GateCase kGateCases[] = {
-    {"IntelExportOnIntelNv", "default", "OpenAdapter9DetourIntel", nullptr, true},
-    {"IntelExportNeverGated", "default", "OpenAdapter9DetourIntel", "0", true},
-    {"NvExportOnIntelNvForwards", "default", "OpenAdapter9DetourNV", "0", false},
-    {"NvExportOnIntelNvAllowed", "default", "OpenAdapter9DetourNV", "1", true},
-    {"NvExportAllowOnlyByOne", "default", "OpenAdapter9DetourNV", "2", false},
-    {"AtiExportOnIntelAtiForwards", "intel-ati", "OpenAdapter9DetourATI", "0", false},
-    {"AtiExportOnIntelAtiAllowed", "intel-ati", "OpenAdapter9DetourATI", "1", true},
-    {"NvExportOnNvIntelNotGated", "nvidia-primary", "OpenAdapter9DetourNV", "0", true},
+    {"IntelExportOnIntelNv", kIntelGpu, kNvGpu, kIntelEntry, nullptr, true, true},
+    {"IntelExportNeverGated", kIntelGpu, kNvGpu, kIntelEntry, "0", true, true},
+    {"NvExportOnIntelNvForwards", kIntelGpu, kNvGpu, kNvEntry, "0", false, false},
+    {"NvExportOnIntelNvAllowed", kIntelGpu, kNvGpu, kNvEntry, "1", true, true},
+    {"NvExportAllowOnlyByOne", kIntelGpu, kNvGpu, kNvEntry, "2", false, false},
+    {"AtiExportOnIntelNvForwards", kIntelGpu, kNvGpu, kAtiEntry, "0", false, false},
+    {"IntelExportOnIntelAti", kIntelGpu, kAtiGpu, kIntelEntry, "0", true, true},
+    {"AtiExportOnIntelAtiForwards", kIntelGpu, kAtiGpu, kAtiEntry, "0", false, false},
+    {"AtiExportOnIntelAtiAllowed", kIntelGpu, kAtiGpu, kAtiEntry, "1", true, true},
+    {"NvExportOnNvIntelNotGated", kNvGpu, kIntelGpu, kNvEntry, "0", true, true},
+    {"AtiExportOnNvIntelNotGated", kNvGpu, kIntelGpu, kAtiEntry, "0", true, true},
+    {"IntelExportOnNvIntel", kNvGpu, kIntelGpu, kIntelEntry, "0", true, true},
+    {"AtiExportOnAtiIntelNotGated", kAtiGpu, kIntelGpu, kAtiEntry, "0", true, true},
+    {"NvExportOnAtiIntelNotGated", kAtiGpu, kIntelGpu, kNvEntry, "0", true, true},
+    {"IntelExportOnAtiIntel", kAtiGpu, kIntelGpu, kIntelEntry, "0", true, true},
+    {"NvExportOnNvNvForwards", kNvGpu, kNvGpu, kNvEntry, "0", false, false},
+    {"NvExportOnNvNvAllowed", kNvGpu, kNvGpu, kNvEntry, "1", true, true},
+    {"AtiExportOnAtiAtiForwards", kAtiGpu, kAtiGpu, kAtiEntry, "0", false, false},
+    {"AtiExportOnAtiAtiAllowed", kAtiGpu, kAtiGpu, kAtiEntry, "1", true, true},
+    {"NvExportOnNvAtiForwards", kNvGpu, kAtiGpu, kNvEntry, "0", false, false},
+    {"NvExportOnNvAtiAllowed", kNvGpu, kAtiGpu, kNvEntry, "1", true, true},
+    {"AtiExportOnAtiNvForwards", kAtiGpu, kNvGpu, kAtiEntry, "0", false, false},
+    {"AtiExportOnAtiNvAllowed", kAtiGpu, kNvGpu, kAtiEntry, "1", true, true},
+    {"NvExportOnOneGpuForwards", kIntelGpu, nullptr, kNvEntry, "0", false, false},
+    // Through the gate, but with no second GPU to render on the entry forwards.
+    {"IntelExportOnOneGpuPassesButForwards", kIntelGpu, nullptr, kIntelEntry, "0", true, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Exports, VendorGate, ::testing::ValuesIn(kGateCases),
@@ -326,6 +435,24 @@ TEST_F(Interposition, SleepOnStartupDelaysOnlyTheFirstEntryEvenWhenItForwards) {
     std::vector<sim::JournalEntry> sleeps = machine().journal().find("kernel32.dll", "Sleep");
     ASSERT_EQ(1u, sleeps.size());
     EXPECT_EQ("milliseconds=1000", sleeps[0].arguments);
+}
+
+TEST_F(Interposition, SleepOnStartupTooLongForMillisecondsSleepsTheLongestFiniteTime) {
+    install(sim::presets::defaultMachine());
+    installDatabase({{"sleep_on_startup", "5000000"}});
+    // The entry sleeps for weeks: it runs on a thread of its own, which the end of the test
+    // process takes down.
+    std::thread([] {
+        std::unique_ptr<RuntimeAdapter> adapter;
+        RuntimeAdapter::openDisplay("", kNvidiaExport, adapter);
+    }).detach();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (calls("kernel32.dll", "Sleep") == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<sim::JournalEntry> sleeps = machine().journal().find("kernel32.dll", "Sleep");
+    ASSERT_EQ(1u, sleeps.size());
+    EXPECT_EQ("milliseconds=4294967294", sleeps[0].arguments);
+    EXPECT_EQ(1, reports("Warning", 0, "sleep_on_startup of 5000000 seconds is too long"));
 }
 
 // ---- Failed opens -------------------------------------------------------------------------
@@ -474,6 +601,27 @@ TEST_F(Interposition, FailingFormatCountKeepsThePreviousCount) {
     ASSERT_NE(nullptr, tenBit);
     EXPECT_EQ(0xC00u, tenBit->Operations & 0xC00u);
     EXPECT_EQ(std::string::npos, adaptertest::log().find("AdapterFuncs_auto"));
+}
+
+TEST_F(Interposition, FormatDataIsAdjustedOnlyWithinTheFormatCount) {
+    install(tenBitDisplay());
+    std::unique_ptr<RuntimeAdapter> adapter = open(kIntelExport);
+    ASSERT_TRUE(adapter);
+    UINT count = 0;
+    ASSERT_EQ(S_OK, adapter->getCaps(D3DDDICAPS_GETFORMATCOUNT, &count, sizeof count));
+    // A buffer longer than the count: the records past it are the runtime's own, whatever
+    // they happen to hold.
+    std::vector<FORMATOP> data(count + 4);
+    for (UINT i = count; i < data.size(); ++i)
+        data[i].Format = D3DDDIFORMAT(kFormatA2R10G10B10);
+    ASSERT_EQ(S_OK, adapter->getCaps(D3DDDICAPS_GETFORMATDATA, data.data(),
+                                     UINT(data.size() * sizeof(FORMATOP))));
+    std::vector<FORMATOP> answered(data.begin(), data.begin() + count);
+    const FORMATOP* tenBit = find(answered, kFormatA2R10G10B10);
+    ASSERT_NE(nullptr, tenBit);
+    EXPECT_EQ(0xC00u, tenBit->Operations & 0xC00u);
+    for (UINT i = count; i < data.size(); ++i)
+        EXPECT_EQ(0u, data[i].Operations) << i;
 }
 
 // ---- Closing --------------------------------------------------------------------------------

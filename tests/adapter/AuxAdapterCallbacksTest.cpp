@@ -6,6 +6,7 @@
 #include "AdapterTestSupport.h"
 #include "platform/KernelThunks.h"
 #include "sim/gpus/GpuMachine.h"
+#include "sim/gpus/Kernel.h"
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,7 @@ protected:
     }
     void TearDown() override {
         machine().faults().clear();
+        sim::Kernel::instance().setMethodCountOverReport(0);
         D3DKMT_CLOSEADAPTER close = {m_kernelAdapter};
         KernelThunks::get().pfnCloseAdapter(&close);
     }
@@ -96,6 +98,22 @@ TEST_F(AuxCallbacks, MethodListIsConvertedIntoTheDriversShorterRecords) {
         EXPECT_EQ(expected[i][0], methods[i].NumSamples) << i;
         EXPECT_EQ(expected[i][1], methods[i].NumQualityLevels) << i;
     }
+}
+
+TEST_F(AuxCallbacks, KernelClaimingMoreMethodsThanTheListHoldsFillsOnlyTheDriversList) {
+    sim::Kernel::instance().setMethodCountOverReport(5);
+    D3DDDICB_GETMULTISAMPLEMETHODLIST list = {};
+    list.Width = 640;
+    list.Height = 480;
+    list.Format = D3DDDIFMT_X8R8G8B8;
+    // Exactly two records: a copy of the seven the kernel claims would run past them.
+    std::vector<D3DDDI_MULTISAMPLINGMETHOD> methods(2);
+    list.pMethodList = methods.data();
+    list.MethodCount = UINT(methods.size());
+    ASSERT_EQ(S_OK, AuxAdapterCallbacks::pfnGetMultisampleMethodListCb(m_hAdapter, &list));
+    EXPECT_EQ(2u, list.MethodCount);
+    EXPECT_EQ(2u, methods[1].NumSamples);
+    EXPECT_EQ(1, reports("Warning", 0, "the kernel reported 7 methods for a list of 2"));
 }
 
 TEST_F(AuxCallbacks, UnknownKernelStatusBecomesEFailWithTwoReports) {

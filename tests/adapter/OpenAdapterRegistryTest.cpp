@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -58,6 +59,15 @@ TEST_F(Registries, UnknownHandlesAreReportedAndInsertNothing) {
     EXPECT_EQ(1, reports("Error", 10884, "Could not find Device 78!", "OpenAdapter.cpp:43"));
     EXPECT_EQ(1, reports("Error", 10890, "Could not find Adapter 79!", "OpenAdapter.cpp:71"));
     EXPECT_EQ(1, reports("Error", 10886, "Could not find Device 7a!", "OpenAdapter.cpp:51"));
+}
+
+TEST_F(Registries, VendorTableBeyondTheFourGpusIsReportedAndEmpty) {
+    std::unique_ptr<Adapter> adapter(adapterWith(0x50));
+    const D3DDDI_ADAPTERFUNCS& beyond = adapter->vendorFuncs(4);
+    EXPECT_NE(&beyond, &adapter->vendorFuncs(0)); // not GPU 0's table under another name
+    EXPECT_EQ(nullptr, beyond.pfnGetCaps);
+    EXPECT_EQ(nullptr, beyond.pfnCloseAdapter);
+    EXPECT_EQ(1, reports("Warning", 0, "vendor functions: index 4 out of range"));
 }
 
 TEST_F(Registries, DuplicateRegistrationIsReportedAndReplacesTheEntry) {

@@ -206,6 +206,27 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"oversized", "<kora>" + std::string(kConfigMaxFileBytes, 'x') + "</kora>"}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.what); });
 
+// A document of exactly `size` bytes: many small elements (one text node that large would
+// meet the parser's own text limit) and the value 7 at the end.
+std::string documentOfSize(size_t size) {
+    const std::string head = "<kora>";
+    const std::string tail = "<default><g><orr_margin>7</orr_margin></g></default></kora>";
+    const std::string filler = "<p>" + std::string(57, 'x') + "</p>\n"; // 65 bytes
+    std::string xml = head;
+    while (xml.size() + filler.size() + tail.size() <= size)
+        xml += filler;
+    xml += std::string(size - xml.size() - tail.size(), ' ');
+    xml += tail;
+    return xml;
+}
+
+TEST_F(ConfigLibraryTest, FileOfExactlyTheSizeLimitIsReadAndOneByteMoreIsNot) {
+    ConfigManager* manager = openText("limit.xml", documentOfSize(kConfigMaxFileBytes));
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(textOf(manager, "kora/default/*/orr_margin"), "7");
+    EXPECT_EQ(openText("limit1.xml", documentOfSize(kConfigMaxFileBytes + 1)), nullptr);
+}
+
 TEST_F(ConfigLibraryTest, MissingFilesAndReservedArgumentsGiveNoManager) {
     EXPECT_EQ(m_create(0, text::w(u"cfglib_does_not_exist.xml")), nullptr);
     EXPECT_EQ(m_create(0, nullptr), nullptr);

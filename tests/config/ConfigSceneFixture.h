@@ -88,6 +88,23 @@ protected:
                contents.find(message) != std::string::npos;
     }
 
+    /// How many reports of this level and code the log holds; every one must carry
+    /// `message` (on its second line).
+    static int reportCount(const std::string& level, int code, const std::string& message) {
+        const std::string contents = log();
+        const std::string codeLine = level + " code: " + std::to_string(code) + "\r\n";
+        int count = 0;
+        for (size_t at = contents.find(codeLine); at != std::string::npos;
+             at = contents.find(codeLine, at + codeLine.size())) {
+            size_t second = contents.find('\n', at) + 1;
+            size_t end = contents.find('\n', second);
+            if (contents.substr(second, end - second).find(message) == std::string::npos)
+                return -1;
+            ++count;
+        }
+        return count;
+    }
+
     static std::vector<std::string> messageBoxes() {
         std::vector<std::string> texts;
         for (const sim::MessageBoxRecord& box : sim::Machine::instance().messageBoxes().records())

@@ -273,24 +273,56 @@ TEST_F(ConfigStoreTest, CompleteDatabaseLoadsWithoutReportsOrBoxes) {
     EXPECT_EQ(source(configuration, ConfigProperty::vessa_install_dir), "computed");
 }
 
-TEST_F(ConfigStoreTest, MissingDatabaseFallsBackToBuiltInDefaults) {
+TEST_F(ConfigStoreTest, MissingDatabaseIsReportedOnceAndBuiltInDefaultsServe) {
     m_scene.database.reset();
     Configuration& configuration = load();
-    EXPECT_TRUE(reported("Error", 10004, "Configuration file is corrupt or missing"));
+    EXPECT_EQ(reportCount("Error", 10004, "Configuration file is corrupt or missing"), 1);
     EXPECT_EQ(text::narrow(configuration.getConfigFilePath()), "");
     EXPECT_EQ(value(configuration, ConfigProperty::orr_margin), "20");
     EXPECT_EQ(source(configuration, ConfigProperty::orr_margin), "built-in");
-    // Every property but the computed ones and the icon settings of the user-settings fallback.
-    EXPECT_EQ(messageBoxes().size(), 20u);
+    // No box per property in front of the game: the one report says it all.
+    EXPECT_TRUE(messageBoxes().empty());
 }
 
 TEST_F(ConfigStoreTest, MissingLibraryIsReportedAndDefaultsStillServe) {
     m_scene.installLibrary = false;
     Configuration& configuration = load();
-    EXPECT_TRUE(reported("Error", 10002, "ConfigurationController.dll failed to load!"));
+    EXPECT_EQ(reportCount("Error", 10002, "ConfigurationController.dll failed to load!"), 1);
     EXPECT_TRUE(reported("Error", 10003, "Configuration reloaded without being initialized"));
     EXPECT_EQ(value(configuration, ConfigProperty::use_orr_dx9), "1");
     EXPECT_EQ(configuration.getEffectiveGpuCount(), 2);
+    EXPECT_TRUE(messageBoxes().empty());
+}
+
+TEST_F(ConfigStoreTest, EmptyDirectoriesInTheRegistryLoadAndReadNothingFromTheDriveRoot) {
+    Configuration* configuration = nullptr;
+    {
+        std::string error;
+        ASSERT_TRUE(vessaconfig::installConfigScene(m_scene, error)) << error;
+        sim::Machine& machine = sim::Machine::instance();
+        const std::u16string key = u"HKLM\\SOFTWARE\\Quorvex\\VessaDriver";
+        ASSERT_TRUE(machine.registry().setString(key, u"InstallDirectory", u""));
+        ASSERT_TRUE(machine.registry().setString(key, u"ConfigFileDirectory", u""));
+        // What "\\ConfigurationController.dll" and "\\vessa.xml" would name: the root of
+        // the current drive, where anyone may have left files.
+        std::string library;
+        ASSERT_TRUE(machine.root().readFile(std::u16string(vessaconfig::kInstallDirectory) +
+                                                u"\\ConfigurationController.dll",
+                                            library));
+        ASSERT_TRUE(machine.root().writeFile(u"C:\\ConfigurationController.dll", library));
+        ASSERT_TRUE(machine.root().writeFile(u"C:\\vessa.xml", database({{"orr_margin", "5"}})));
+        machine.journal().clear();
+        configuration = Configuration::getInstance();
+    }
+    ASSERT_NE(configuration, nullptr);
+    EXPECT_EQ(GetModuleHandleW(WSTR("ConfigurationController.dll")), nullptr);
+    for (const sim::JournalEntry& load :
+         sim::Machine::instance().journal().find("kernel32.dll", "LoadLibraryW"))
+        EXPECT_EQ(load.arguments.find("ConfigurationController"), std::string::npos);
+    EXPECT_EQ(text::narrow(configuration->getConfigFilePath()), "");
+    EXPECT_EQ(reportCount("Error", 10002, "ConfigurationController.dll failed to load!"), 1);
+    EXPECT_EQ(value(*configuration, ConfigProperty::orr_margin), "20");
+    EXPECT_TRUE(messageBoxes().empty());
 }
 
 TEST_F(ConfigStoreTest, MissingRegistryKeyLeavesNoDatabaseAndNoInstallDirectory) {
@@ -317,7 +349,8 @@ class UnreadableDatabase : public ConfigStoreTest,
 TEST_P(UnreadableDatabase, IsReportedAndBuiltInDefaultsServe) {
     m_scene.database = GetParam().contents;
     Configuration& configuration = load();
-    EXPECT_TRUE(reported("Error", 10004, "Configuration file is corrupt or missing"));
+    EXPECT_EQ(reportCount("Error", 10004, "Configuration file is corrupt or missing"), 1);
+    EXPECT_TRUE(messageBoxes().empty());
     EXPECT_EQ(value(configuration, ConfigProperty::should_umd_sync_copy), "1");
     EXPECT_EQ(configuration.getEffectiveGpuCount(), 2);
 }

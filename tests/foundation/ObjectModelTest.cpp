@@ -151,6 +151,17 @@ TEST_F(DdiObjectBase, ViewsAreDistinctAndLeadBackToOwnerAndGpu) {
     DdiObjectView* view = DdiObject::viewFromHandle(handleForDriver);
     EXPECT_EQ(view->owner, &first);
     EXPECT_EQ(view->gpuIndex, 1u);
+    EXPECT_EQ(first.view(3)->gpuIndex, 3u);
+    EXPECT_EQ(testlog::readLog(), "");
+}
+
+TEST_F(DdiObjectBase, ViewBeyondTheFourGpusIsReportedAndNotAnotherGpusView) {
+    TestObject device(kDdiObjectDevice);
+    EXPECT_EQ(device.view(4), nullptr);
+    ReportLines report = onlyReport();
+    EXPECT_TRUE(endsWith(report.codeLine, " - Warning code: 0\r\n"));
+    EXPECT_EQ(afterPrefix(report.conditionLine),
+              "Condition: index < kGpuSlots, get view: index 4 out of range\r\r\n");
 }
 
 TEST_F(DdiObjectBase, UserHandlesAndVendorsArePerGpu) {
@@ -173,6 +184,19 @@ TEST_F(DdiObjectBase, AttachmentIsDestroyedWithTheObject) {
         EXPECT_EQ(destroyed, 1);
     }
     EXPECT_EQ(destroyed, 2);
+}
+
+TEST_F(DdiObjectBase, SettingTheSameAttachmentAgainKeepsIt) {
+    int destroyed = 0;
+    {
+        TestObject resource(kDdiObjectResource);
+        CountingAttachment* attachment = new CountingAttachment(&destroyed);
+        resource.setAttachment(attachment);
+        resource.setAttachment(attachment);
+        EXPECT_EQ(destroyed, 0);
+        EXPECT_EQ(resource.attachment(), attachment);
+    }
+    EXPECT_EQ(destroyed, 1);
 }
 
 TEST_F(DdiObjectBase, DefaultsOfOverridableOperations) {

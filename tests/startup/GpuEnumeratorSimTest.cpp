@@ -155,12 +155,13 @@ TEST(GpuEnumerator, DeviceIdFieldsParseOrReport) {
     };
     const Case cases[] = {
         {u"PCI\\VEN_10DE&DEV_0A75&SUBSYS_00000000&REV_A2", 0x10DE, 0x0A75, false},
-        {u"PCI\\VEN_8086&DEV_0046", 0x8086, 0x0046, false}, // no "&" after the last field
-        {u"PCI\\VEN_10DE", 0x10DE, 0, true},                // no DEV_
-        {u"ROOT\\BASICDISPLAY", 0, 0, true},                // no markers at all
-        {u"PCI\\VEN_10XE&DEV_0A75", 0, 0x0A75, true},       // not hex
-        {u"PCI\\VEN_&DEV_0A75", 0, 0x0A75, true},           // empty field
-        {u"PCI\\VEN_123456789&DEV_1", 0, 1, true},          // longer than 32 bits
+        {u"PCI\\VEN_8086&DEV_0046", 0x8086, 0x0046, false},           // no "&" after the last field
+        {u"PCI\\VEN_10DE", 0x10DE, 0, true},                          // no DEV_
+        {u"ROOT\\BASICDISPLAY", 0, 0, true},                          // no markers at all
+        {u"PCI\\VEN_10XE&DEV_0A75", 0, 0x0A75, true},                 // not hex
+        {u"PCI\\VEN_&DEV_0A75", 0, 0x0A75, true},                     // empty field
+        {u"PCI\\VEN_123456789&DEV_1", 0, 1, true},                    // longer than 32 bits
+        {u"PCI\\VEN_FFFFFFFF&DEV_0000000A", 0xFFFFFFFFu, 0xA, false}, // exactly 32 bits
     };
     for (const Case& c : cases) {
         const std::string before = logText();

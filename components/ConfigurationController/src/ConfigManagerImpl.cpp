@@ -154,13 +154,15 @@ bool ConfigManagerImpl::evaluate(const WCHAR* xpath, std::vector<xmlNode*>& elem
 }
 
 ConfigNode* ConfigManagerImpl::select(const WCHAR* xpath, int index) {
+    std::lock_guard<std::mutex> guard(m_lock);
     std::vector<xmlNode*> elements;
     if (!evaluate(xpath, elements) || index < 0 || static_cast<size_t>(index) >= elements.size())
         return nullptr;
-    return wrap(elements[static_cast<size_t>(index)]);
+    return wrapLocked(elements[static_cast<size_t>(index)]);
 }
 
 int ConfigManagerImpl::count(const WCHAR* xpath) {
+    std::lock_guard<std::mutex> guard(m_lock);
     std::vector<xmlNode*> elements;
     if (!evaluate(xpath, elements))
         return -1;
@@ -168,6 +170,11 @@ int ConfigManagerImpl::count(const WCHAR* xpath) {
 }
 
 ConfigNode* ConfigManagerImpl::wrap(xmlNode* element) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return wrapLocked(element);
+}
+
+ConfigNode* ConfigManagerImpl::wrapLocked(xmlNode* element) {
     if (!element || !m_pDoc)
         return nullptr;
     auto node = std::make_unique<ConfigNodeImpl>(this, element);
@@ -177,10 +184,12 @@ ConfigNode* ConfigManagerImpl::wrap(xmlNode* element) {
 }
 
 void ConfigManagerImpl::release(ConfigNode* node) {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_nodes.erase(node);
 }
 
 void ConfigManagerImpl::clear() {
+    std::lock_guard<std::mutex> guard(m_lock);
     m_nodes.clear();
     if (m_pDoc) {
         xmlFreeDoc(m_pDoc);

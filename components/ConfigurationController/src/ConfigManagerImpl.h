@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <mutex>
 #include <stdint.h>
 #include <string>
 #include <unordered_map>
@@ -17,6 +18,8 @@ class ConfigNodeImpl;
 
 /// Owns the libxml2 document of one file and every node handed out for it. Callers see only
 /// the ConfigManager base (its table pointer); the table's functions lead back here.
+/// Queries, node hand-outs and releases may come from several threads at once: one lock
+/// covers the document and the node table. A node itself belongs to the caller that got it.
 class ConfigManagerImpl : public ConfigManager {
 public:
     /// Parses a file's contents (plain XML or the xenc form). Null when it is not a
@@ -51,12 +54,16 @@ private:
     ConfigManagerImpl(const WCHAR* path, xmlDoc* pDoc);
 
     /// The elements an expression selects, in document order. False when it does not compile.
+    /// Called with the lock held.
     bool evaluate(const WCHAR* xpath, std::vector<xmlNode*>& elements);
+    /// wrap() with the lock held.
+    ConfigNode* wrapLocked(xmlNode* element);
 
     std::u16string m_path;
     std::u16string m_rootName;
     xmlDoc* m_pDoc;
     std::unordered_map<ConfigNode*, std::unique_ptr<ConfigNodeImpl>> m_nodes;
+    std::mutex m_lock;
 };
 
 } // namespace configctl

@@ -80,6 +80,7 @@ void Kernel::reset(std::shared_ptr<const MachineDesc> pMachine) {
     m_displayContexts.clear();
     m_sourceOwners.clear();
     m_modes.clear();
+    m_methodCountOverReport = 0;
     // The escape handler stays: it is the simulated kernel-mode driver's code, installed
     // once by whoever simulates it, not state of one machine. Handles go on counting, so a
     // handle from before the reset stays invalid.
@@ -333,6 +334,11 @@ NTSTATUS Kernel::GetMultisampleMethodList(D3DKMT_GETMULTISAMPLEMETHODLIST* pArgs
         return kStatusInvalidParameter;
     const std::vector<MultisampleMethod>& methods = gpuOf(gpu)->multisampleMethods;
     UINT count = UINT(methods.size());
+    UINT reported = count;
+    if (m_methodCountOverReport && pArgs->pMethodList) {
+        count = count < pArgs->MethodCount ? count : pArgs->MethodCount;
+        reported = pArgs->MethodCount + m_methodCountOverReport;
+    }
     NTSTATUS status = kStatusSuccess;
     if (!listHasRoom(pArgs->pMethodList, pArgs->MethodCount, count, status))
         return status;
@@ -341,7 +347,7 @@ NTSTATUS Kernel::GetMultisampleMethodList(D3DKMT_GETMULTISAMPLEMETHODLIST* pArgs
         pArgs->pMethodList[i].NumQualityLevels = methods[i].numQualityLevels;
         pArgs->pMethodList[i].Reserved = 0;
     }
-    pArgs->MethodCount = count;
+    pArgs->MethodCount = reported;
     return kStatusSuccess;
 }
 
@@ -564,6 +570,11 @@ int Kernel::gpuOfLuid(const LUID& luid) const {
             return int(i);
     }
     return -1;
+}
+
+void Kernel::setMethodCountOverReport(UINT extra) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_methodCountOverReport = extra;
 }
 
 DisplayMode Kernel::currentMode(int gpu, uint32_t vidPnSourceId) const {

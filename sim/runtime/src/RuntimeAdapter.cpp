@@ -177,6 +177,7 @@ HRESULT RuntimeAdapter::open(const AdapterSource& source) {
         return hr;
     }
     m_hDriverAdapter = args.hAdapter;
+    m_driverVersion = args.DriverVersion;
     m_opened = true;
     return S_OK;
 }

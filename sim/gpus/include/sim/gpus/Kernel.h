@@ -145,6 +145,12 @@ public:
     /// installed when a new machine is installed.
     void setEscapeHandler(EscapeHandler handler);
 
+    /// Fault mode of a careless kernel: a multisample method list query that passes a list
+    /// succeeds with a MethodCount `extra` methods more than that list holds (the list is
+    /// filled as far as it reaches). 0, the default, is the careful kernel; installing a
+    /// machine turns the fault off.
+    void setMethodCountOverReport(UINT extra);
+
 private:
     struct CommandBuffers {
         std::unique_ptr<uint8_t[]> pCommands;
@@ -237,6 +243,7 @@ private:
     std::map<SourceKey, SourceOwner> m_sourceOwners;
     std::map<SourceKey, DisplayMode> m_modes; ///< modes set by exclusive owners
     EscapeHandler m_escapeHandler;
+    UINT m_methodCountOverReport = 0;
 };
 
 } // namespace sim

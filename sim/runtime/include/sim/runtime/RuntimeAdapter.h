@@ -60,6 +60,8 @@ public:
     UINT vidPnSourceId() const { return m_vidPnSourceId; }
     /// The handle the driver returned from OpenAdapter.
     HANDLE driverAdapter() const { return m_hDriverAdapter; }
+    /// The DDI version the driver said it supports (OpenAdapter's DriverVersion).
+    UINT driverVersion() const { return m_driverVersion; }
     const D3DDDI_ADAPTERFUNCS& funcs() const { return m_funcs; }
     bool closed() const { return m_closed; }
 
@@ -75,6 +77,7 @@ private:
     D3DKMT_HANDLE m_hKernelAdapter = 0;
     UINT m_vidPnSourceId = 0;
     HANDLE m_hDriverAdapter = nullptr;
+    UINT m_driverVersion = 0;
     D3DDDI_ADAPTERFUNCS m_funcs = {};
     bool m_opened = false;
     bool m_closed = false;
