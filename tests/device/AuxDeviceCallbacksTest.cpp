@@ -8,6 +8,7 @@
 
 #include "../adapter/AdapterTestSupport.h"
 #include "platform/KernelThunks.h"
+#include "sim/gpus/SimSubmission.h"
 
 #include <gtest/gtest.h>
 
@@ -123,9 +124,14 @@ TEST_F(AuxDeviceCallbacksTest, ContextsAreMadeOnTheDevicesKernelDeviceAndTheFirs
 TEST_F(AuxDeviceCallbacksTest, RenderHandsTheDriverTheKernelsNewBuffers) {
     D3DDDICB_CREATECONTEXT context = {};
     HANDLE hContext = createContext(0, &context);
+    // Commands as the NVIDIA driver marks them for its GPU.
+    sim::SimSubmissionDesc owner;
+    owner.setOwner(0x10DE, int(kGpu));
     D3DDDICB_RENDER render = {};
     render.hContext = hContext;
     render.CommandLength = 16;
+    render.pPrivateDriverData = &owner;
+    render.PrivateDriverDataSize = sizeof owner;
     ASSERT_EQ(S_OK, table().pfnRenderCb(view(), &render));
     EXPECT_NE(nullptr, render.pNewCommandBuffer);
     EXPECT_NE(context.pCommandBuffer, render.pNewCommandBuffer);
