@@ -111,9 +111,7 @@ Device::~Device() {
     delete m_pSwapChain;
     m_pSwapChain = nullptr;
 
-    if (!resourceMap().empty())
-        VESSA_REPORT_AT(244, Warning, 10976, "m_resourceMap.empty()",
-                        "Not all device resources were destroy!");
+    reportLeftoverResources();
     if (m_pVessaIcon)
         VESSA_REPORT_AT(245, Warning, 10977, "m_pVessaIcon==0", "Icon was not destroyed!");
     // Nothing should be left: delete what a caller forgot rather than leak it.
@@ -121,6 +119,14 @@ Device::~Device() {
     m_pVessaIcon = nullptr;
     if (m_auxScreenResource.userHandles().mask() != 0)
         VESSA_REPORT_AT(246, Warning, 10978, "m_auxScreenResource.getUserMask()==0", "%s", "");
+}
+
+bool Device::reportLeftoverResources() {
+    if (resourceMap().empty())
+        return false;
+    VESSA_REPORT_AT(244, Warning, 10976, "m_resourceMap.empty()",
+                    "Not all device resources were destroy!");
+    return true;
 }
 
 Device* Device::fromRuntimeHandle(HANDLE hDevice) {

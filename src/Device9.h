@@ -69,6 +69,9 @@ public:
     /// when there was none).
     HRESULT destroyOnAllGpus();
 
+    /// Reports (10976) resources the runtime left in the map; true when there are some.
+    bool reportLeftoverResources();
+
     /// True while this device holds one of the GPU services' interop users.
     bool isInteropUser() const { return m_interopUser; }
     void setInteropUser(bool user) { m_interopUser = user; }

@@ -50,6 +50,17 @@ HRESULT DestroyDevice(Device* pDevice, DeviceLockGuard& lock, HANDLE hDevice) {
 
     releaseInterop(pDevice);
     releaseIcon(pDevice);
+    // Resources the runtime did not destroy go now, while their vendor devices still exist,
+    // as the runtime's own DestroyResource would take them: nothing is left to leak.
+    if (pDevice->reportLeftoverResources()) {
+        while (!pDevice->resourceMap().empty()) {
+            const uint64_t handle = pDevice->resourceMap().begin()->first;
+            DestroyResource(pDevice, lock, hDevice,
+                            reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)));
+            if (!pDevice->resourceMap().empty() && pDevice->resourceMap().begin()->first == handle)
+                pDevice->removeResource(handle); // never loop on an entry that stays
+        }
+    }
     HRESULT result = pDevice->destroyOnAllGpus();
     OpenAdapter::removeDevice(hDevice);
 

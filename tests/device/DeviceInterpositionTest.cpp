@@ -246,6 +246,22 @@ TEST_F(DeviceInterposition, FailedDestroyOnTheRenderingGpuIsReportedAndReturned)
     EXPECT_EQ(m_baseline.devices, sim::Kernel::instance().counts().devices);
 }
 
+TEST_F(DeviceInterposition, ResourcesLeftByTheRuntimeAreReportedAndDestroyedWithTheDevice) {
+    const size_t resources = sim::umd::counts().resources;
+    ASSERT_EQ(S_OK, m_adapter->createDevice(m_device));
+    renderTarget();
+    machine().journal().clear();
+    EXPECT_EQ(S_OK, m_device->destroy());
+    EXPECT_EQ(
+        1, reports("Warning", 10976, "Not all device resources were destroy!", "Device9.cpp:244"));
+    const std::vector<sim::JournalEntry> entries = machine().journal().entries();
+    const size_t resource = positionOf(entries, "simumd_nv.dll", "DestroyResource", kNvidia);
+    const size_t device = positionOf(entries, "simumd_nv.dll", "DestroyDevice", kNvidia);
+    ASSERT_NE(SIZE_MAX, resource);
+    EXPECT_LT(resource, device);
+    EXPECT_EQ(resources, sim::umd::counts().resources);
+}
+
 TEST_F(DeviceInterposition, ThousandCreateDestroyCyclesLeaveNoKernelOrDriverObjects) {
     // A first device loads the configuration; its reports do not concern this test.
     ASSERT_EQ(S_OK, m_adapter->createDevice(m_device));
