@@ -5,6 +5,7 @@
 
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
+#include "sim/Clock.h"
 #include "sim/Machine.h"
 
 #include <chrono>
@@ -193,7 +194,8 @@ void WINAPI Sleep(DWORD milliseconds) {
         for (;;)
             pause();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // The machine's clock waits, or on the virtual clock moves on by the sleep.
+    sim::Clock::instance().sleepFor(uint64_t(milliseconds) * 1000000u);
 }
 
 DWORD WINAPI GetCurrentThreadId(void) {
