@@ -372,6 +372,19 @@ bool GpuEnumerator::queryAdapterInfoByKey(const WCHAR* deviceKey, D3DKMT_QUERYAD
     return queried;
 }
 
+bool GpuEnumerator::queryUmdFileName(const WCHAR* deviceKey, D3DKMT_UMDFILENAMEINFO& info) {
+    info = D3DKMT_UMDFILENAMEINFO{};
+    info.Version = KMTUMDVERSION_DX9;
+    D3DKMT_QUERYADAPTERINFO query = {};
+    query.Type = KMTQAITYPE_UMDRIVERNAME;
+    query.pPrivateDriverData = &info;
+    query.PrivateDriverDataSize = sizeof info;
+    if (!queryAdapterInfoByKey(deviceKey, &query))
+        return false;
+    info.UmdFileName[MAX_PATH - 1] = 0;
+    return true;
+}
+
 bool GpuEnumerator::isSameAdapter(const WCHAR* deviceKey, D3DKMT_HANDLE hAdapter) {
     if (hAdapter == 0)
         return false;

@@ -81,6 +81,10 @@ public:
     /// the adapter, sets the handle, queries, closes. False, reported, on failure.
     static bool queryAdapterInfoByKey(const WCHAR* deviceKey, D3DKMT_QUERYADAPTERINFO* query);
 
+    /// The Direct3D 9 user-mode driver file name of the adapter of `deviceKey`
+    /// (KMTQAITYPE_UMDRIVERNAME into `info`, terminated). False, reported, on failure.
+    static bool queryUmdFileName(const WCHAR* deviceKey, D3DKMT_UMDFILENAMEINFO& info);
+
     /// True when the open adapter `hAdapter` and the display device of `deviceKey` are one
     /// GPU (same bus number).
     static bool isSameAdapter(const WCHAR* deviceKey, D3DKMT_HANDLE hAdapter);

@@ -16,17 +16,11 @@ PFND3DDDI_OPENADAPTER getOpenAdapterFuncPtr(int index) {
     if (!VESSA_CHECK_AT(31, Error, 11168, deviceKey, "Device key for primary was not found"))
         return nullptr;
 
-    D3DKMT_UMDFILENAMEINFO fileName = {};
-    fileName.Version = KMTUMDVERSION_DX9;
-    D3DKMT_QUERYADAPTERINFO query = {};
-    query.Type = KMTQAITYPE_UMDRIVERNAME;
-    query.pPrivateDriverData = &fileName;
-    query.PrivateDriverDataSize = sizeof fileName;
-    if (!GpuEnumerator::queryAdapterInfoByKey(deviceKey, &query)) {
+    D3DKMT_UMDFILENAMEINFO fileName;
+    if (!GpuEnumerator::queryUmdFileName(deviceKey, fileName)) {
         VESSA_REPORT(Error, 0, "false", "No user-mode driver name for GPU %d", index);
         return nullptr;
     }
-    fileName.UmdFileName[MAX_PATH - 1] = 0;
 
     HMODULE driver = LoadLibraryW(fileName.UmdFileName);
     if (!driver) {

@@ -1,9 +1,11 @@
 // kernel32.dll: threads, events and waits.
 #include "ExitCode.h"
+#include "ThreadControl.h"
 #include "Waitable.h"
 
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
+#include "sim/Clock.h"
 #include "sim/Machine.h"
 
 #include <chrono>
@@ -109,12 +111,23 @@ HANDLE WINAPI CreateThread(void* security, SIZE_T stackSize, LPTHREAD_START_ROUT
 }
 
 DWORD WINAPI ResumeThread(HANDLE handle) {
+    DWORD previous = 0;
+    if (sim::resumeStoppedThread(handle, previous))
+        return previous; // a thread SuspendThread stopped (ThreadControl.cpp)
     auto thread = sim::Machine::instance().handles().getAs<ThreadObject>(handle);
     if (!thread) {
         sim::setLastError(ERROR_INVALID_HANDLE);
         return static_cast<DWORD>(-1);
     }
     return thread->resume();
+}
+
+bool sim::createdThreadId(HANDLE handle, DWORD& threadId) {
+    auto thread = sim::Machine::instance().handles().getAs<ThreadObject>(handle);
+    if (!thread)
+        return false;
+    threadId = thread->waitForId();
+    return true;
 }
 
 BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
@@ -181,7 +194,8 @@ void WINAPI Sleep(DWORD milliseconds) {
         for (;;)
             pause();
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // The machine's clock waits, or on the virtual clock moves on by the sleep.
+    sim::Clock::instance().sleepFor(uint64_t(milliseconds) * 1000000u);
 }
 
 DWORD WINAPI GetCurrentThreadId(void) {

@@ -1,5 +1,6 @@
 // kernel32.dll: clocks.
 #include "platform/sim/win32_api.h"
+#include "sim/Clock.h"
 #include "sim/Machine.h"
 
 #include <sys/time.h>
@@ -10,10 +11,9 @@ namespace {
 // The performance counter ticks in 100 ns units, the frequency current Windows reports.
 constexpr LONGLONG kCounterFrequency = 10000000;
 
+// The machine's clock (real, or the scenario's virtual time).
 uint64_t monotonicNanoseconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000000000ull + static_cast<uint64_t>(now.tv_nsec);
+    return sim::Clock::instance().nowNs();
 }
 
 void fillSystemTime(const tm& parts, long nanoseconds, LPSYSTEMTIME time) {

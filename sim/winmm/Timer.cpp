@@ -2,8 +2,7 @@
 // request changes nothing but is checked and journalled as Windows would see it.
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
-
-#include <time.h>
+#include "sim/Clock.h"
 
 namespace {
 
@@ -29,8 +28,6 @@ MMRESULT WINAPI timeEndPeriod(UINT period) {
 }
 
 DWORD WINAPI timeGetTime(void) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                              static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+    // The machine's clock, so that the virtual clock drives this timer too.
+    return static_cast<DWORD>(sim::Clock::instance().nowNs() / 1000000u);
 }

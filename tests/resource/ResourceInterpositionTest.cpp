@@ -341,6 +341,9 @@ TEST_F(ResourceTest, ApiCopyMovesA720pSurfaceThroughOneSystemMemoryBlock) {
     });
     ASSERT_EQ(1u, copies.size());
     const sim::AllocationInfo& dst = copies[0];
+    // The copy is GPU work: wait until the presenting GPU has run it before reading memory.
+    sim::Kernel::instance().waitForGpus(
+        [&] { return !sim::Kernel::instance().allocationBusy(dst.handle); });
     int wrong = 0;
     for (LONG y = 0; y < 720; ++y) {
         for (LONG x = 0; x < 1280; ++x) {
@@ -406,6 +409,9 @@ TEST_F(ResourceTest, MultisampledSourceGetsANonMultisampledStagingBufferAndOneWa
     auto copies = presentingAllocations(
         [&](const sim::AllocationInfo& info) { return !info.systemMemory && info.width == 320; });
     ASSERT_EQ(1u, copies.size());
+    // The copy is GPU work: wait until the presenting GPU has run it before reading memory.
+    sim::Kernel::instance().waitForGpus(
+        [&] { return !sim::Kernel::instance().allocationBusy(copies[0].handle); });
     uint32_t pixel;
     memcpy(&pixel, copies[0].pMemory + 100 * copies[0].pitch + 100 * 4, 4);
     EXPECT_EQ(0xFF336699u, pixel); // resolved on the rendering GPU's Blt

@@ -40,7 +40,11 @@ AppScript script(SceneKind scene, const char* gpu, uint32_t frames) {
 // Runs a script and compares every presented frame with the oracle.
 void runAndCompare(const AppScript& s, RunReport& report) {
     uint32_t mismatches = 0;
+    sim::Display::instance().clear();
     auto check = [&](uint32_t frame) {
+        // The present is queued; the frame is compared once the GPU has shown it.
+        ASSERT_TRUE(sim::Display::instance().waitForCount(report.displayGpu, report.vidPnSourceId,
+                                                          frame + 1));
         sim::ScanOut shown;
         ASSERT_TRUE(sim::Display::instance().last(report.displayGpu, report.vidPnSourceId, shown));
         sim::Image expected;

@@ -149,8 +149,7 @@ TEST_F(UmdDeviceTest, LockReportsTheVendorsAlignedPitch) {
     UINT pitch = 0;
     ASSERT_EQ(S_OK, m_pDevice->lock(h, 0, pBits, pitch));
     EXPECT_EQ(512u, pitch); // 400 bytes, aligned to the NVIDIA driver's 256
-    EXPECT_EQ(S_OK, m_pDevice->unlock(h, 0));
-    EXPECT_EQ(E_INVALIDARG, m_pDevice->unlock(h, 0)); // not locked any more
+    // An area lock nested in the whole lock points into the same locked memory.
     D3DDDIARG_LOCK area = {};
     area.hResource = h;
     area.Flags.Value = D3DDDI_LOCKFLAGS::AreaValid;
@@ -159,7 +158,9 @@ TEST_F(UmdDeviceTest, LockReportsTheVendorsAlignedPitch) {
     EXPECT_EQ(static_cast<uint8_t*>(pBits) + 2 * 512 + 16, area.pSurfData);
     D3DDDIARG_UNLOCK unlock = {h, 0, {}};
     EXPECT_EQ(S_OK, funcs().pfnUnlock(device(), &unlock));
-    area.Area = {90, 0, 101, 1}; // one column past the edge
+    EXPECT_EQ(S_OK, m_pDevice->unlock(h, 0));
+    EXPECT_EQ(E_INVALIDARG, m_pDevice->unlock(h, 0)); // not locked any more
+    area.Area = {90, 0, 101, 1};                      // one column past the edge
     EXPECT_EQ(E_INVALIDARG, funcs().pfnLock(device(), &area));
 }
 
@@ -187,7 +188,11 @@ TEST_F(UmdDeviceTest, SystemMemorySurfacesUseTheCallersMemory) {
     HANDLE h = nullptr;
     ASSERT_EQ(S_OK, m_pDevice->createResource(desc, h));
     ASSERT_EQ(S_OK, m_pDevice->colorFill(h, 0, {2, 1, 3, 2}, 0xFFABCDEFu));
+    // The GPU writes the caller's memory when it runs the fill, not before.
+    EXPECT_EQ(0u, memory[16 + 2]);
+    ASSERT_EQ(S_OK, m_pDevice->waitForIdle());
     EXPECT_EQ(0xFFABCDEFu, memory[16 + 2]);
+    ASSERT_EQ(S_OK, m_pDevice->destroyResource(h)); // before the memory goes
 }
 
 TEST_F(UmdDeviceTest, ClearFillsTheRenderTargetClippedToIt) {
@@ -254,6 +259,8 @@ TEST_F(UmdDeviceTest, FlipPresentScansTheSurfaceOutOnItsGpu) {
     EXPECT_TRUE(m_pDevice->displayModeSet());
     ASSERT_EQ(S_OK, m_pDevice->colorFill(chain, 1, {0, 0, 640, 480}, 0xFF102030u));
     ASSERT_EQ(S_OK, m_pDevice->present(chain, 1, nullptr, 0, D3DDDI_PRESENTFLAGS::Flip));
+    // The flip shows at the display's next vertical blank.
+    ASSERT_TRUE(sim::Display::instance().waitForCount(1, 0, 1));
     sim::ScanOut shown;
     ASSERT_TRUE(sim::Display::instance().last(1, 0, shown));
     EXPECT_EQ(640u, shown.image.width);

@@ -142,6 +142,9 @@ demo::RunRecord runOne(const sim::app::AppScript& script, const std::string& out
     std::set<uint32_t> dumped = {0, script.frames / 2, script.frames - 1};
     sim::app::RunReport& report = record.report;
     auto observe = [&](uint32_t frame) {
+        // Presents are queued to the display's vertical blanks: compare each frame once the
+        // GPU has shown it.
+        sim::Display::instance().waitForCount(report.displayGpu, report.vidPnSourceId, frame + 1);
         sim::ScanOut shown;
         if (!sim::Display::instance().last(report.displayGpu, report.vidPnSourceId, shown))
             return;

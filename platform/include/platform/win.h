@@ -14,7 +14,7 @@
 
 // After windows.h: the multimedia timer period (timeBeginPeriod), left out by WIN32_LEAN_AND_MEAN.
 #include <timeapi.h>
-// After windows.h, which it needs: module snapshots of a process.
+// Thread and module snapshots (hooking engine, crash report), also after windows.h.
 #include <tlhelp32.h>
 #define VESSA_EXPORT extern "C" __declspec(dllexport)
 #else

@@ -92,6 +92,8 @@ bool setScriptKey(AppScript& s, const std::string& key, const std::string& value
         ok = parseUnsigned(value, 1, 8, s.backBuffers);
     } else if (key == "interval") {
         ok = parseUnsigned(value, 0, 4, s.interval);
+    } else if (key == "frame-us") {
+        ok = parseUnsigned(value, 0, 10000000, s.frameUs);
     } else {
         error = "unknown app key '" + key + "'";
         return false;

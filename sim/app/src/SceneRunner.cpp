@@ -1,19 +1,22 @@
 // The application's frame loop over the simulated runtime.
 #include "sim/app/SceneRunner.h"
 
+#include "sim/Clock.h"
 #include "sim/gpus/GpuMachine.h"
 #include "sim/runtime/RuntimeDevice.h"
 
-#include <chrono>
 #include <memory>
-#include <thread>
 
 namespace sim {
 namespace app {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// The machine's clock, real or virtual: a run on the virtual clock paces and measures in
+// simulated time.
+uint64_t nowNs() {
+    return Clock::instance().nowNs();
+}
 
 // The mode a GPU's source shows: its display's mode, else the GPU's first mode.
 DisplayMode sourceMode(const MachineDesc& machine, int gpu, uint32_t source) {
@@ -110,13 +113,15 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
     if (FAILED(hr))
         return fail(report, hr, "create the swap chain");
 
-    Clock::time_point start = Clock::now();
-    Clock::time_point next = start;
-    auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(script.rate > 0 ? 1.0 / script.rate : 0.0));
+    uint64_t start = nowNs();
+    uint64_t next = start;
+    uint64_t period = script.rate > 0 ? uint64_t(1e9 / script.rate) : 0;
     UINT front = 0;
     for (uint32_t frame = 0; frame < script.frames; ++frame) {
-        Clock::time_point frameStart = Clock::now();
+        uint64_t frameStart = nowNs();
+        // The application's own work of a frame.
+        if (script.frameUs)
+            Clock::instance().sleepFor(uint64_t(script.frameUs) * 1000);
         if (windowed) {
             hr = scene.draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
             if (SUCCEEDED(hr))
@@ -132,7 +137,7 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
         }
         if (FAILED(hr))
             return fail(report, hr, "render and present a frame");
-        double ms = std::chrono::duration<double, std::milli>(Clock::now() - frameStart).count();
+        double ms = double(nowNs() - frameStart) / 1e6;
         report.frameMs.push_back(ms);
         report.worstFrameMs = std::max(report.worstFrameMs, ms);
         ++report.framesPresented;
@@ -140,10 +145,10 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
             observer(frame);
         if (script.rate > 0) {
             next += period;
-            std::this_thread::sleep_until(next);
+            Clock::instance().sleepUntil(next);
         }
     }
-    report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    report.seconds = double(nowNs() - start) / 1e9;
     double total = 0;
     for (double ms : report.frameMs)
         total += ms;

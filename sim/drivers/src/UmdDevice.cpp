@@ -3,8 +3,9 @@
 #include "UmdDevice.h"
 
 #include "UmdAdapter.h"
+#include "sim/Clock.h"
+#include "sim/gpus/Kernel.h"
 
-#include <chrono>
 #include <string.h>
 
 namespace sim {
@@ -13,19 +14,10 @@ namespace umd {
 namespace {
 
 uint64_t nowNs() {
-    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
+    return Clock::instance().nowNs();
 }
 
-// One command of the stream a simulated driver submits: what it did and to which
-// allocations. The GPU "executes" at call time; the stream is what the kernel sees.
-struct CommandToken {
-    uint32_t op;
-    uint32_t hRead;
-    uint32_t hWrite;
-    uint32_t sequence;
-};
+using CommandToken = GpuCommandToken;
 
 } // namespace
 
@@ -93,7 +85,7 @@ HRESULT Device::destroy() {
 
 // ---- Command stream ------------------------------------------------------------------------
 
-HRESULT Device::record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite) {
+HRESULT Device::record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work) {
     if (m_commandUsed + sizeof(CommandToken) > m_commandSize ||
         m_allocationsUsed + 2 > m_allocationListSize) {
         HRESULT hr = submit();
@@ -117,7 +109,13 @@ HRESULT Device::record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite) {
     };
     reference(hRead, false);
     reference(hWrite, true);
-    CommandToken token = {uint32_t(op), hRead, hWrite, m_commandUsed / uint32_t(sizeof token)};
+    uint32_t id = 0;
+    if (work) {
+        D3DKMT_HANDLE hContext = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext));
+        id = GpuWorkTable::instance().add(hContext, std::move(work));
+        m_recordedWork.push_back(id);
+    }
+    CommandToken token = {uint32_t(op), hRead, hWrite, id};
     memcpy(m_pCommands + m_commandUsed, &token, sizeof token);
     m_commandUsed += sizeof token;
     return S_OK;
@@ -138,6 +136,11 @@ HRESULT Device::submit() {
     // after a device reset, and must not be sent twice.
     m_commandUsed = 0;
     m_allocationsUsed = 0;
+    if (FAILED(hr)) {
+        for (uint32_t id : m_recordedWork)
+            GpuWorkTable::instance().drop(id);
+    }
+    m_recordedWork.clear();
     if (FAILED(hr))
         return hr;
     if (render.pNewCommandBuffer && render.NewCommandBufferSize >= sizeof(CommandToken)) {
@@ -232,7 +235,11 @@ HRESULT Device::present(const D3DDDIARG_PRESENT& args) {
             srcRect.right = dstRect.right = LONG(pDstSurface->width);
         if (dstRect.bottom > LONG(pDstSurface->height))
             srcRect.bottom = dstRect.bottom = LONG(pDstSurface->height);
-        HRESULT hr = copyRect(*pSrc, *pSrcSurface, srcRect, *pDst, *pDstSurface, dstRect, 0);
+        GpuWork work;
+        HRESULT hr = copyWork(*pSrc, *pSrcSurface, srcRect, *pDst, *pDstSurface, dstRect, 0, work);
+        if (SUCCEEDED(hr))
+            hr = record(Op::Copy, pSrcSurface->hAllocation, pDstSurface->hAllocation,
+                        std::move(work));
         if (FAILED(hr))
             return hr;
     }
@@ -311,9 +318,15 @@ HRESULT Device::issueQuery(const D3DDDIARG_ISSUEQUERY& args) {
     query.pollsLeft = settings.eventQueryPolls;
     query.readyAtNs = query.issuedAtNs + uint64_t(settings.eventQueryDelayUs) * 1000;
     HRESULT hr = record(Op::Query, 0, 0);
+    if (SUCCEEDED(hr))
+        hr = submit();
     if (FAILED(hr))
         return hr;
-    return submit();
+    // The query is done when the context's queue has run the submission that carried it.
+    ContextInfo info;
+    D3DKMT_HANDLE hContext = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext));
+    query.submission = Kernel::instance().context(hContext, info) ? info.submissions : 0;
+    return S_OK;
 }
 
 HRESULT Device::getQueryData(const D3DDDIARG_GETQUERYDATA& args) {
@@ -321,6 +334,11 @@ HRESULT Device::getQueryData(const D3DDDIARG_GETQUERYDATA& args) {
     if (it == m_queries.end())
         return E_INVALIDARG;
     Query& query = *it->second;
+    D3DKMT_HANDLE hContext = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext));
+    bool reached = !query.issued || query.submission == 0 ||
+                   Kernel::instance().submissionDone(hContext, query.submission);
+    if (!reached)
+        return D3DERR_WASSTILLDRAWING;
     if (query.issued && (query.pollsLeft > 0 || nowNs() < query.readyAtNs)) {
         if (query.pollsLeft > 0)
             --query.pollsLeft;

@@ -5,6 +5,7 @@
 
 #include "DriverState.h"
 #include "Formats.h"
+#include "sim/gpus/GpuCommand.h"
 #include "sim/gpus/SimSubmission.h"
 
 #include <map>
@@ -50,6 +51,7 @@ struct Resource {
 struct Query {
     UINT type = 0;
     bool issued = false;
+    uint64_t submission = 0; ///< the context's submission that carries the query's end
     uint32_t pollsLeft = 0;
     uint64_t readyAtNs = 0;
     uint64_t issuedAtNs = 0;
@@ -105,19 +107,18 @@ public:
     HRESULT getQueryData(const D3DDDIARG_GETQUERYDATA& args);
 
 private:
-    /// The GPU's access to a surface's pixels for the duration of one operation.
-    class Mapping;
-    enum class Op : uint32_t { Blt = 1, Fill, Clear, Draw, Copy, Present, Query, Lock };
+    using Op = GpuOp;
 
-    HRESULT mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits, bool& locked);
-    void unmapSurface(Surface& surface);
+    static uint8_t* gpuMemory(D3DKMT_HANDLE hAllocation, uint64_t size);
+    static bool gpuReachable(const Surface& surface);
     HRESULT checkSurface(HANDLE hResource, UINT subresource, Resource*& pResource,
                          Surface*& pSurface);
-    HRESULT fillRect(Resource& resource, Surface& surface, const RECT& rect, const uint8_t* pPixel,
-                     uint32_t bytes);
-    HRESULT copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
-                     Surface& dstSurface, const RECT& dstRect, UINT flags);
-    HRESULT record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite);
+    static GpuWork fillWork(const Surface& surface, const RECT& rect, const uint8_t* pPixel,
+                            uint32_t bytes);
+    HRESULT copyWork(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
+                     Surface& dstSurface, const RECT& dstRect, UINT flags, GpuWork& out);
+    /// Writes a command with the work the GPU does for it.
+    HRESULT record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work = GpuWork());
     HRESULT submit();
     HRESULT releaseResource(Resource& resource);
 
@@ -133,6 +134,7 @@ private:
     D3DDDI_ALLOCATIONLIST* m_pAllocationList = nullptr;
     uint32_t m_allocationListSize = 0;
     uint32_t m_allocationsUsed = 0;
+    std::vector<uint32_t> m_recordedWork; ///< work of the commands not yet submitted
     /// Handed with every submission: the commands are this vendor's, for this GPU.
     SimSubmissionDesc m_submission;
     std::map<Resource*, std::unique_ptr<Resource>> m_resources;

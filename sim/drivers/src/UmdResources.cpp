@@ -9,6 +9,7 @@
 #include "sim/gpus/SimAllocation.h"
 
 #include <algorithm>
+#include <array>
 #include <string.h>
 #include <vector>
 
@@ -44,60 +45,21 @@ UINT rawFormat(D3DDDIFORMAT format) {
 
 } // namespace
 
-// The GPU's access to a surface for the duration of one operation. The simulated GPU
-// executes on the CPU but, like a real one, reaches video memory without the runtime's
-// lock: the kernel hands out the allocation's memory. Only when the kernel does not know
-// the allocation does the operation lock it through the runtime.
-class Device::Mapping {
-public:
-    Mapping(Device& device, Surface& surface, bool readOnly)
-        : m_device(device), m_surface(surface) {
-        m_result = device.mapSurface(surface, readOnly, m_pBits, m_locked);
-    }
-    ~Mapping() {
-        if (SUCCEEDED(m_result) && m_locked)
-            m_device.unmapSurface(m_surface);
-    }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-
-    HRESULT result() const { return m_result; }
-    uint8_t* bits() const { return m_pBits; }
-
-private:
-    Device& m_device;
-    Surface& m_surface;
-    uint8_t* m_pBits = nullptr;
-    bool m_locked = false;
-    HRESULT m_result;
-};
-
-HRESULT Device::mapSurface(Surface& surface, bool readOnly, uint8_t*& pBits, bool& locked) {
+// The memory of an allocation as the GPU reaches it when it runs a command: straight from
+// the kernel, without the runtime's lock. Null when the allocation is gone or smaller than
+// the surface (the command then does nothing).
+uint8_t* Device::gpuMemory(D3DKMT_HANDLE hAllocation, uint64_t size) {
     AllocationInfo info;
-    if (Kernel::instance().allocation(surface.hAllocation, info) && info.pMemory &&
-        info.size >= surface.size) {
-        pBits = info.pMemory;
-        locked = false;
-        return S_OK;
-    }
-    D3DDDICB_LOCK lock = {};
-    lock.hAllocation = surface.hAllocation;
-    lock.Flags.Value = readOnly ? D3DDDICB_LOCKFLAGS::ReadOnly : 0;
-    HRESULT hr = m_callbacks.pfnLockCb(m_hRuntime, &lock);
-    if (FAILED(hr))
-        return hr;
-    if (!lock.pData) {
-        unmapSurface(surface);
-        return E_FAIL;
-    }
-    pBits = static_cast<uint8_t*>(lock.pData);
-    locked = true;
-    return S_OK;
+    if (!Kernel::instance().allocation(hAllocation, info) || !info.pMemory || info.size < size)
+        return nullptr;
+    return info.pMemory;
 }
 
-void Device::unmapSurface(Surface& surface) {
-    D3DDDICB_UNLOCK unlock = {1, &surface.hAllocation};
-    m_callbacks.pfnUnlockCb(m_hRuntime, &unlock);
+// A command may only name surfaces whose memory the kernel holds.
+bool Device::gpuReachable(const Surface& surface) {
+    AllocationInfo info;
+    return Kernel::instance().allocation(surface.hAllocation, info) && info.pMemory &&
+           info.size >= surface.size;
 }
 
 Resource* Device::findResource(HANDLE hResource) {
@@ -375,7 +337,8 @@ HRESULT Device::lock(D3DDDIARG_LOCK& args) {
     if (FAILED(hr))
         return hr;
     if (!lock.pData) {
-        unmapSurface(s);
+        D3DDDICB_UNLOCK unlock = {1, &s.hAllocation};
+        m_callbacks.pfnUnlockCb(m_hRuntime, &unlock);
         return E_FAIL;
     }
     ++s.lockCount;
@@ -402,27 +365,34 @@ HRESULT Device::unlock(const D3DDDIARG_UNLOCK& args) {
 }
 
 // ---- Pixel operations ----------------------------------------------------------------------
+// Each operation is checked when the application calls it and recorded with its work: what
+// the GPU does when the kernel's queue reaches the command. The work keeps copies of what it
+// needs (never a driver object, which may be gone by then).
 
-HRESULT Device::fillRect(Resource& resource, Surface& surface, const RECT& rect,
-                         const uint8_t* pPixel, uint32_t bytes) {
-    Mapping map(*this, surface, false);
-    if (FAILED(map.result()))
-        return map.result();
-    uint32_t width = uint32_t(rect.right - rect.left);
-    uint32_t rowLength = width * bytes;
-    uint8_t* pFirst = map.bits() + size_t(rect.top) * surface.pitch + size_t(rect.left) * bytes;
-    // One row pixel by pixel, then whole rows.
-    for (uint32_t x = 0; x < width; ++x)
-        memcpy(pFirst + size_t(x) * bytes, pPixel, bytes);
-    for (LONG y = rect.top + 1; y < rect.bottom; ++y)
-        memcpy(map.bits() + size_t(y) * surface.pitch + size_t(rect.left) * bytes, pFirst,
-               rowLength);
-    DriverState::instance().count(gpu(), &DriverStats::fills);
-    return S_OK;
+GpuWork Device::fillWork(const Surface& surface, const RECT& rect, const uint8_t* pPixel,
+                         uint32_t bytes) {
+    std::array<uint8_t, 16> pixel;
+    memcpy(pixel.data(), pPixel, bytes);
+    D3DKMT_HANDLE h = surface.hAllocation;
+    uint64_t size = surface.size;
+    uint32_t pitch = surface.pitch;
+    return [h, size, pitch, rect, pixel, bytes] {
+        uint8_t* pBits = gpuMemory(h, size);
+        if (!pBits)
+            return;
+        uint32_t width = uint32_t(rect.right - rect.left);
+        uint32_t rowLength = width * bytes;
+        uint8_t* pFirst = pBits + size_t(rect.top) * pitch + size_t(rect.left) * bytes;
+        // One row pixel by pixel, then whole rows.
+        for (uint32_t x = 0; x < width; ++x)
+            memcpy(pFirst + size_t(x) * bytes, pixel.data(), bytes);
+        for (LONG y = rect.top + 1; y < rect.bottom; ++y)
+            memcpy(pBits + size_t(y) * pitch + size_t(rect.left) * bytes, pFirst, rowLength);
+    };
 }
 
-HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
-                         Surface& dstSurface, const RECT& dstRect, UINT flags) {
+HRESULT Device::copyWork(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
+                         Surface& dstSurface, const RECT& dstRect, UINT flags, GpuWork& out) {
     uint32_t srcBytes = src.layout.bytesPerPixel;
     uint32_t dstBytes = dst.layout.bytesPerPixel;
     bool same = sameLayout(src.format, dst.format) && srcBytes == dstBytes;
@@ -431,67 +401,71 @@ HRESULT Device::copyRect(Resource& src, Surface& srcSurface, const RECT& srcRect
         if (!convertPixel(src.format, probeIn, dst.format, probeOut))
             return E_INVALIDARG;
     }
-    uint32_t srcW = uint32_t(srcRect.right - srcRect.left),
-             srcH = uint32_t(srcRect.bottom - srcRect.top);
+    if (!gpuReachable(srcSurface) || !gpuReachable(dstSurface))
+        return E_INVALIDARG;
     uint32_t dstW = uint32_t(dstRect.right - dstRect.left),
              dstH = uint32_t(dstRect.bottom - dstRect.top);
-    bool mirrorX = (flags & D3DDDI_BLTFLAGS::MirrorLeftRight) != 0;
-    bool mirrorY = (flags & D3DDDI_BLTFLAGS::MirrorUpDown) != 0;
-
-    Mapping dstMap(*this, dstSurface, false);
-    if (FAILED(dstMap.result()))
-        return dstMap.result();
-    bool aliased = srcSurface.hAllocation == dstSurface.hAllocation;
-    std::unique_ptr<Mapping> pSrcMap;
-    const uint8_t* pSrcBase;
-    size_t srcPitch = srcSurface.pitch;
-    std::vector<uint8_t> staging;
-    if (aliased) {
-        // Source and destination share memory: read from a copy of the source rectangle.
-        staging.resize(size_t(srcW) * srcBytes * srcH);
-        for (uint32_t y = 0; y < srcH; ++y)
-            memcpy(&staging[size_t(y) * srcW * srcBytes],
-                   dstMap.bits() + size_t(srcRect.top + y) * srcPitch +
-                       size_t(srcRect.left) * srcBytes,
-                   size_t(srcW) * srcBytes);
-        pSrcBase = staging.data();
-        srcPitch = size_t(srcW) * srcBytes;
-    } else {
-        pSrcMap.reset(new Mapping(*this, srcSurface, true));
-        if (FAILED(pSrcMap->result()))
-            return pSrcMap->result();
-        pSrcBase =
-            pSrcMap->bits() + size_t(srcRect.top) * srcPitch + size_t(srcRect.left) * srcBytes;
-    }
-
-    uint8_t* pDstBase =
-        dstMap.bits() + size_t(dstRect.top) * dstSurface.pitch + size_t(dstRect.left) * dstBytes;
-    bool stretch = srcW != dstW || srcH != dstH || mirrorX;
-    for (uint32_t y = 0; y < dstH; ++y) {
-        uint32_t sy = uint32_t(uint64_t(y) * srcH / dstH);
-        if (mirrorY)
-            sy = srcH - 1 - sy;
-        const uint8_t* pSrcRow = pSrcBase + size_t(sy) * srcPitch;
-        uint8_t* pDstRow = pDstBase + size_t(y) * dstSurface.pitch;
-        if (!stretch && same) {
-            memcpy(pDstRow, pSrcRow, size_t(dstW) * dstBytes);
-            continue;
-        }
-        for (uint32_t x = 0; x < dstW; ++x) {
-            uint32_t sx = uint32_t(uint64_t(x) * srcW / dstW);
-            if (mirrorX)
-                sx = srcW - 1 - sx;
-            const uint8_t* pIn = pSrcRow + size_t(sx) * srcBytes;
-            uint8_t* pOut = pDstRow + size_t(x) * dstBytes;
-            if (same)
-                memcpy(pOut, pIn, dstBytes);
-            else
-                convertPixel(src.format, pIn, dst.format, pOut);
-        }
-    }
     DriverState::instance().count(gpu(), &DriverStats::blts);
     DriverState::instance().count(gpu(), &DriverStats::bytesCopied,
                                   uint64_t(dstW) * dstH * dstBytes);
+    struct Side {
+        D3DKMT_HANDLE h;
+        uint64_t size;
+        uint32_t pitch;
+        D3DDDIFORMAT format;
+        RECT rect;
+    };
+    Side in = {srcSurface.hAllocation, srcSurface.size, srcSurface.pitch, src.format, srcRect};
+    Side to = {dstSurface.hAllocation, dstSurface.size, dstSurface.pitch, dst.format, dstRect};
+    out = [in, to, srcBytes, dstBytes, same, flags] {
+        uint8_t* pDst = gpuMemory(to.h, to.size);
+        const uint8_t* pSrc = gpuMemory(in.h, in.size);
+        if (!pDst || !pSrc)
+            return;
+        uint32_t srcW = uint32_t(in.rect.right - in.rect.left),
+                 srcH = uint32_t(in.rect.bottom - in.rect.top);
+        uint32_t dstW = uint32_t(to.rect.right - to.rect.left),
+                 dstH = uint32_t(to.rect.bottom - to.rect.top);
+        bool mirrorX = (flags & D3DDDI_BLTFLAGS::MirrorLeftRight) != 0;
+        bool mirrorY = (flags & D3DDDI_BLTFLAGS::MirrorUpDown) != 0;
+        size_t srcPitch = in.pitch;
+        const uint8_t* pSrcBase =
+            pSrc + size_t(in.rect.top) * srcPitch + size_t(in.rect.left) * srcBytes;
+        std::vector<uint8_t> staging;
+        if (in.h == to.h) {
+            // Source and destination share memory: read from a copy of the source rectangle.
+            staging.resize(size_t(srcW) * srcBytes * srcH);
+            for (uint32_t y = 0; y < srcH; ++y)
+                memcpy(&staging[size_t(y) * srcW * srcBytes], pSrcBase + size_t(y) * srcPitch,
+                       size_t(srcW) * srcBytes);
+            pSrcBase = staging.data();
+            srcPitch = size_t(srcW) * srcBytes;
+        }
+        uint8_t* pDstBase = pDst + size_t(to.rect.top) * to.pitch + size_t(to.rect.left) * dstBytes;
+        bool stretch = srcW != dstW || srcH != dstH || mirrorX;
+        for (uint32_t y = 0; y < dstH; ++y) {
+            uint32_t sy = uint32_t(uint64_t(y) * srcH / dstH);
+            if (mirrorY)
+                sy = srcH - 1 - sy;
+            const uint8_t* pSrcRow = pSrcBase + size_t(sy) * srcPitch;
+            uint8_t* pDstRow = pDstBase + size_t(y) * to.pitch;
+            if (!stretch && same) {
+                memcpy(pDstRow, pSrcRow, size_t(dstW) * dstBytes);
+                continue;
+            }
+            for (uint32_t x = 0; x < dstW; ++x) {
+                uint32_t sx = uint32_t(uint64_t(x) * srcW / dstW);
+                if (mirrorX)
+                    sx = srcW - 1 - sx;
+                const uint8_t* pIn = pSrcRow + size_t(sx) * srcBytes;
+                uint8_t* pOut = pDstRow + size_t(x) * dstBytes;
+                if (same)
+                    memcpy(pOut, pIn, dstBytes);
+                else
+                    convertPixel(in.format, pIn, to.format, pOut);
+            }
+        }
+    };
     return S_OK;
 }
 
@@ -513,11 +487,12 @@ HRESULT Device::blt(const D3DDDIARG_BLT& args) {
          args.SrcRect.right - args.SrcRect.left != args.DstRect.right - args.DstRect.left ||
          args.SrcRect.bottom - args.SrcRect.top != args.DstRect.bottom - args.DstRect.top))
         return E_INVALIDARG;
-    hr = copyRect(*pSrc, *pSrcSurface, args.SrcRect, *pDst, *pDstSurface, args.DstRect,
-                  args.Flags.Value);
+    GpuWork work;
+    hr = copyWork(*pSrc, *pSrcSurface, args.SrcRect, *pDst, *pDstSurface, args.DstRect,
+                  args.Flags.Value, work);
     if (FAILED(hr))
         return hr;
-    return record(Op::Blt, pSrcSurface->hAllocation, pDstSurface->hAllocation);
+    return record(Op::Blt, pSrcSurface->hAllocation, pDstSurface->hAllocation, std::move(work));
 }
 
 HRESULT Device::colorFill(const D3DDDIARG_COLORFILL& args) {
@@ -530,12 +505,11 @@ HRESULT Device::colorFill(const D3DDDIARG_COLORFILL& args) {
     uint32_t bytes = 0;
     if (!pixelAddressable(*pResource) || pResource->layout.depth ||
         !rectInside(args.DstRect, *pSurface) ||
-        !packColor(pResource->format, args.Color, pixel, bytes))
+        !packColor(pResource->format, args.Color, pixel, bytes) || !gpuReachable(*pSurface))
         return E_INVALIDARG;
-    hr = fillRect(*pResource, *pSurface, args.DstRect, pixel, bytes);
-    if (FAILED(hr))
-        return hr;
-    return record(Op::Fill, 0, pSurface->hAllocation);
+    DriverState::instance().count(gpu(), &DriverStats::fills);
+    return record(Op::Fill, 0, pSurface->hAllocation,
+                  fillWork(*pSurface, args.DstRect, pixel, bytes));
 }
 
 HRESULT Device::depthFill(const D3DDDIARG_DEPTHFILL& args) {
@@ -544,17 +518,17 @@ HRESULT Device::depthFill(const D3DDDIARG_DEPTHFILL& args) {
     HRESULT hr = checkSurface(args.hResource, args.SubResourceIndex, pResource, pSurface);
     if (FAILED(hr))
         return hr;
-    if (!pResource->layout.depth || !rectInside(args.DstRect, *pSurface))
+    if (!pResource->layout.depth || !rectInside(args.DstRect, *pSurface) ||
+        !gpuReachable(*pSurface))
         return E_INVALIDARG;
     // The value is already in the format's encoding.
     uint8_t pixel[4];
     uint32_t bytes = pResource->layout.bytesPerPixel;
     for (uint32_t i = 0; i < bytes; ++i)
         pixel[i] = uint8_t(args.Depth >> (8 * i));
-    hr = fillRect(*pResource, *pSurface, args.DstRect, pixel, bytes);
-    if (FAILED(hr))
-        return hr;
-    return record(Op::Fill, 0, pSurface->hAllocation);
+    DriverState::instance().count(gpu(), &DriverStats::fills);
+    return record(Op::Fill, 0, pSurface->hAllocation,
+                  fillWork(*pSurface, args.DstRect, pixel, bytes));
 }
 
 HRESULT Device::clear(const D3DDDIARG_CLEAR& args, UINT rectCount, const RECT* pRects) {
@@ -583,9 +557,14 @@ HRESULT Device::clear(const D3DDDIARG_CLEAR& args, UINT rectCount, const RECT* p
             return E_INVALIDARG;
         jobs.push_back(job);
     }
+    for (const Job& job : jobs) {
+        if (!gpuReachable(*job.pSurface))
+            return E_INVALIDARG;
+    }
     for (Job& job : jobs) {
         RECT whole = {0, 0, LONG(job.pSurface->width), LONG(job.pSurface->height)};
         UINT count = rectCount ? rectCount : 1;
+        std::vector<GpuWork> fills;
         for (UINT i = 0; i < count; ++i) {
             // Clear rectangles are clipped to the surface, as to the viewport.
             RECT r = rectCount ? pRects[i] : whole;
@@ -595,11 +574,14 @@ HRESULT Device::clear(const D3DDDIARG_CLEAR& args, UINT rectCount, const RECT* p
             r.bottom = std::min(r.bottom, whole.bottom);
             if (r.left >= r.right || r.top >= r.bottom)
                 continue;
-            HRESULT hr = fillRect(*job.pResource, *job.pSurface, r, job.pixel, job.bytes);
-            if (FAILED(hr))
-                return hr;
+            fills.push_back(fillWork(*job.pSurface, r, job.pixel, job.bytes));
+            DriverState::instance().count(gpu(), &DriverStats::fills);
         }
-        HRESULT hr = record(Op::Clear, 0, job.pSurface->hAllocation);
+        GpuWork work = [fills] {
+            for (const GpuWork& fill : fills)
+                fill();
+        };
+        HRESULT hr = record(Op::Clear, 0, job.pSurface->hAllocation, std::move(work));
         if (FAILED(hr))
             return hr;
     }
@@ -645,10 +627,11 @@ HRESULT Device::texBlt(const D3DDDIARG_TEXBLT& args) {
         dr.bottom = dr.top + h;
         if (!rectInside(sr, ss) || !rectInside(dr, ds))
             break;
-        HRESULT hr = copyRect(*pSrc, ss, sr, *pDst, ds, dr, 0);
+        GpuWork work;
+        HRESULT hr = copyWork(*pSrc, ss, sr, *pDst, ds, dr, 0, work);
         if (FAILED(hr))
             return hr;
-        hr = record(Op::Copy, ss.hAllocation, ds.hAllocation);
+        hr = record(Op::Copy, ss.hAllocation, ds.hAllocation, std::move(work));
         if (FAILED(hr))
             return hr;
     }
@@ -664,25 +647,20 @@ HRESULT Device::bufBlt(const D3DDDIARG_BUFFERBLT& args) {
     Surface& ds = pDst->surfaces[0];
     uint64_t size = args.SrcRange.Size;
     if (size == 0 || uint64_t(args.SrcRange.Offset) + size > ss.size ||
-        uint64_t(args.Offset) + size > ds.size)
+        uint64_t(args.Offset) + size > ds.size || !gpuReachable(ss) || !gpuReachable(ds))
         return E_INVALIDARG;
-    {
-        Mapping dstMap(*this, ds, false);
-        if (FAILED(dstMap.result()))
-            return dstMap.result();
-        if (ss.hAllocation == ds.hAllocation) {
-            memmove(dstMap.bits() + args.Offset, dstMap.bits() + args.SrcRange.Offset,
-                    size_t(size));
-        } else {
-            Mapping srcMap(*this, ss, true);
-            if (FAILED(srcMap.result()))
-                return srcMap.result();
-            memcpy(dstMap.bits() + args.Offset, srcMap.bits() + args.SrcRange.Offset, size_t(size));
-        }
-    }
     DriverState::instance().count(gpu(), &DriverStats::blts);
     DriverState::instance().count(gpu(), &DriverStats::bytesCopied, size);
-    return record(Op::Copy, ss.hAllocation, ds.hAllocation);
+    D3DKMT_HANDLE hSrc = ss.hAllocation, hDst = ds.hAllocation;
+    uint64_t srcSize = ss.size, dstSize = ds.size;
+    uint64_t from = args.SrcRange.Offset, to = args.Offset;
+    GpuWork work = [hSrc, hDst, srcSize, dstSize, from, to, size] {
+        uint8_t* pDst = gpuMemory(hDst, dstSize);
+        const uint8_t* pSrc = gpuMemory(hSrc, srcSize);
+        if (pDst && pSrc)
+            memmove(pDst + to, pSrc + from, size_t(size)); // the same buffer may overlap
+    };
+    return record(Op::Copy, hSrc, hDst, std::move(work));
 }
 
 HRESULT Device::volBlt(const D3DDDIARG_VOLUMEBLT& args) {
@@ -699,31 +677,32 @@ HRESULT Device::volBlt(const D3DDDIARG_VOLUMEBLT& args) {
         b.Bottom > ss.height || b.Back > ss.depth ||
         uint64_t(args.DstX) + (b.Right - b.Left) > ds.width ||
         uint64_t(args.DstY) + (b.Bottom - b.Top) > ds.height ||
-        uint64_t(args.DstZ) + (b.Back - b.Front) > ds.depth || ss.hAllocation == ds.hAllocation)
+        uint64_t(args.DstZ) + (b.Back - b.Front) > ds.depth || ss.hAllocation == ds.hAllocation ||
+        !gpuReachable(ss) || !gpuReachable(ds))
         return E_INVALIDARG;
     uint32_t bytes = pSrc->layout.bytesPerPixel;
     size_t rowLength = size_t(b.Right - b.Left) * bytes;
-    {
-        Mapping dstMap(*this, ds, false);
-        if (FAILED(dstMap.result()))
-            return dstMap.result();
-        Mapping srcMap(*this, ss, true);
-        if (FAILED(srcMap.result()))
-            return srcMap.result();
-        for (uint32_t z = 0; z < b.Back - b.Front; ++z) {
-            for (uint32_t y = 0; y < b.Bottom - b.Top; ++y) {
-                const uint8_t* pIn = srcMap.bits() + size_t(b.Front + z) * ss.slicePitch +
-                                     size_t(b.Top + y) * ss.pitch + size_t(b.Left) * bytes;
-                uint8_t* pOut = dstMap.bits() + size_t(args.DstZ + z) * ds.slicePitch +
-                                size_t(args.DstY + y) * ds.pitch + size_t(args.DstX) * bytes;
-                memcpy(pOut, pIn, rowLength);
-            }
-        }
-    }
     DriverState::instance().count(gpu(), &DriverStats::blts);
     DriverState::instance().count(gpu(), &DriverStats::bytesCopied,
                                   uint64_t(rowLength) * (b.Bottom - b.Top) * (b.Back - b.Front));
-    return record(Op::Copy, ss.hAllocation, ds.hAllocation);
+    Surface in = ss, to = ds;
+    UINT dstX = args.DstX, dstY = args.DstY, dstZ = args.DstZ;
+    GpuWork work = [in, to, b, bytes, rowLength, dstX, dstY, dstZ] {
+        uint8_t* pDst = gpuMemory(to.hAllocation, to.size);
+        const uint8_t* pSrc = gpuMemory(in.hAllocation, in.size);
+        if (!pDst || !pSrc)
+            return;
+        for (uint32_t z = 0; z < b.Back - b.Front; ++z) {
+            for (uint32_t y = 0; y < b.Bottom - b.Top; ++y) {
+                const uint8_t* pIn = pSrc + size_t(b.Front + z) * in.slicePitch +
+                                     size_t(b.Top + y) * in.pitch + size_t(b.Left) * bytes;
+                uint8_t* pOut = pDst + size_t(dstZ + z) * to.slicePitch +
+                                size_t(dstY + y) * to.pitch + size_t(dstX) * bytes;
+                memcpy(pOut, pIn, rowLength);
+            }
+        }
+    };
+    return record(Op::Copy, ss.hAllocation, ds.hAllocation, std::move(work));
 }
 
 } // namespace umd

@@ -1,6 +1,7 @@
 // Scan-out recording and the conversion of display formats into comparable frames.
 #include "sim/gpus/Display.h"
 
+#include "sim/gpus/Kernel.h"
 #include "sim/gpus/MachineDesc.h"
 
 #include <stdio.h>
@@ -26,13 +27,29 @@ void Display::record(ScanOut scanOut) {
                             source.frames.begin() + (source.frames.size() - m_keepLimit));
 }
 
+void Display::settled() const {
+    // Presents the GPUs have reached by now are on the display before anyone looks; the
+    // kernel lock is taken before the display's, as when a present's scan-out records.
+    Kernel::instance().settleGpus();
+}
+
+bool Display::waitForCount(int gpu, uint32_t vidPnSourceId, uint64_t scanOuts) const {
+    return Kernel::instance().waitForGpus([&] {
+        std::lock_guard<std::mutex> guard(m_lock);
+        auto it = m_sources.find({gpu, vidPnSourceId});
+        return it != m_sources.end() && it->second.count >= scanOuts;
+    });
+}
+
 uint64_t Display::count(int gpu, uint32_t vidPnSourceId) const {
+    settled();
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_sources.find({gpu, vidPnSourceId});
     return it == m_sources.end() ? 0 : it->second.count;
 }
 
 uint64_t Display::totalCount() const {
+    settled();
     std::lock_guard<std::mutex> guard(m_lock);
     uint64_t total = 0;
     for (const auto& entry : m_sources)
@@ -41,6 +58,7 @@ uint64_t Display::totalCount() const {
 }
 
 bool Display::last(int gpu, uint32_t vidPnSourceId, ScanOut& out) const {
+    settled();
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_sources.find({gpu, vidPnSourceId});
     if (it == m_sources.end() || it->second.frames.empty())
@@ -50,12 +68,14 @@ bool Display::last(int gpu, uint32_t vidPnSourceId, ScanOut& out) const {
 }
 
 std::vector<ScanOut> Display::kept(int gpu, uint32_t vidPnSourceId) const {
+    settled();
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_sources.find({gpu, vidPnSourceId});
     return it == m_sources.end() ? std::vector<ScanOut>() : it->second.frames;
 }
 
 std::vector<uint64_t> Display::times(int gpu, uint32_t vidPnSourceId) const {
+    settled();
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_sources.find({gpu, vidPnSourceId});
     return it == m_sources.end() ? std::vector<uint64_t>() : it->second.times;

@@ -1,6 +1,7 @@
 // Installing machine descriptions, and the machine every process starts with.
 #include "sim/gpus/GpuMachine.h"
 
+#include "sim/Clock.h"
 #include "sim/Machine.h"
 #include "sim/WideString.h"
 #include "sim/gpus/Display.h"
@@ -103,6 +104,8 @@ bool installMachine(const MachineDesc& desc, std::string* error) {
     std::lock_guard<std::mutex> guard(installLock());
     auto pDesc = std::make_shared<const MachineDesc>(desc);
     installed() = pDesc;
+    // Each machine starts its own clock: a virtual one at its epoch, so runs repeat.
+    Clock::instance().setMode(desc.virtualClock ? Clock::Mode::Virtual : Clock::Mode::Real);
     Kernel::instance().reset(pDesc);
     Display::instance().clear();
     return writeRegistry(desc, error) && writeFiles(desc, error);

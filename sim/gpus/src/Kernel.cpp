@@ -3,6 +3,8 @@
 // KernelAllocations.cpp.
 #include "sim/gpus/Kernel.h"
 
+#include "GpuQueues.h"
+#include "sim/Clock.h"
 #include "sim/WideString.h"
 #include "sim/gpus/KernelStatus.h"
 
@@ -66,11 +68,17 @@ Kernel& Kernel::instance() {
     return *s_pKernel;
 }
 
-Kernel::Kernel() : m_pMachine(std::make_shared<MachineDesc>()) {}
+Kernel::Kernel()
+    : m_pMachine(std::make_shared<MachineDesc>()),
+      m_pQueues(new GpuQueues(
+          m_lock, [this](int gpu, uint32_t source) { return currentModeLocked(gpu, source); })) {}
+
+Kernel::~Kernel() = default;
 
 void Kernel::reset(std::shared_ptr<const MachineDesc> pMachine) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_pMachine = pMachine ? pMachine : std::make_shared<MachineDesc>();
+    m_pQueues->reset(m_pMachine);
     m_adapters.clear();
     m_devices.clear();
     m_resources.clear();
@@ -398,7 +406,9 @@ NTSTATUS Kernel::WaitForVerticalBlankEvent(const D3DKMT_WAITFORVERTICALBLANKEVEN
     }
     if (!m_pMachine->activeSource(gpu, pArgs->VidPnSourceId))
         return kStatusInvalidParameter;
-    // The simulated display has no beam to wait for; pacing is measured, not waited on.
+    // Until the source's next vertical blank, on either clock.
+    uint64_t vblank = m_pQueues->nextVblank(gpu, pArgs->VidPnSourceId, Clock::instance().nowNs());
+    m_pQueues->waitFor([] { return false; }, vblank, "a vertical blank wait");
     return kStatusSuccess;
 }
 
@@ -412,8 +422,9 @@ NTSTATUS Kernel::GetScanLine(D3DKMT_GETSCANLINE* pArgs, int& gpu) {
         return kStatusInvalidParameter;
     if (!m_pMachine->activeSource(gpu, pArgs->VidPnSourceId))
         return kStatusInvalidParameter;
-    pArgs->InVerticalBlank = FALSE;
-    pArgs->ScanLine = 0;
+    bool inBlank = false;
+    m_pQueues->scanLine(gpu, pArgs->VidPnSourceId, pArgs->ScanLine, inBlank);
+    pArgs->InVerticalBlank = inBlank ? TRUE : FALSE;
     return kStatusSuccess;
 }
 
@@ -657,6 +668,30 @@ NTSTATUS Kernel::SetVidPnSourceOwner(const D3DKMT_SETVIDPNSOURCEOWNER* pArgs, in
         owner.type = type;
     }
     return kStatusSuccess;
+}
+
+void Kernel::settleGpus() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_pQueues->settle();
+}
+
+bool Kernel::waitForGpus(const std::function<bool()>& done) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    return m_pQueues->waitFor(done, UINT64_MAX, "a wait for the GPUs");
+}
+
+bool Kernel::submissionDone(D3DKMT_HANDLE hContext, uint64_t number) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    if (m_pQueues->submissionDone(hContext, number))
+        return true;
+    m_pQueues->chargeBusyPoll();
+    return false;
+}
+
+bool Kernel::allocationBusy(D3DKMT_HANDLE hAllocation) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    m_pQueues->settle();
+    return m_pQueues->allocationBusy(hAllocation, false);
 }
 
 void Kernel::setEscapeHandler(EscapeHandler handler) {

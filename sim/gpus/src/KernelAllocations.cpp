@@ -2,6 +2,8 @@
 // allocation out to the simulated display.
 #include "sim/gpus/Kernel.h"
 
+#include "GpuQueues.h"
+#include "sim/Clock.h"
 #include "sim/gpus/Display.h"
 #include "sim/gpus/KernelStatus.h"
 #include "sim/gpus/SimAllocation.h"
@@ -42,12 +44,30 @@ bool layoutOf(const D3DDDI_ALLOCATIONINFO& info, const GpuDesc& g, int gpu, Allo
     return true;
 }
 
-// The clock of the machine's QueryPerformanceCounter (which counts 100 ns units of it), so
-// that scan-out times compare with the times an application measures.
-uint64_t nowNs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return uint64_t(now.tv_sec) * 1000000000ull + uint64_t(now.tv_nsec);
+// Bytes written over a CPU copy of locked memory when it is freed, so that a stale
+// pointer's reads show garbage even in builds without the address sanitizer.
+constexpr uint8_t kFreedLockPoison = 0xDD;
+
+// A present's source can be scanned out: its rectangle lies inside it, within its memory,
+// and the display shows its format. Checked when the present is queued, since the scan-out
+// itself happens later on the GPU.
+bool presentSourceValid(const D3DKMT_PRESENT& present, const AllocationInfo& a) {
+    uint32_t left = 0, top = 0, right = a.width, bottom = std::max<uint32_t>(a.height, 1);
+    if (present.Flags.Value & D3DKMT_PRESENTFLAGS::SrcRectValid) {
+        const RECT& r = present.SrcRect;
+        if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
+            uint32_t(r.right) > a.width || uint32_t(r.bottom) > a.height)
+            return false;
+        left = uint32_t(r.left);
+        top = uint32_t(r.top);
+        right = uint32_t(r.right);
+        bottom = uint32_t(r.bottom);
+    }
+    uint32_t bytes = formatBitsPerPixel(a.format) / 8;
+    Image probe;
+    return right > left && bottom > top &&
+           uint64_t(bottom - 1) * a.pitch + uint64_t(right) * bytes <= a.size &&
+           convertToImage(a.pMemory, a.pitch, 1, 1, a.format, probe);
 }
 
 } // namespace
@@ -138,7 +158,15 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
     return kStatusSuccess;
 }
 
+void Kernel::waitForAllocationIdle(D3DKMT_HANDLE hAllocation) {
+    // Memory goes only after the GPU is done with it, as the kernel defers the release.
+    m_pQueues->waitFor(
+        [this, hAllocation] { return !m_pQueues->allocationBusy(hAllocation, false); }, UINT64_MAX,
+        "the destruction of an allocation");
+}
+
 void Kernel::destroyAllocationLocked(D3DKMT_HANDLE h) {
+    waitForAllocationIdle(h);
     auto it = m_allocations.find(h);
     if (it == m_allocations.end())
         return;
@@ -260,8 +288,41 @@ NTSTATUS Kernel::Lock(D3DKMT_LOCK* pArgs, int& gpu) {
     if (!pAllocation || (pArgs->NumPages && !pArgs->pPages) ||
         !onlyKnownBits(pArgs->Flags.Value, kLockFlagBits))
         return kStatusInvalidParameter;
-    ++pAllocation->info.lockCount;
-    pArgs->pData = pAllocation->info.pMemory;
+    // The CPU sees the memory once the GPU's queued work on it is done: a read-only lock
+    // waits for the writers, any other lock for every use. DonotWait asks instead.
+    UINT flags = pArgs->Flags.Value;
+    D3DKMT_HANDLE h = pArgs->hAllocation;
+    bool writesOnly = (flags & D3DDDICB_LOCKFLAGS::ReadOnly) != 0;
+    m_pQueues->settle();
+    if (m_pQueues->allocationBusy(h, writesOnly)) {
+        if (flags & D3DDDICB_LOCKFLAGS::DonotWait) {
+            m_pQueues->chargeBusyPoll();
+            return kStatusAllocationBusy;
+        }
+        if (!m_pQueues->waitFor([&] { return !m_pQueues->allocationBusy(h, writesOnly); },
+                                UINT64_MAX, "a lock"))
+            return kStatusAllocationBusy;
+        pAllocation = findAllocation(h, pArgs->hDevice);
+        if (!pAllocation)
+            return kStatusInvalidParameter;
+    }
+    AllocationInfo& a = pAllocation->info;
+    uint8_t* pData = a.pMemory;
+    if (!a.systemMemory) {
+        // Video memory is handed out as a CPU copy that lives until the last unlock.
+        if (!pAllocation->pLockCopy) {
+            pAllocation->pLockCopy.reset(new (std::nothrow) uint8_t[size_t(a.size)]);
+            if (!pAllocation->pLockCopy)
+                return kStatusNoMemory;
+            memcpy(pAllocation->pLockCopy.get(), a.pMemory, size_t(a.size));
+            pAllocation->lockWrites = false;
+        }
+        if (!writesOnly)
+            pAllocation->lockWrites = true;
+        pData = pAllocation->pLockCopy.get();
+    }
+    ++a.lockCount;
+    pArgs->pData = pData;
     pArgs->GpuVirtualAddress = 0;
     return kStatusSuccess;
 }
@@ -283,19 +344,28 @@ NTSTATUS Kernel::Unlock(const D3DKMT_UNLOCK* pArgs, int& gpu) {
             return kStatusInvalidParameter;
         allocations.push_back(pAllocation);
     }
-    for (Allocation* pAllocation : allocations)
-        --pAllocation->info.lockCount;
+    for (Allocation* pAllocation : allocations) {
+        if (--pAllocation->info.lockCount > 0 || !pAllocation->pLockCopy)
+            continue;
+        // The last unlock writes the CPU's changes back and ends the pointer's life.
+        AllocationInfo& a = pAllocation->info;
+        if (pAllocation->lockWrites)
+            memcpy(a.pMemory, pAllocation->pLockCopy.get(), size_t(a.size));
+        memset(pAllocation->pLockCopy.get(), kFreedLockPoison, size_t(a.size));
+        pAllocation->pLockCopy.reset();
+    }
     return kStatusSuccess;
 }
 
-NTSTATUS Kernel::scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocation* pSource) {
+void Kernel::scanOut(int gpu, const D3DKMT_PRESENT& present, D3DKMT_HANDLE hSource,
+                     uint64_t timeNs) {
     ScanOut out;
     out.gpu = gpu;
     out.vidPnSourceId = present.VidPnSourceId;
-    out.timeNs = nowNs();
+    out.timeNs = timeNs;
     out.flipInterval = rawValue(present.FlipInterval);
     out.presentFlags = present.Flags.Value;
-    if (!pSource) {
+    if (!hSource) {
         // A colour fill covers the display in its current mode.
         DisplayMode mode = currentModeLocked(gpu, present.VidPnSourceId);
         out.sourceFormat = kFormatX8R8G8B8;
@@ -303,28 +373,26 @@ NTSTATUS Kernel::scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocatio
         out.image.height = mode.height;
         out.image.pixels.assign(size_t(mode.width) * mode.height, present.Color | 0xFF000000u);
         Display::instance().record(std::move(out));
-        return kStatusSuccess;
+        return;
     }
-    const AllocationInfo& a = pSource->info;
+    auto it = m_allocations.find(hSource);
+    if (it == m_allocations.end())
+        return; // destroyed while the present was queued: nothing to show
+    const AllocationInfo& a = it->second.info;
     uint32_t left = 0, top = 0, right = a.width, bottom = std::max<uint32_t>(a.height, 1);
     if (present.Flags.Value & D3DKMT_PRESENTFLAGS::SrcRectValid) {
-        const RECT& r = present.SrcRect;
-        if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top ||
-            uint32_t(r.right) > a.width || uint32_t(r.bottom) > a.height)
-            return kStatusInvalidParameter;
-        left = uint32_t(r.left);
-        top = uint32_t(r.top);
-        right = uint32_t(r.right);
-        bottom = uint32_t(r.bottom);
+        left = uint32_t(present.SrcRect.left);
+        top = uint32_t(present.SrcRect.top);
+        right = uint32_t(present.SrcRect.right);
+        bottom = uint32_t(present.SrcRect.bottom);
     }
     uint32_t bytes = formatBitsPerPixel(a.format) / 8;
     const uint8_t* pBits = a.pMemory + size_t(top) * a.pitch + size_t(left) * bytes;
     if (uint64_t(bottom - 1) * a.pitch + uint64_t(right) * bytes > a.size ||
         !convertToImage(pBits, a.pitch, right - left, bottom - top, a.format, out.image))
-        return kStatusInvalidParameter;
+        return;
     out.sourceFormat = a.format;
     Display::instance().record(std::move(out));
-    return kStatusSuccess;
 }
 
 NTSTATUS Kernel::Present(D3DKMT_PRESENT* pArgs, int& gpu) {
@@ -374,9 +442,34 @@ NTSTATUS Kernel::Present(D3DKMT_PRESENT* pArgs, int& gpu) {
         if (!pOther || pOther->info.hDevice != hDevice)
             return kStatusInvalidParameter;
     }
+    if (pSource && !presentSourceValid(*pArgs, pSource->info))
+        return kStatusInvalidParameter;
     if (flags & D3DKMT_PRESENTFLAGS::FlipDoNotFlip)
         return kStatusSuccess;
-    return scanOut(gpu, *pArgs, pSource);
+    // A source queues at most three presents; the caller waits for the oldest to show.
+    uint32_t source = pArgs->VidPnSourceId;
+    m_pQueues->settle();
+    if (!m_pQueues->waitFor(
+            [&] { return m_pQueues->queuedPresents(gpu, source) < GpuQueues::kMaxQueuedPresents; },
+            UINT64_MAX, "a present"))
+        return kStatusAllocationBusy;
+    // The present joins the queue behind the rendering before it and shows when the GPU
+    // gets there (a flip: at its vertical blank).
+    D3DKMT_HANDLE hQueue = findContext(pArgs->hContext) ? pArgs->hContext : hDevice;
+    D3DKMT_HANDLE hSource = pSource ? pArgs->hSource : 0;
+    D3DKMT_PRESENT copy = *pArgs;
+    copy.pSrcSubRects = nullptr;
+    copy.SubRectCnt = 0;
+    GpuItem item;
+    item.kind = GpuItem::Kind::Present;
+    item.vidPnSourceId = source;
+    item.flip = (flags & D3DKMT_PRESENTFLAGS::Flip) != 0;
+    item.flipInterval = rawValue(pArgs->FlipInterval);
+    if (hSource)
+        item.reads.push_back(hSource);
+    item.run = [this, gpu, copy, hSource](uint64_t endNs) { scanOut(gpu, copy, hSource, endNs); };
+    m_pQueues->push(hQueue, std::move(item));
+    return kStatusSuccess;
 }
 
 NTSTATUS Kernel::SetDisplayMode(const D3DKMT_SETDISPLAYMODE* pArgs, int& gpu) {

@@ -1,6 +1,8 @@
 // Devices, contexts, command submission and synchronisation objects of the simulated kernel.
 #include "sim/gpus/Kernel.h"
 
+#include "GpuQueues.h"
+#include "sim/gpus/GpuCommand.h"
 #include "sim/gpus/KernelStatus.h"
 #include "sim/gpus/SimSubmission.h"
 
@@ -46,6 +48,7 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
     device.submission.hDevice = h;
     device.submission.gpu = gpu;
     Device& stored = m_devices[h] = std::move(device);
+    m_pQueues->addContext(h, gpu); // a legacy device submits on its own queue
     pArgs->hDevice = h;
     pArgs->pCommandBuffer = stored.buffers.pCommands.get();
     pArgs->CommandBufferSize = stored.buffers.commandSize;
@@ -58,13 +61,24 @@ NTSTATUS Kernel::CreateDevice(D3DKMT_CREATEDEVICE* pArgs, int& gpu) {
 
 void Kernel::destroyDeviceLocked(D3DKMT_HANDLE h) {
     releaseSourcesLocked(h, true);
+    // The device's queues finish (or are reported as stuck) before anything goes.
     for (auto it = m_contexts.begin(); it != m_contexts.end();) {
-        it = it->second.info.hDevice == h ? m_contexts.erase(it) : std::next(it);
+        if (it->second.info.hDevice == h) {
+            m_pQueues->removeContext(it->first);
+            it = m_contexts.erase(it);
+        } else {
+            ++it;
+        }
     }
+    m_pQueues->removeContext(h);
     for (auto it = m_syncObjects.begin(); it != m_syncObjects.end();) {
+        if (it->second.info.hDevice == h)
+            m_pQueues->removeSyncObject(it->first);
         it = it->second.info.hDevice == h ? m_syncObjects.erase(it) : std::next(it);
     }
     for (auto it = m_allocations.begin(); it != m_allocations.end();) {
+        if (it->second.info.hDevice == h)
+            waitForAllocationIdle(it->first);
         it = it->second.info.hDevice == h ? m_allocations.erase(it) : std::next(it);
     }
     for (auto it = m_resources.begin(); it != m_resources.end();) {
@@ -112,6 +126,7 @@ NTSTATUS Kernel::CreateContext(D3DKMT_CREATECONTEXT* pArgs, int& gpu) {
     context.info.gpu = gpu;
     context.info.nodeOrdinal = pArgs->NodeOrdinal;
     Context& stored = m_contexts[h] = std::move(context);
+    m_pQueues->addContext(h, gpu);
     pArgs->hContext = h;
     pArgs->pCommandBuffer = stored.buffers.pCommands.get();
     pArgs->CommandBufferSize = stored.buffers.commandSize;
@@ -132,6 +147,7 @@ NTSTATUS Kernel::DestroyContext(const D3DKMT_DESTROYCONTEXT* pArgs, int& gpu) {
     if (!pContext)
         return kStatusInvalidParameter;
     gpu = pContext->info.gpu;
+    m_pQueues->removeContext(pArgs->hContext);
     m_contexts.erase(pArgs->hContext);
     return kStatusSuccess;
 }
@@ -203,7 +219,9 @@ NTSTATUS Kernel::Render(D3DKMT_RENDER* pArgs, int& gpu) {
         allocationCount > 65536 || patchCount == 0 || patchCount > 65536)
         return kStatusInvalidParameter;
 
-    // The GPU "executes" at once: the submission is recorded and the queue stays empty.
+    // The submission joins its queue; the GPU runs it when its turn and time come.
+    queueSubmission(pInfo->handle, gpu, hDevice, pBuffers->pCommands.get() + pArgs->CommandOffset,
+                    pArgs->CommandLength);
     pInfo->lastCommands.assign(pBuffers->pCommands.get() + pArgs->CommandOffset,
                                pBuffers->pCommands.get() + end);
     pInfo->lastAllocations = referenced;
@@ -220,6 +238,42 @@ NTSTATUS Kernel::Render(D3DKMT_RENDER* pArgs, int& gpu) {
     pArgs->QueuedBufferCount = 0;
     pArgs->NewCommandBuffer = 0;
     return kStatusSuccess;
+}
+
+void Kernel::queueSubmission(D3DKMT_HANDLE hQueue, int gpu, D3DKMT_HANDLE hDevice,
+                             const uint8_t* pCommands, uint32_t length) {
+    m_pQueues->settle();
+    const GpuDesc& g = *gpuOf(gpu);
+    auto known = [&](uint32_t h) { return h && findAllocation(h, hDevice); };
+    for (uint32_t offset = 0; offset + sizeof(GpuCommandToken) <= length;
+         offset += sizeof(GpuCommandToken)) {
+        // The simulated GPUs read the simulated drivers' tokens; other bytes run as nothing.
+        GpuCommandToken token;
+        memcpy(&token, pCommands + offset, sizeof token);
+        GpuItem item;
+        GpuWork work = GpuWorkTable::instance().take(hQueue, token.work);
+        if (work)
+            item.run = [work](uint64_t) { work(); };
+        switch (GpuOp(token.op)) {
+        case GpuOp::Fill:
+        case GpuOp::Clear:
+        case GpuOp::Draw:
+            item.durationNs = uint64_t(g.renderTimeUs) * 1000;
+            break;
+        case GpuOp::Blt:
+        case GpuOp::Copy:
+            item.durationNs = uint64_t(g.copyTimeUs) * 1000;
+            break;
+        default:
+            break;
+        }
+        if (known(token.hRead))
+            item.reads.push_back(token.hRead);
+        if (known(token.hWrite))
+            item.writes.push_back(token.hWrite);
+        m_pQueues->push(hQueue, std::move(item));
+    }
+    m_pQueues->endSubmission(hQueue);
 }
 
 NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT* pArgs, int& gpu) {
@@ -253,6 +307,9 @@ NTSTATUS Kernel::CreateSynchronizationObject(D3DKMT_CREATESYNCHRONIZATIONOBJECT*
     object.info.gpu = gpu;
     object.info.type = rawValue(pArgs->Info.Type);
     m_syncObjects[h] = object;
+    m_pQueues->addSyncObject(h, object.info.type == D3DDDI_SYNCHRONIZATION_MUTEX, object.count,
+                             object.info.type == D3DDDI_SEMAPHORE ? pArgs->Info.Semaphore.MaxCount
+                                                                  : 1);
     pArgs->hSyncObject = h;
     return kStatusSuccess;
 }
@@ -267,6 +324,7 @@ NTSTATUS Kernel::DestroySynchronizationObject(const D3DKMT_DESTROYSYNCHRONIZATIO
     if (it == m_syncObjects.end())
         return kStatusInvalidParameter;
     gpu = it->second.info.gpu;
+    m_pQueues->removeSyncObject(pArgs->hSyncObject);
     m_syncObjects.erase(it);
     return kStatusSuccess;
 }
@@ -307,14 +365,16 @@ NTSTATUS Kernel::WaitForSynchronizationObject(const D3DKMT_WAITFORSYNCHRONIZATIO
                       pArgs->ObjectHandleArray, D3DDDI_MAX_OBJECT_WAITED_ON, gpu, objects);
     if (status < 0)
         return status;
-    // The wait is queued on the GPU, which runs it at once: the objects are taken.
+    // The wait joins the context's queue: the context stalls there until the objects are
+    // signalled (by a signal another queue runs), as the GPU scheduler does.
+    GpuItem wait;
+    wait.kind = GpuItem::Kind::Wait;
     for (SyncObject* pObject : objects) {
         ++pObject->info.waits;
-        if (pObject->info.type == D3DDDI_SYNCHRONIZATION_MUTEX)
-            pObject->count = 1;
-        else if (pObject->count > 0)
-            --pObject->count;
+        wait.objects.push_back(pObject->info.handle);
     }
+    m_pQueues->settle();
+    m_pQueues->push(pArgs->hContext, std::move(wait));
     return kStatusSuccess;
 }
 
@@ -330,13 +390,15 @@ NTSTATUS Kernel::SignalSynchronizationObject(const D3DKMT_SIGNALSYNCHRONIZATIONO
                       pArgs->ObjectHandleArray, D3DDDI_MAX_OBJECT_SIGNALED, gpu, objects);
     if (status < 0)
         return status;
+    // The signal runs when the context's queue reaches it.
+    GpuItem signal;
+    signal.kind = GpuItem::Kind::Signal;
     for (SyncObject* pObject : objects) {
         ++pObject->info.signals;
-        if (pObject->info.type == D3DDDI_SYNCHRONIZATION_MUTEX)
-            pObject->count = 0;
-        else if (pObject->count < pObject->desc.Semaphore.MaxCount)
-            ++pObject->count;
+        signal.objects.push_back(pObject->info.handle);
     }
+    m_pQueues->settle();
+    m_pQueues->push(pArgs->hContext, std::move(signal));
     return kStatusSuccess;
 }
 

@@ -239,6 +239,10 @@ bool applyGpu(const Section& s, MachineDesc& m, Failure& f) {
             g.instance = e.value;
         else if (k == "nodes")
             ok = parseU32(e.value, g.nodeCount);
+        else if (k == "render-us")
+            ok = parseU32(e.value, g.renderTimeUs);
+        else if (k == "copy-us")
+            ok = parseU32(e.value, g.copyTimeUs);
         else if (k == "video-memory-mib") {
             uint32_t mib;
             ok = parseU32(e.value, mib);
@@ -380,6 +384,24 @@ bool applyRegistry(const Section& s, MachineDesc& m, Failure& f) {
     return true;
 }
 
+// [clock]: "mode = virtual" runs the machine on simulated time, "real" (the default) on
+// the host's.
+bool applyClock(const Section& s, MachineDesc& m, Failure& f) {
+    for (const ScenarioEntry& e : s.entries) {
+        if (e.key != "mode") {
+            f = {e.line, "unknown clock key '" + e.key + "'"};
+            return false;
+        }
+        std::string mode = lower(e.value);
+        if (mode != "virtual" && mode != "real") {
+            f = {e.line, "unknown clock mode '" + e.value + "' (use virtual or real)"};
+            return false;
+        }
+        m.virtualClock = mode == "virtual";
+    }
+    return true;
+}
+
 bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown, Failure& f) {
     if (s.kind == "machine") {
         if (!first) {
@@ -401,6 +423,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown
         }
         return true;
     }
+    if (s.kind == "clock")
+        return applyClock(s, m, f);
     if (s.title.empty()) {
         f = {s.line, "section [" + s.kind + "] needs a name"};
         return false;

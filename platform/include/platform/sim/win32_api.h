@@ -374,6 +374,35 @@ typedef PTOP_LEVEL_EXCEPTION_FILTER LPTOP_LEVEL_EXCEPTION_FILTER;
 LPTOP_LEVEL_EXCEPTION_FILTER WINAPI
 SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
 
+// ---- Thread control: snapshots, suspension and registers ---------------------------------
+// The simulation stops a host thread with a signal and keeps it in the handler, so its
+// registers (the handler's ucontext) can be read and written until it resumes.
+#define TH32CS_SNAPTHREAD 0x00000004
+typedef struct tagTHREADENTRY32 {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ThreadID;
+    DWORD th32OwnerProcessID;
+    LONG tpBasePri;
+    LONG tpDeltaPri;
+    DWORD dwFlags;
+} THREADENTRY32, *LPTHREADENTRY32;
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL WINAPI Thread32First(HANDLE snapshot, LPTHREADENTRY32 entry);
+BOOL WINAPI Thread32Next(HANDLE snapshot, LPTHREADENTRY32 entry);
+#define THREAD_SUSPEND_RESUME 0x0002
+#define THREAD_GET_CONTEXT 0x0008
+#define THREAD_SET_CONTEXT 0x0010
+#define THREAD_ALL_ACCESS 0x001FFFFF
+#define ERROR_BAD_LENGTH 24L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_SIGNAL_REFUSED 156L
+#define PAGE_GUARD 0x100
+HANDLE WINAPI OpenThread(DWORD access, BOOL inheritHandle, DWORD threadId);
+DWORD WINAPI SuspendThread(HANDLE thread);
+BOOL WINAPI GetThreadContext(HANDLE thread, PCONTEXT context);
+BOOL WINAPI SetThreadContext(HANDLE thread, const CONTEXT* context);
+
 // ---- Debugging -------------------------------------------------------------------------
 BOOL WINAPI IsDebuggerPresent(void);
 void WINAPI DebugBreak(void);

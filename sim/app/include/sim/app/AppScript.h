@@ -36,10 +36,12 @@ struct AppScript {
     uint32_t height = 0;
     uint32_t backBuffers = 2; ///< flip chain: surfaces besides the front buffer
     uint32_t interval = 1;    ///< D3DDDI_FLIPINTERVAL_TYPE of each present
+    uint32_t frameUs = 0;     ///< CPU time the application spends per frame (machine clock)
 };
 
 /// Sets one script key ("scene", "frames", "rate", "path", "gpu", "display", "library",
-/// "export", "size", "backbuffers", "interval"); false with a reason for a bad key or value.
+/// "export", "size", "backbuffers", "interval", "frame-us"); false with a reason for a bad key or
+/// value.
 SIM_API bool setScriptKey(AppScript& script, const std::string& key, const std::string& value,
                           std::string& error);
 

@@ -19,7 +19,7 @@ struct ScanOut {
     int gpu = -1;               ///< index of the GPU in the machine description
     uint32_t vidPnSourceId = 0; ///< video present source on that GPU
     uint64_t sequence = 0;      ///< 1 for the first scan-out of the machine, then counting
-    uint64_t timeNs = 0;        ///< monotonic time of the present
+    uint64_t timeNs = 0;        ///< machine clock (sim::Clock) when it showed
     uint32_t flipInterval = 0;  ///< D3DDDI_FLIPINTERVAL_TYPE of the present
     uint32_t presentFlags = 0;  ///< D3DKMT_PRESENTFLAGS of the present
     uint32_t sourceFormat = 0;  ///< D3DDDIFORMAT of the presented allocation
@@ -37,7 +37,12 @@ public:
     /// Records a scan-out; its sequence number is assigned here.
     void record(ScanOut scanOut);
 
-    /// Number of scan-outs of a source since the last clear.
+    /// Waits until a source has shown `scanOuts` frames since the last clear (the GPUs run
+    /// their queued presents meanwhile); false when no GPU work could bring them.
+    bool waitForCount(int gpu, uint32_t vidPnSourceId, uint64_t scanOuts) const;
+
+    /// Number of scan-outs of a source since the last clear. Like every query here, it
+    /// first lets the GPUs run what is due, so presents they reached are counted.
     uint64_t count(int gpu, uint32_t vidPnSourceId) const;
     /// Number of scan-outs on all sources since the last clear.
     uint64_t totalCount() const;
@@ -64,6 +69,8 @@ public:
     size_t writeKeptPngs(const std::string& directory, std::string* error = nullptr) const;
 
 private:
+    void settled() const;
+
     struct Source {
         uint64_t count = 0;
         std::vector<uint64_t> times;

@@ -24,6 +24,8 @@
 
 namespace sim {
 
+class GpuQueues;
+
 /// What the kernel knows about one allocation. The memory stays valid until the
 /// allocation is destroyed (or, for caller memory, as long as the caller keeps it).
 struct AllocationInfo {
@@ -141,6 +143,18 @@ public:
     /// The device owning a video present source (0: none) and its D3DKMT_VIDPNSOURCEOWNER_TYPE.
     D3DKMT_HANDLE sourceOwner(int gpu, uint32_t vidPnSourceId, uint32_t* pType = nullptr) const;
 
+    // ---- The GPUs' queues (docs/simulated-machine.md, "Deferred execution") ----
+    /// Runs every queued GPU item whose time has come.
+    void settleGpus();
+    /// Runs the GPUs (waiting, or on the virtual clock moving time) until `done` holds;
+    /// false when no GPU work could run for a while (reported as a stall).
+    bool waitForGpus(const std::function<bool()>& done);
+    /// Whether the context's (or legacy device's) queue has run submission `number`
+    /// (ContextInfo::submissions after it). A "no" costs a poll's time on the virtual clock.
+    bool submissionDone(D3DKMT_HANDLE hContext, uint64_t number);
+    /// Whether queued GPU work still reads or writes the allocation.
+    bool allocationBusy(D3DKMT_HANDLE hAllocation);
+
     /// Installs the escape handler (none: every well-formed escape succeeds). It stays
     /// installed when a new machine is installed.
     void setEscapeHandler(EscapeHandler handler);
@@ -178,6 +192,10 @@ private:
     struct Allocation {
         AllocationInfo info;
         std::unique_ptr<uint8_t[]> pStorage;
+        /// The CPU's copy while locked (video memory only); written back and freed at the
+        /// last unlock, so a pointer kept past it is a use after free.
+        std::unique_ptr<uint8_t[]> pLockCopy;
+        bool lockWrites = false;
         std::vector<uint8_t> privateData;
     };
     struct Context {
@@ -200,6 +218,7 @@ private:
     };
 
     Kernel();
+    ~Kernel();
     /// The next local handle: the counter in bits 6 to 29, bits 30 and 31 set. 2^24 handles
     /// outlast any run of the machine.
     D3DKMT_HANDLE newHandle() {
@@ -227,7 +246,10 @@ private:
     /// Gives up a device's ownership of one source (all sources when `all`); a source whose
     /// exclusive owner leaves returns to the desktop mode.
     void releaseSourcesLocked(D3DKMT_HANDLE hDevice, bool all, SourceKey only = SourceKey());
-    NTSTATUS scanOut(int gpu, const D3DKMT_PRESENT& present, const Allocation* pSource);
+    void scanOut(int gpu, const D3DKMT_PRESENT& present, D3DKMT_HANDLE hSource, uint64_t timeNs);
+    void waitForAllocationIdle(D3DKMT_HANDLE hAllocation);
+    void queueSubmission(D3DKMT_HANDLE hQueue, int gpu, D3DKMT_HANDLE hDevice,
+                         const uint8_t* pCommands, uint32_t length);
 
     mutable std::recursive_mutex m_lock;
     std::shared_ptr<const MachineDesc> m_pMachine;
@@ -244,6 +266,7 @@ private:
     std::map<SourceKey, DisplayMode> m_modes; ///< modes set by exclusive owners
     EscapeHandler m_escapeHandler;
     UINT m_methodCountOverReport = 0;
+    std::unique_ptr<GpuQueues> m_pQueues;
 };
 
 } // namespace sim

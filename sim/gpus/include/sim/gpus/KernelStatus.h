@@ -20,6 +20,7 @@ constexpr NTSTATUS kStatusBufferTooSmall = NTSTATUS(STATUS_BUFFER_TOO_SMALL);
 constexpr NTSTATUS kStatusNotSupported = NTSTATUS(STATUS_NOT_SUPPORTED);
 constexpr NTSTATUS kStatusNoMemory = NTSTATUS(STATUS_NO_MEMORY);
 constexpr NTSTATUS kStatusNoVideoMemory = NTSTATUS(STATUS_GRAPHICS_NO_VIDEO_MEMORY);
+constexpr NTSTATUS kStatusAllocationBusy = NTSTATUS(STATUS_GRAPHICS_ALLOCATION_BUSY);
 
 /// The raw value of an enumeration member of a caller's structure. The kernel must not
 /// trust a caller to stay inside an enumeration's range, and loading an out-of-range value

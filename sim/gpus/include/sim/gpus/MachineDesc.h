@@ -71,6 +71,8 @@ struct SIM_API GpuDesc {
     uint32_t nodeCount = 1;              ///< engines a context may be created on
     uint64_t videoMemory = 256u << 20;   ///< reported in the private data and segment sizes
     bool writeInterfaceValue = true;     ///< registry leads to its interface name
+    uint32_t renderTimeUs = 0;           ///< GPU time of each draw, clear and fill it executes
+    uint32_t copyTimeUs = 0;             ///< GPU time of each copy (Blt, texture, buffer, volume)
 
     /// "PCI\VEN_8086&DEV_0046&SUBSYS_...&REV_02", the DeviceID of its display devices.
     std::string pciDeviceId() const;
@@ -123,6 +125,8 @@ struct SIM_API MachineDesc {
     std::vector<DisplayDeviceDesc> displays;
     std::vector<RegistryValueDesc> registry;
     std::vector<FileDesc> files;
+    /// The machine runs on the virtual clock (sim::Clock) instead of real time.
+    bool virtualClock = false;
 
     /// Index of the GPU with this id, -1 when there is none.
     int findGpu(const std::string& id) const;

@@ -1,0 +1,512 @@
+// kernel32.dll: thread snapshots, suspension and thread registers over host threads.
+//
+// SuspendThread sends the thread a signal; its handler publishes the interrupted registers
+// (the handler's ucontext) and waits on a futex until ResumeThread releases it. While it
+// waits, GetThreadContext reads and SetThreadContext writes that ucontext, and the kernel
+// restores the registers from it when the handler returns, so a changed Rip is where the
+// thread goes on. As on Windows, SuspendThread returns once the thread has stopped.
+//
+// Suspending threads is what a patcher does while other threads may hold any lock, heap
+// included. So suspension, resumption and the register calls take no lock a running
+// thread could hold, allocate nothing and write no journal entries; handles that
+// OpenThread gave out are found through a lock-free table of their own.
+#include "ThreadControl.h"
+
+#include "platform/sim/win32_api.h"
+#include "sim/Call.h"
+#include "sim/Machine.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <linux/futex.h>
+#include <memory>
+#include <mutex>
+#include <signal.h>
+#include <string>
+#include <sys/syscall.h>
+#include <ucontext.h>
+#include <unistd.h>
+#include <vector>
+
+#include <dirent.h>
+
+namespace {
+
+const char kModule[] = "kernel32.dll";
+const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-2));
+constexpr DWORD kFailed = static_cast<DWORD>(-1);
+constexpr DWORD kMaximumSuspendCount = 127; // MAXIMUM_SUSPEND_COUNT
+constexpr long kStopTimeoutMs = 5000;
+
+int suspendSignal() {
+    return SIGRTMIN + 6;
+}
+
+pid_t hostThreadId() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
+
+// ---- Futex waits on the stop state (async-signal-safe) -----------------------------------
+void futexWait(std::atomic<int>& word, int expected, const timespec* timeout) {
+    syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAIT_PRIVATE, expected, timeout,
+            nullptr, 0);
+}
+
+void futexWake(std::atomic<int>& word) {
+    syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr,
+            0);
+}
+
+/// Waits until `word` leaves `value`; false when `timeoutMs` passed first.
+bool waitWhile(std::atomic<int>& word, int value, long timeoutMs) {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    while (word.load() == value) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (elapsed >= timeoutMs)
+            return false;
+        timespec slice = {0, 10 * 1000 * 1000};
+        futexWait(word, value, &slice);
+    }
+    return true;
+}
+
+// ---- Stopped threads ---------------------------------------------------------------------
+enum StopState : int { kIdle, kRequested, kStopped, kReleased };
+
+/// One suspended (or being suspended) thread.
+struct Stop {
+    std::atomic<pid_t> tid{0}; // 0: a free slot
+    std::atomic<int> state{kIdle};
+    std::atomic<ucontext_t*> context{nullptr};
+    DWORD count = 0; // guarded by s_control
+};
+
+constexpr size_t kStopSlots = 256;
+Stop s_stops[kStopSlots];
+// Serialises the suspending side; a stopped thread's handler never takes it.
+std::mutex s_control;
+std::once_flag s_handlerInstalled;
+
+Stop* stopOf(pid_t tid) {
+    for (Stop& stop : s_stops)
+        if (stop.tid.load() == tid)
+            return &stop;
+    return nullptr;
+}
+
+void onSuspendSignal(int, siginfo_t*, void* ucontext) {
+    int savedErrno = errno;
+    pid_t self = hostThreadId();
+    Stop* stop = stopOf(self);
+    int expected = kRequested;
+    if (stop) {
+        stop->context.store(static_cast<ucontext_t*>(ucontext));
+        if (stop->state.compare_exchange_strong(expected, kStopped)) {
+            futexWake(stop->state);
+            while (stop->state.load() == kStopped)
+                futexWait(stop->state, kStopped, nullptr);
+            stop->context.store(nullptr);
+            stop->state.store(kIdle);
+            futexWake(stop->state);
+        }
+    }
+    errno = savedErrno;
+}
+
+void installHandler() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_sigaction = onSuspendSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigfillset(&action.sa_mask); // nothing else runs on a stopped thread
+    sigaction(suspendSignal(), &action, nullptr);
+}
+
+// ---- Handles of OpenThread ---------------------------------------------------------------
+/// A thread opened by id.
+class ThreadAccess : public sim::KernelObject {
+public:
+    explicit ThreadAccess(pid_t tid) : m_tid(tid) {}
+    ~ThreadAccess() override;
+    pid_t tid() const { return m_tid; }
+    void setHandle(HANDLE handle) { m_handle = handle; }
+
+private:
+    pid_t m_tid;
+    HANDLE m_handle = nullptr;
+};
+
+struct AccessEntry {
+    std::atomic<uintptr_t> handle{0};
+    std::atomic<pid_t> tid{0};
+};
+constexpr size_t kAccessSlots = 1024;
+AccessEntry s_access[kAccessSlots];
+
+void registerAccess(HANDLE handle, pid_t tid) {
+    for (AccessEntry& entry : s_access) {
+        uintptr_t free = 0;
+        if (entry.handle.load() == 0 && entry.tid.load() == 0 &&
+            entry.handle.compare_exchange_strong(free, reinterpret_cast<uintptr_t>(handle))) {
+            entry.tid.store(tid);
+            return;
+        }
+    }
+    // Full: the handle is still found through the machine's handle table.
+}
+
+ThreadAccess::~ThreadAccess() {
+    for (AccessEntry& entry : s_access)
+        if (entry.handle.load() == reinterpret_cast<uintptr_t>(m_handle)) {
+            entry.handle.store(0);
+            entry.tid.store(0);
+        }
+}
+
+enum class HandleKind { None, Current, Opened, Created };
+
+/// The host thread behind a thread handle, without a lock for OpenThread's handles.
+HandleKind threadOf(HANDLE handle, pid_t& tid) {
+    if (handle == kCurrentThread) {
+        tid = hostThreadId();
+        return HandleKind::Current;
+    }
+    for (AccessEntry& entry : s_access)
+        if (entry.handle.load() == reinterpret_cast<uintptr_t>(handle)) {
+            tid = entry.tid.load();
+            if (tid != 0)
+                return HandleKind::Opened;
+        }
+    if (auto access = sim::Machine::instance().handles().getAs<ThreadAccess>(handle)) {
+        tid = access->tid();
+        return HandleKind::Opened;
+    }
+    DWORD created = 0;
+    if (sim::createdThreadId(handle, created)) {
+        tid = static_cast<pid_t>(created);
+        return HandleKind::Created;
+    }
+    return HandleKind::None;
+}
+
+// ---- Registers ---------------------------------------------------------------------------
+constexpr DWORD kFlagMask = 0xFF;
+
+void readContext(const ucontext_t& uc, CONTEXT& context) {
+    const greg_t* r = uc.uc_mcontext.gregs;
+    DWORD flags = context.ContextFlags & kFlagMask;
+    if (flags & (CONTEXT_CONTROL & kFlagMask)) {
+        context.Rip = static_cast<DWORD64>(r[REG_RIP]);
+        context.Rsp = static_cast<DWORD64>(r[REG_RSP]);
+        context.EFlags = static_cast<DWORD>(r[REG_EFL]);
+        context.SegCs = static_cast<WORD>(r[REG_CSGSFS] & 0xFFFF);
+        context.SegSs = 0x2B; // the user data selector; Linux does not report it
+    }
+    if (flags & (CONTEXT_INTEGER & kFlagMask)) {
+        context.Rax = static_cast<DWORD64>(r[REG_RAX]);
+        context.Rcx = static_cast<DWORD64>(r[REG_RCX]);
+        context.Rdx = static_cast<DWORD64>(r[REG_RDX]);
+        context.Rbx = static_cast<DWORD64>(r[REG_RBX]);
+        context.Rbp = static_cast<DWORD64>(r[REG_RBP]);
+        context.Rsi = static_cast<DWORD64>(r[REG_RSI]);
+        context.Rdi = static_cast<DWORD64>(r[REG_RDI]);
+        context.R8 = static_cast<DWORD64>(r[REG_R8]);
+        context.R9 = static_cast<DWORD64>(r[REG_R9]);
+        context.R10 = static_cast<DWORD64>(r[REG_R10]);
+        context.R11 = static_cast<DWORD64>(r[REG_R11]);
+        context.R12 = static_cast<DWORD64>(r[REG_R12]);
+        context.R13 = static_cast<DWORD64>(r[REG_R13]);
+        context.R14 = static_cast<DWORD64>(r[REG_R14]);
+        context.R15 = static_cast<DWORD64>(r[REG_R15]);
+    }
+    if (flags & (CONTEXT_SEGMENTS & kFlagMask)) {
+        context.SegGs = static_cast<WORD>((r[REG_CSGSFS] >> 16) & 0xFFFF);
+        context.SegFs = static_cast<WORD>((r[REG_CSGSFS] >> 32) & 0xFFFF);
+        context.SegDs = context.SegEs = 0;
+    }
+    if ((flags & (CONTEXT_FLOATING_POINT & kFlagMask)) && uc.uc_mcontext.fpregs) {
+        memcpy(context.FltSave, uc.uc_mcontext.fpregs, sizeof context.FltSave);
+        context.MxCsr = uc.uc_mcontext.fpregs->mxcsr;
+    }
+}
+
+void writeContext(const CONTEXT& context, ucontext_t& uc) {
+    greg_t* r = uc.uc_mcontext.gregs;
+    DWORD flags = context.ContextFlags & kFlagMask;
+    if (flags & (CONTEXT_CONTROL & kFlagMask)) {
+        // Segment selectors stay: user code cannot change them on Linux.
+        r[REG_RIP] = static_cast<greg_t>(context.Rip);
+        r[REG_RSP] = static_cast<greg_t>(context.Rsp);
+        r[REG_EFL] = static_cast<greg_t>(context.EFlags);
+    }
+    if (flags & (CONTEXT_INTEGER & kFlagMask)) {
+        r[REG_RAX] = static_cast<greg_t>(context.Rax);
+        r[REG_RCX] = static_cast<greg_t>(context.Rcx);
+        r[REG_RDX] = static_cast<greg_t>(context.Rdx);
+        r[REG_RBX] = static_cast<greg_t>(context.Rbx);
+        r[REG_RBP] = static_cast<greg_t>(context.Rbp);
+        r[REG_RSI] = static_cast<greg_t>(context.Rsi);
+        r[REG_RDI] = static_cast<greg_t>(context.Rdi);
+        r[REG_R8] = static_cast<greg_t>(context.R8);
+        r[REG_R9] = static_cast<greg_t>(context.R9);
+        r[REG_R10] = static_cast<greg_t>(context.R10);
+        r[REG_R11] = static_cast<greg_t>(context.R11);
+        r[REG_R12] = static_cast<greg_t>(context.R12);
+        r[REG_R13] = static_cast<greg_t>(context.R13);
+        r[REG_R14] = static_cast<greg_t>(context.R14);
+        r[REG_R15] = static_cast<greg_t>(context.R15);
+    }
+    if ((flags & (CONTEXT_FLOATING_POINT & kFlagMask)) && uc.uc_mcontext.fpregs) {
+        memcpy(uc.uc_mcontext.fpregs, context.FltSave, sizeof context.FltSave);
+        uc.uc_mcontext.fpregs->mxcsr = context.MxCsr;
+    }
+}
+
+// ---- Suspension --------------------------------------------------------------------------
+DWORD suspend(pid_t tid) {
+    std::call_once(s_handlerInstalled, installHandler);
+    std::unique_lock<std::mutex> guard(s_control);
+    if (Stop* stop = stopOf(tid)) {
+        if (stop->count >= kMaximumSuspendCount) {
+            sim::setLastError(ERROR_SIGNAL_REFUSED);
+            return kFailed;
+        }
+        return stop->count++;
+    }
+    Stop* stop = stopOf(0);
+    if (!stop) {
+        sim::setLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return kFailed;
+    }
+    stop->state.store(kRequested);
+    stop->count = 1;
+    stop->tid.store(tid);
+    if (tid == hostThreadId()) {
+        // A thread suspending itself stops right here, until another resumes it.
+        guard.unlock();
+        syscall(SYS_tgkill, getpid(), tid, suspendSignal());
+        return 0;
+    }
+    if (syscall(SYS_tgkill, getpid(), tid, suspendSignal()) != 0) {
+        stop->tid.store(0);
+        stop->state.store(kIdle);
+        stop->count = 0;
+        sim::setLastError(ERROR_INVALID_HANDLE); // the thread has ended
+        return kFailed;
+    }
+    if (!waitWhile(stop->state, kRequested, kStopTimeoutMs)) {
+        // The thread keeps the signal blocked. Withdraw the request, unless it stopped
+        // just now; a late signal then finds no request and returns at once.
+        int expected = kRequested;
+        if (stop->state.compare_exchange_strong(expected, kIdle)) {
+            stop->tid.store(0);
+            stop->count = 0;
+            sim::setLastError(ERROR_GEN_FAILURE);
+            return kFailed;
+        }
+    }
+    return 0;
+}
+
+DWORD resume(pid_t tid) {
+    std::lock_guard<std::mutex> guard(s_control);
+    Stop* stop = stopOf(tid);
+    if (!stop)
+        return 0;
+    DWORD previous = stop->count;
+    if (--stop->count > 0)
+        return previous;
+    stop->state.store(kReleased);
+    futexWake(stop->state);
+    waitWhile(stop->state, kReleased, kStopTimeoutMs);
+    stop->tid.store(0);
+    return previous;
+}
+
+/// The stopped registers of a thread; null when it is not suspended.
+ucontext_t* stoppedContext(pid_t tid) {
+    Stop* stop = stopOf(tid);
+    return stop && stop->state.load() == kStopped ? stop->context.load() : nullptr;
+}
+
+} // namespace
+
+namespace sim {
+
+bool resumeStoppedThread(HANDLE handle, DWORD& previousCount) {
+    pid_t tid = 0;
+    HandleKind kind = threadOf(handle, tid);
+    if (kind == HandleKind::None)
+        return false;
+    if (kind == HandleKind::Created) {
+        std::lock_guard<std::mutex> guard(s_control);
+        if (!stopOf(tid))
+            return false; // started suspended: Threads.cpp lets it run
+    }
+    previousCount = resume(tid);
+    return true;
+}
+
+} // namespace sim
+
+namespace {
+
+/// The threads of this process when the snapshot was taken (the simulation lists only its
+/// own process's threads; callers filter by owner anyway).
+class ThreadSnapshot : public sim::KernelObject {
+public:
+    explicit ThreadSnapshot(std::vector<DWORD> ids) : m_ids(std::move(ids)) {}
+
+    BOOL next(LPTHREADENTRY32 entry, bool restart) {
+        if (!entry || entry->dwSize < sizeof(THREADENTRY32)) {
+            sim::setLastError(ERROR_BAD_LENGTH);
+            return FALSE;
+        }
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (restart)
+            m_next = 0;
+        if (m_next >= m_ids.size()) {
+            sim::setLastError(ERROR_NO_MORE_FILES);
+            return FALSE;
+        }
+        entry->cntUsage = 0;
+        entry->th32ThreadID = m_ids[m_next++];
+        entry->th32OwnerProcessID = static_cast<DWORD>(getpid());
+        entry->tpBasePri = 8; // normal priority
+        entry->tpDeltaPri = 0;
+        entry->dwFlags = 0;
+        return TRUE;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<DWORD> m_ids;
+    size_t m_next = 0;
+};
+
+std::vector<DWORD> hostThreads() {
+    std::vector<DWORD> ids;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.')
+                ids.push_back(static_cast<DWORD>(strtoul(entry->d_name, nullptr, 10)));
+        closedir(tasks);
+    }
+    return ids;
+}
+
+bool hostThreadExists(DWORD tid) {
+    std::string path = "/proc/self/task/" + std::to_string(tid);
+    return tid != 0 && access(path.c_str(), F_OK) == 0;
+}
+
+} // namespace
+
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+    sim::Call call(kModule, "CreateToolhelp32Snapshot");
+    call.args("flags=0x%x processId=%u", flags, processId);
+    if (call.faulted()) {
+        sim::setLastError(static_cast<uint32_t>(call.faultStatus()));
+        return call.finish(INVALID_HANDLE_VALUE);
+    }
+    std::vector<DWORD> ids;
+    if (flags & TH32CS_SNAPTHREAD)
+        ids = hostThreads();
+    auto snapshot = std::make_shared<ThreadSnapshot>(std::move(ids));
+    return call.finish(sim::Machine::instance().handles().add(snapshot));
+}
+
+namespace {
+
+BOOL nextThread(HANDLE snapshot, LPTHREADENTRY32 entry, bool restart) {
+    auto threads = sim::Machine::instance().handles().getAs<ThreadSnapshot>(snapshot);
+    if (!threads) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return threads->next(entry, restart);
+}
+
+} // namespace
+
+BOOL WINAPI Thread32First(HANDLE snapshot, LPTHREADENTRY32 entry) {
+    return nextThread(snapshot, entry, true);
+}
+
+BOOL WINAPI Thread32Next(HANDLE snapshot, LPTHREADENTRY32 entry) {
+    return nextThread(snapshot, entry, false);
+}
+
+HANDLE WINAPI OpenThread(DWORD access, BOOL inheritHandle, DWORD threadId) {
+    sim::Call call(kModule, "OpenThread");
+    call.args("access=0x%x threadId=%u", access, threadId);
+    if (call.faulted()) {
+        sim::setLastError(static_cast<uint32_t>(call.faultStatus()));
+        return call.finish(static_cast<HANDLE>(nullptr));
+    }
+    if (!hostThreadExists(threadId)) {
+        sim::setLastError(ERROR_INVALID_PARAMETER);
+        return call.finish(static_cast<HANDLE>(nullptr));
+    }
+    auto thread = std::make_shared<ThreadAccess>(static_cast<pid_t>(threadId));
+    HANDLE handle = sim::Machine::instance().handles().add(thread);
+    thread->setHandle(handle);
+    registerAccess(handle, static_cast<pid_t>(threadId));
+    return call.finish(handle);
+}
+
+DWORD WINAPI SuspendThread(HANDLE handle) {
+    pid_t tid = 0;
+    if (threadOf(handle, tid) == HandleKind::None) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return kFailed;
+    }
+    return suspend(tid);
+}
+
+BOOL WINAPI GetThreadContext(HANDLE handle, PCONTEXT context) {
+    pid_t tid = 0;
+    HandleKind kind = threadOf(handle, tid);
+    if (kind == HandleKind::None || !context) {
+        sim::setLastError(kind == HandleKind::None ? ERROR_INVALID_HANDLE : ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (tid == hostThreadId()) {
+        ucontext_t own;
+        getcontext(&own);
+        readContext(own, *context);
+        return TRUE;
+    }
+    std::lock_guard<std::mutex> guard(s_control);
+    ucontext_t* stopped = stoppedContext(tid);
+    if (!stopped) {
+        // A running thread has no registers to read; suspend it first.
+        sim::setLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    readContext(*stopped, *context);
+    return TRUE;
+}
+
+BOOL WINAPI SetThreadContext(HANDLE handle, const CONTEXT* context) {
+    pid_t tid = 0;
+    HandleKind kind = threadOf(handle, tid);
+    if (kind == HandleKind::None || !context) {
+        sim::setLastError(kind == HandleKind::None ? ERROR_INVALID_HANDLE : ERROR_NOACCESS);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(s_control);
+    ucontext_t* stopped = stoppedContext(tid);
+    if (!stopped) {
+        sim::setLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    writeContext(*context, *stopped);
+    return TRUE;
+}
