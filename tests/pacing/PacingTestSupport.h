@@ -4,6 +4,7 @@
 
 #include "Device9.h"
 #include "OpenAdapter.h"
+#include "sim/Clock.h"
 
 #include <string.h>
 
@@ -29,6 +30,8 @@ struct FakeGpu {
 
     // Event queries
     int busyPolls = 0;         ///< "still drawing" answers before a query is done
+    uint64_t completionNs = 0; ///< when set: a query is done this long after its issue
+    uint64_t issuedAtNs = 0;
     HRESULT queryError = S_OK; ///< answered instead of the data when not S_OK
     HRESULT createQueryResult = S_OK;
     int queriesCreated = 0;
@@ -95,6 +98,7 @@ inline HRESULT APIENTRY createQuery(HANDLE, D3DDDIARG_CREATEQUERY* pData) {
 inline HRESULT APIENTRY issueQuery(HANDLE, const D3DDDIARG_ISSUEQUERY*) {
     ++gpu().queriesIssued;
     gpu().pollsOfCurrent = 0;
+    gpu().issuedAtNs = sim::Clock::instance().nowNs();
     return S_OK;
 }
 
@@ -103,6 +107,9 @@ inline HRESULT APIENTRY getQueryData(HANDLE, const D3DDDIARG_GETQUERYDATA* pData
     if (gpu().queryError != S_OK)
         return gpu().queryError;
     if (gpu().pollsOfCurrent++ < gpu().busyPolls)
+        return D3DERR_WASSTILLDRAWING;
+    if (gpu().completionNs &&
+        sim::Clock::instance().nowNs() < gpu().issuedAtNs + gpu().completionNs)
         return D3DERR_WASSTILLDRAWING;
     *static_cast<BOOL*>(pData->pData) = TRUE;
     return S_OK;

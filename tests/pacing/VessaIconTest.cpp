@@ -166,3 +166,30 @@ TEST_F(IconTest, HiddenIconCreatesNoTexture) {
 }
 
 } // namespace
+#include "sim/Clock.h"
+
+namespace {
+
+TEST_F(IconTest, TimedIconShowsForItsFirstEightSecondsOnly) {
+    sim::Clock& clock = sim::Clock::instance();
+    clock.setMode(sim::Clock::Mode::Virtual);
+    auto icon = makeIcon(kIconUpperLeft, true);
+    icon->setBackBufferSize(1280, 720);
+    const uint64_t second = 1000000000ull;
+    icon->draw(kPresenting, kBackBuffer, 0); // starts the display
+    clock.sleepFor(8 * second);
+    icon->draw(kPresenting, kBackBuffer, 0);
+    EXPECT_EQ(2u, m_gpu.blts.size());
+    EXPECT_FALSE(icon->expired());
+    clock.sleepFor(second); // more than 8 s: drawn this once more, then gone
+    icon->draw(kPresenting, kBackBuffer, 0);
+    EXPECT_TRUE(icon->expired());
+    icon->draw(kPresenting, kBackBuffer, 0);
+    clock.sleepFor(100 * second);
+    icon->draw(kPresenting, kBackBuffer, 0);
+    EXPECT_EQ(3u, m_gpu.blts.size());
+    icon->destroyResources(kPresenting);
+    clock.setMode(sim::Clock::Mode::Real);
+}
+
+} // namespace
