@@ -31,7 +31,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include <dirent.h>
 
 namespace {
 
@@ -357,91 +356,12 @@ bool resumeStoppedThread(HANDLE handle, DWORD& previousCount) {
 
 namespace {
 
-/// The threads of this process when the snapshot was taken (the simulation lists only its
-/// own process's threads; callers filter by owner anyway).
-class ThreadSnapshot : public sim::KernelObject {
-public:
-    explicit ThreadSnapshot(std::vector<DWORD> ids) : m_ids(std::move(ids)) {}
-
-    BOOL next(LPTHREADENTRY32 entry, bool restart) {
-        if (!entry || entry->dwSize < sizeof(THREADENTRY32)) {
-            sim::setLastError(ERROR_BAD_LENGTH);
-            return FALSE;
-        }
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (restart)
-            m_next = 0;
-        if (m_next >= m_ids.size()) {
-            sim::setLastError(ERROR_NO_MORE_FILES);
-            return FALSE;
-        }
-        entry->cntUsage = 0;
-        entry->th32ThreadID = m_ids[m_next++];
-        entry->th32OwnerProcessID = static_cast<DWORD>(getpid());
-        entry->tpBasePri = 8; // normal priority
-        entry->tpDeltaPri = 0;
-        entry->dwFlags = 0;
-        return TRUE;
-    }
-
-private:
-    std::mutex m_lock;
-    std::vector<DWORD> m_ids;
-    size_t m_next = 0;
-};
-
-std::vector<DWORD> hostThreads() {
-    std::vector<DWORD> ids;
-    if (DIR* tasks = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(tasks))
-            if (entry->d_name[0] != '.')
-                ids.push_back(static_cast<DWORD>(strtoul(entry->d_name, nullptr, 10)));
-        closedir(tasks);
-    }
-    return ids;
-}
-
 bool hostThreadExists(DWORD tid) {
     std::string path = "/proc/self/task/" + std::to_string(tid);
     return tid != 0 && access(path.c_str(), F_OK) == 0;
 }
 
 } // namespace
-
-HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
-    sim::Call call(kModule, "CreateToolhelp32Snapshot");
-    call.args("flags=0x%x processId=%u", flags, processId);
-    if (call.faulted()) {
-        sim::setLastError(static_cast<uint32_t>(call.faultStatus()));
-        return call.finish(INVALID_HANDLE_VALUE);
-    }
-    std::vector<DWORD> ids;
-    if (flags & TH32CS_SNAPTHREAD)
-        ids = hostThreads();
-    auto snapshot = std::make_shared<ThreadSnapshot>(std::move(ids));
-    return call.finish(sim::Machine::instance().handles().add(snapshot));
-}
-
-namespace {
-
-BOOL nextThread(HANDLE snapshot, LPTHREADENTRY32 entry, bool restart) {
-    auto threads = sim::Machine::instance().handles().getAs<ThreadSnapshot>(snapshot);
-    if (!threads) {
-        sim::setLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return threads->next(entry, restart);
-}
-
-} // namespace
-
-BOOL WINAPI Thread32First(HANDLE snapshot, LPTHREADENTRY32 entry) {
-    return nextThread(snapshot, entry, true);
-}
-
-BOOL WINAPI Thread32Next(HANDLE snapshot, LPTHREADENTRY32 entry) {
-    return nextThread(snapshot, entry, false);
-}
 
 HANDLE WINAPI OpenThread(DWORD access, BOOL inheritHandle, DWORD threadId) {
     sim::Call call(kModule, "OpenThread");

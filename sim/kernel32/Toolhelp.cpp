@@ -1,5 +1,8 @@
-// kernel32.dll: module snapshots of a process (CreateToolhelp32Snapshot, Module32FirstW,
-// Module32NextW).
+// kernel32.dll: snapshots of a process (CreateToolhelp32Snapshot): its modules
+// (Module32FirstW, Module32NextW) and its threads (Thread32First, Thread32Next).
+//
+// A process's threads are the host threads of this process (/proc/self/task): the
+// simulation lists only its own process's threads, and callers filter by owner anyway.
 //
 // A process's modules are the files its host process has mapped (from /proc/<pid>/maps):
 // the executable, the simulated system modules and every library. A module's base is the
@@ -10,11 +13,14 @@
 #include "sim/Machine.h"
 #include "sim/WideString.h"
 
+#include <dirent.h>
 #include <fstream>
 #include <inttypes.h>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 #include <vector>
@@ -32,7 +38,47 @@ class SnapshotObject : public sim::KernelObject {
 public:
     std::vector<MODULEENTRY32W> m_modules;
     size_t m_next = 0;
+    std::mutex m_threadLock;
+    std::vector<DWORD> m_threads;
+    size_t m_nextThread = 0;
 };
+
+std::vector<DWORD> hostThreads() {
+    std::vector<DWORD> ids;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(tasks))
+            if (entry->d_name[0] != '.')
+                ids.push_back(static_cast<DWORD>(strtoul(entry->d_name, nullptr, 10)));
+        closedir(tasks);
+    }
+    return ids;
+}
+
+BOOL nextThread(HANDLE snapshot, LPTHREADENTRY32 entry, bool restart) {
+    auto object = sim::Machine::instance().handles().getAs<SnapshotObject>(snapshot);
+    if (!object) {
+        sim::setLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!entry || entry->dwSize < sizeof(THREADENTRY32)) {
+        sim::setLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(object->m_threadLock);
+    if (restart)
+        object->m_nextThread = 0;
+    if (object->m_nextThread >= object->m_threads.size()) {
+        sim::setLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    entry->cntUsage = 0;
+    entry->th32ThreadID = object->m_threads[object->m_nextThread++];
+    entry->th32OwnerProcessID = static_cast<DWORD>(getpid());
+    entry->tpBasePri = 8; // normal priority
+    entry->tpDeltaPri = 0;
+    entry->dwFlags = 0;
+    return TRUE;
+}
 
 void copyWide(const std::u16string& from, WCHAR* to, size_t capacity) {
     size_t n = from.size() < capacity - 1 ? from.size() : capacity - 1;
@@ -128,6 +174,8 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
         sim::setLastError(ERROR_INVALID_PARAMETER); // no such process
         return call.finish(INVALID_HANDLE_VALUE);
     }
+    if (flags & TH32CS_SNAPTHREAD)
+        snapshot->m_threads = hostThreads();
     return call.finish(sim::Machine::instance().handles().add(snapshot));
 }
 
@@ -137,4 +185,12 @@ BOOL WINAPI Module32FirstW(HANDLE snapshot, LPMODULEENTRY32W entry) {
 
 BOOL WINAPI Module32NextW(HANDLE snapshot, LPMODULEENTRY32W entry) {
     return nextModule(snapshot, entry, false);
+}
+
+BOOL WINAPI Thread32First(HANDLE snapshot, LPTHREADENTRY32 entry) {
+    return nextThread(snapshot, entry, true);
+}
+
+BOOL WINAPI Thread32Next(HANDLE snapshot, LPTHREADENTRY32 entry) {
+    return nextThread(snapshot, entry, false);
 }
