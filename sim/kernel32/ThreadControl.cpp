@@ -31,7 +31,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace {
 
 const char kModule[] = "kernel32.dll";
