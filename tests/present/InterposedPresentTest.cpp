@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(InterposedPresentTest, FlipScenarioIsPixelExactOnTheIntelDisplay) {
-    const AppScript s = interposedFlip(5);
+    const AppScript s = interposedFlip(300);
     RunReport report;
     uint32_t mismatches = 0;
     uint32_t compared = 0;
@@ -73,21 +73,13 @@ TEST_F(InterposedPresentTest, FlipScenarioIsPixelExactOnTheIntelDisplay) {
         SceneRunner::expectedFrame(s, report, frame, expected);
         ASSERT_EQ(expected.width, shown.image.width);
         ASSERT_EQ(expected.height, shown.image.height);
-        // The icon, when the configuration shows it, sits in the upper right corner.
-        const RECT icon = {LONG(expected.width) - 180, 0, LONG(expected.width), 89};
+        // Without user settings the icon is shown in the upper left corner.
+        const RECT icon = {0, 0, 180, 89};
         const sim::app::FrameDifference d = sim::app::compareFrames(expected, shown.image, {icon});
         ++compared;
-        for (uint32_t f = 0; f < 6; ++f) {
-            sim::Image other;
-            SceneRunner::expectedFrame(s, report, f, other);
-            if (sim::app::compareFrames(other, shown.image, {icon}).equal())
-                printf("frame %u shows %u\n", frame, f);
-        }
         if (!d.equal() && mismatches++ == 0)
             firstMismatch = "frame " + std::to_string(frame) + " at (" + std::to_string(d.firstX) +
-                            "," + std::to_string(d.firstY) + ") expected " +
-                            std::to_string(d.expected) + " shown " + std::to_string(d.actual) +
-                            " differing " + std::to_string(d.differing);
+                            "," + std::to_string(d.firstY) + ")";
     };
     ASSERT_EQ(S_OK, SceneRunner::run(s, report, check)) << report.failure << "\n" << log();
     EXPECT_EQ(kIntel, report.displayGpu);
