@@ -440,7 +440,8 @@ HRESULT SwapChainDDI9::presentFrame(const D3DDDIARG_PRESENT* pData, bool force, 
     }
     VESSA_CHECK(Error, 11115, presentResource, "NULL presentResource");
     VESSA_CHECK(Error, 11116, m_primaryResource, "NULL m_primaryResource");
-    if (!presentResource)
+    // Without a primary no frame was ever rendered: there is nothing to show.
+    if (!presentResource || !m_primaryResource)
         return S_OK;
     SetbPerformPresentAndFlipInterval(0, copied ? interval : 0, copied ? force : true);
     const HRESULT retVal = presentOnPresenting(pData, presentResource, subresource, 11099,
@@ -482,7 +483,7 @@ HRESULT SwapChainDDI9::repeatPresent(const D3DDDIARG_PRESENT* pData) {
                              pData->SrcSubResourceIndex, 0, true);
     SetbPerformPresentAndFlipInterval(0, 0, true);
     ResourceDDI9* front = m_storage.getFrontBB();
-    if (!front)
+    if (!front || !m_primaryResource)
         return S_OK;
     return flipResult(presentOnPresenting(pData, front, m_storage.getFrontBBSubresource(), 11099,
                                           "Present on OpenAdapter::presentingGPU() failed"));

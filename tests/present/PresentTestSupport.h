@@ -144,8 +144,7 @@ inline HRESULT APIENTRY openResource(HANDLE h, D3DDDIARG_OPENRESOURCE* p) {
 /// both GPUs' tables pointing at the fake driver and no icon (tests that want one make it).
 class FakeHybridDevice {
 public:
-    explicit FakeHybridDevice(FakeDriver& driver)
-        : m_device(new Device(handle(0x77), nullptr)) {
+    explicit FakeHybridDevice(FakeDriver& driver) : m_device(new Device(handle(0x77), nullptr)) {
         FakeDriver::s_current = &driver;
         OpenAdapter::setGpuRoles(1, 0);
         delete m_device->m_pVessaIcon;

@@ -1,6 +1,6 @@
 // The swap chain's back-buffer storage, its primary and its present controls.
-#include "PresentTestSupport.h"
 #include "PresentControls.h"
+#include "PresentTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,8 @@ protected:
     SwapChainDDI9::BBStorage& storage() {
         return const_cast<SwapChainDDI9::BBStorage&>(m_device.swapChain().storage());
     }
-    HANDLE createPrimary(UINT count, uint64_t runtimeHandle, D3DDDIARG_CREATERESOURCE* pOut = nullptr) {
+    HANDLE createPrimary(UINT count, uint64_t runtimeHandle,
+                         D3DDDIARG_CREATERESOURCE* pOut = nullptr) {
         std::vector<D3DDDI_SURFACEINFO> list = surfaces(count);
         D3DDDIARG_CREATERESOURCE args = createArgs(list, D3DDDI_RESOURCEFLAGS::Primary);
         args.hResource = handle(runtimeHandle);
