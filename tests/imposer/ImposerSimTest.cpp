@@ -6,11 +6,14 @@
 #include "Imposer.h"
 #include "PresentControls.h"
 #include "sim/Machine.h"
+#include "sim/gpus/GpuMachine.h"
+#include "sim/gpus/MachineDesc.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -324,3 +327,41 @@ TEST_F(ImposerTest, NoComputeCapableGpuEntryWhenTheRealOneIsMissing) {
 }
 
 } // namespace
+
+TEST_F(ImposerTest, DirectDrawGetsTheRenderingAdapterAndTheDisplaysIsClosed) {
+    install();
+    using OpenFromHdc = NTSTATUS (*)(D3DKMT_OPENADAPTERFROMHDC*);
+    auto ddrawOpen = exportOf<OpenFromHdc>("ddraw.dll", "ddrawTestOpenAdapterFromHdc");
+    ASSERT_NE(ddrawOpen, nullptr);
+    HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+    ASSERT_NE(display, nullptr);
+    auto openFromHdc = exportOf<OpenFromHdc>("gdi32.dll", "D3DKMTOpenAdapterFromHdc");
+    auto close =
+        exportOf<NTSTATUS (*)(const D3DKMT_CLOSEADAPTER*)>("gdi32.dll", "D3DKMTCloseAdapter");
+    std::shared_ptr<const sim::MachineDesc> machine = sim::installedMachine();
+    const sim::GpuDesc& intel = machine->gpus[0];
+    const sim::GpuDesc& nvidia = machine->gpus[1];
+
+    // Anyone else gets the display's adapter.
+    D3DKMT_OPENADAPTERFROMHDC own = {};
+    own.hDc = display;
+    ASSERT_EQ(openFromHdc(&own), 0);
+    EXPECT_EQ(own.AdapterLuid.LowPart, intel.luidLow);
+    D3DKMT_CLOSEADAPTER closeOwn = {own.hAdapter};
+    EXPECT_EQ(close(&closeOwn), 0);
+
+    sim::Machine::instance().journal().clear();
+    D3DKMT_OPENADAPTERFROMHDC args = {};
+    args.hDc = display;
+    ASSERT_EQ(ddrawOpen(&args), 0);
+    EXPECT_EQ(args.AdapterLuid.LowPart, nvidia.luidLow);
+    EXPECT_EQ(args.AdapterLuid.HighPart, nvidia.luidHigh);
+    // The display's adapter that ddraw.dll never saw was closed, on the display's GPU.
+    sim::JournalEntry closed;
+    ASSERT_TRUE(sim::Machine::instance().journal().last("gdi32.dll", "D3DKMTCloseAdapter", closed));
+    EXPECT_EQ(closed.gpu, 0);
+    EXPECT_EQ(closed.result, 0);
+    D3DKMT_CLOSEADAPTER closeRendering = {args.hAdapter};
+    EXPECT_EQ(close(&closeRendering), 0);
+    DeleteDC(display);
+}
