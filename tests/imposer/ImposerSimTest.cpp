@@ -139,6 +139,16 @@ TEST_F(ImposerTest, ShortStructureIsLeftAsTheSystemFilledIt) {
     EXPECT_EQ(memcmp(&before, &after, sizeof before), 0);
 }
 
+TEST_F(ImposerTest, FailedEnumerationIsLeftUnfilled) {
+    install();
+    DISPLAY_DEVICEW device;
+    memset(&device, 0x5A, sizeof device);
+    device.cb = sizeof device;
+    EXPECT_FALSE(EnumDisplayDevicesW(nullptr, 99, &device, 0));
+    EXPECT_EQ(device.DeviceID[0], 0x5A5A); // no device, so nothing is corrected into it
+    EXPECT_EQ(device.DeviceString[0], 0x5A5A);
+}
+
 TEST_F(ImposerTest, DisabledByConfigurationHooksNothing) {
     m_scene.database = configtest::database({{"disable_handle_enum_display_devices", "1"}});
     load();
