@@ -1,6 +1,6 @@
 # The project's commands. Each installs what it needs first (scripts/bootstrap.sh), so a
 # fresh Debian 12 machine needs nothing else.
-.PHONY: all bootstrap test demo bench format format-check
+.PHONY: all bootstrap test demo bench dist format format-check
 
 all: test
 
@@ -19,6 +19,10 @@ demo:
 # Benchmarks (native release build), reported as ratios against in-run baselines.
 bench:
 	scripts/bench.sh
+
+# The installation tree for a Windows 7 x64 machine, in out/dist (docs/install.md).
+dist:
+	scripts/dist.sh
 
 # clang-format over every C/C++ file of the project (tracked or new, build trees excluded).
 FORMAT_FILES = git ls-files -z --cached --others --exclude-standard -- '*.c' '*.cc' '*.cpp' '*.cxx' '*.h' '*.hh' '*.hpp' '*.hxx' '*.inl' '*.inc' | xargs -0 -r
