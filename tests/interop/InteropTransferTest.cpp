@@ -462,3 +462,20 @@ TEST_F(InteropTest, FailingTokensAndNotificationsAreReportedAndNeverFollowed) {
     EXPECT_EQ(0u, m_device.ring().tokens[0]);
     EXPECT_EQ(0u, calls(kInterop, "transferFromBufSurface")); // nothing was ever filled
 }
+
+TEST(InteropInstallTest, AnInstallSectionFindsTheInteropLibraryOutsideTheModules) {
+    // The library is built beside, not into, the modules folder: only an installation
+    // puts it where the product looks.
+    sim::MachineDesc desc = sim::presets::defaultMachine();
+    sim::InstallDesc install;
+    install.directory = "C:\\Program Files\\Quorvex\\Vessa";
+    install.files = {"vessaInterop.dll"};
+    desc.installs.push_back(install);
+    std::string error;
+    ASSERT_TRUE(sim::installMachine(desc, &error)) << error;
+    std::string copied;
+    EXPECT_TRUE(
+        machine().root().readFile(u"C:\\Program Files\\Quorvex\\Vessa\\vessaInterop.dll", copied));
+    EXPECT_EQ(hostFile(VESSA_TEST_INTEROP_DIR "/vessaInterop.dll"), copied);
+    EXPECT_TRUE(machine().modules().find("vessaInterop.dll").empty());
+}
