@@ -4,6 +4,7 @@
 
 #include "Device9.h"
 #include "FlipManager.h"
+#include "GpuServices.h"
 #include "OpenAdapter.h"
 #include "Report.h"
 #include "ResourceDDI9.h"
@@ -267,9 +268,15 @@ bool SwapChainDDI9::transferToPresenting(ResourceDDI9* pDst, UINT dstSub, Resour
             sourceSub = 0;
         }
     }
-    if (skipCopy)
-        return false;
-    return m_pDevice->execution().transfer(pDst, dstSub, pSource, sourceSub);
+    const bool copied =
+        !skipCopy && m_pDevice->execution().transfer(pDst, dstSub, pSource, sourceSub);
+    // The interop's staging buffers complete what earlier transfers started, also on a
+    // repeated frame, which copies nothing itself.
+    if (!m_pDevice->execution().useApiCopy()) {
+        if (GpuServices* services = static_cast<GpuServices*>(m_pDevice->gpuServices()))
+            services->completionStep(m_pDevice, pDst, dstSub, pSource, sourceSub);
+    }
+    return copied;
 }
 
 // ---- Present steps -------------------------------------------------------------------------
