@@ -91,14 +91,19 @@ TEST_F(PresentPathsTest, FirstFlipPresentMakesThePrimaryOnThePresentingGpuAndSet
     EXPECT_EQ(1u, m_driver.last(0, "Present")->sub);
 }
 
-TEST_F(PresentPathsTest, FlipPresentWhoseCopyDidNotCrossShowsTheFrontBufferAgain) {
+TEST_F(PresentPathsTest, RepeatedFlipPresentShowsTheFrontBufferAgainWithoutACopy) {
     HANDLE hPrimary = createPrimary(2);
     ASSERT_EQ(S_OK, present(hPrimary, 1)); // surface 0 shown, surface 1 next
-    // Without the API copy and without an interop the frame does not cross.
-    m_device.get()->execution().setUseApiCopy(false);
+    const size_t bltsBefore = m_driver.count(1, "Blt") + m_driver.count(0, "Blt");
+    // The pacing decided this Present repeats.
+    FlipManager& flip = *m_device.get()->m_pFlipManager;
+    flip.m_decision = true;
+    flip.m_decisionPending = false;
     ASSERT_EQ(S_OK, present(hPrimary, 0));
     EXPECT_EQ(0u, m_driver.last(0, "Present")->sub);
     EXPECT_EQ(1, swapChain().storage().m_currentBBIndex) << "advanced without a new frame";
+    EXPECT_EQ(bltsBefore, m_driver.count(1, "Blt") + m_driver.count(0, "Blt")) << "copied";
+    EXPECT_TRUE(flip.m_decisionPending) << "the next Present is decided anew";
 }
 
 TEST_F(PresentPathsTest, PresentsBeforeAnyPrimaryOrOfAnUnknownResourceAreSurvived) {
