@@ -26,21 +26,6 @@ std::recursive_mutex GpuServices::s_instanceLock;
 
 namespace {
 
-// The text of a real-valued property as a number. A property without a value copies whole
-// rows: a missing setting must not shrink every frame to nothing.
-double parseFraction(const WCHAR* text) {
-    char narrow[64] = {};
-    for (size_t i = 0; text && text[i] && i + 1 < sizeof narrow; ++i)
-        narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
-    char* end = nullptr;
-    double value = strtod(narrow, &end);
-    if (end == narrow)
-        return 1.0;
-    if (!(value >= 0.0))
-        return 0.0;
-    return value > 1.0 ? 1.0 : value;
-}
-
 unsigned roleIndex(int role) {
     return role >= 0 && role < int(DdiObject::kGpuSlots) ? unsigned(role) : 0;
 }
@@ -86,13 +71,33 @@ bool GpuServices::destroyInstanceIfUnused() {
     return true;
 }
 
+double GpuServices::fractionFromText(const WCHAR* text) {
+    char narrow[64] = {};
+    for (size_t i = 0; text && text[i] && i + 1 < sizeof narrow; ++i)
+        narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    char* end = nullptr;
+    double value = strtod(narrow, &end);
+    // A property without a number copies whole rows: a missing setting must not shrink
+    // every frame to nothing.
+    if (end == narrow)
+        return 1.0;
+    if (!(value >= 0.0))
+        return 0.0;
+    return value > 1.0 ? 1.0 : value;
+}
+
+RECT GpuServices::partialRect(uint32_t width, uint32_t height, double fraction) {
+    RECT rect = {0, 0, LONG(double(width) * fraction), LONG(height)};
+    return rect;
+}
+
 void GpuServices::freeMappedCell(void* pCell) {
     delete static_cast<uint64_t*>(pCell);
 }
 
 GpuServices::GpuServices() : m_hInteropModule(nullptr), m_partialCopy(1.0), m_asynchronous(true) {
     m_partialCopy =
-        parseFraction(Configuration::getInstance()->getProperty(ConfigProperty::partial_copy));
+        fractionFromText(Configuration::getInstance()->getProperty(ConfigProperty::partial_copy));
     timeBeginPeriod(1);
 }
 
@@ -103,8 +108,7 @@ GpuServices::~GpuServices() {
 }
 
 RECT GpuServices::partialRect(uint32_t width, uint32_t height) const {
-    RECT rect = {0, 0, LONG(double(width) * m_partialCopy), LONG(height)};
-    return rect;
+    return partialRect(width, height, m_partialCopy);
 }
 
 // ---- Interop start and end -------------------------------------------------------------------

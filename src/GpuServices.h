@@ -48,6 +48,11 @@ public:
     /// Deletes the process-wide object if no interop user is left. True when it was deleted
     /// (or did not exist).
     static bool destroyInstanceIfUnused();
+    /// The partial-copy fraction a property text gives: clamped to 0.0..1.0, 1.0 when the
+    /// text holds no number.
+    static double fractionFromText(const WCHAR* text);
+    /// The rect a transfer of a `width` x `height` source copies with `fraction` of each row.
+    static RECT partialRect(uint32_t width, uint32_t height, double fraction);
     /// Frees a mapped cell without the library (the library is gone).
     static void freeMappedCell(void* pCell);
 
