@@ -123,6 +123,26 @@ TEST_F(InteropTest, ASecondStartCountsAUserAndTheLastEndDestroysTheObjects) {
     EXPECT_FALSE(services(&fraction, &asynchronous, &users)); // the services went with it
 }
 
+TEST_F(InteropTest, ADeviceThatFellBackEndsNoOtherDevicesInterop) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    machine().faults().failNth(kInterop, "create", 1, kViStatusNotSupported);
+    InteropDevice fellBack;
+    fellBack.open(); // its start failed and gave its count back at once
+    machine().faults().clear();
+    m_device.open();
+    EXPECT_EQ(uint32_t(kWorkerRunning), m_device.workerState());
+    fellBack.close(); // must not end the interop m_device holds
+    EXPECT_EQ(0u, calls(kInterop, "destroy"));
+    double fraction = 0;
+    BOOL asynchronous = TRUE;
+    uint32_t users = 0;
+    auto services = probe<BOOL (*)(double*, BOOL*, uint32_t*)>("vessaProbeGpuServices");
+    ASSERT_TRUE(services && services(&fraction, &asynchronous, &users));
+    EXPECT_EQ(1u, users);
+    m_device.close(); // the last holder ends it
+    EXPECT_EQ(1u, calls(kInterop, "destroy"));
+}
+
 // ---- Registration and mapping ---------------------------------------------------------------
 
 TEST_F(InteropTest, RegistrationDescribesBothGpusByteForByte) {
