@@ -208,16 +208,11 @@ demo::RunSummary runOne(const sim::app::AppScript& script, const sim::MachineDes
 
     sim::app::RunReport report;
     demo::ScanOutChecker checker(script);
+    checker.setIconCorner(script.iconCorner);
     demo::TimelineEvents events;
     std::set<uint32_t> dumped = {0, script.frames / 2, script.frames - 1};
-    bool first = true;
     auto observe = [&](uint32_t frame) {
         events.appPresents.push_back(sim::Clock::instance().nowNs());
-        if (first) {
-            checker.setIgnored(
-                demo::iconRectangles(script.iconCorner, report.displayWidth, report.displayHeight));
-            first = false;
-        }
         // A direct present shows every frame: wait until it did. Through the product, frames
         // may be repeated or held back by pacing, so whatever has shown is looked at.
         if (!interposed)
