@@ -100,6 +100,9 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
                 describeMismatch(report, newestFrame, image);
             }
         }
+        if (shown.frame >= 0 && !m_ignored.empty() &&
+            !sim::app::compareFrames(oracle(report, uint32_t(shown.frame)), image).equal())
+            ++m_iconFrames;
         m_shown.push_back(shown);
         // Frames older than the one shown last are never looked for again.
         m_oracles.erase(m_oracles.begin(),

@@ -46,6 +46,8 @@ public:
     const std::vector<ShownFrame>& shown() const { return m_shown; }
     /// The first mismatch, described ("" when every checked frame matched).
     const std::string& firstDifference() const { return m_firstDifference; }
+    /// Matching frames whose ignored rectangles differ from the oracle: the icon was drawn.
+    uint64_t iconFrames() const { return m_iconFrames; }
 
 private:
     const sim::Image& oracle(const sim::app::RunReport& report, uint32_t frame);
@@ -59,6 +61,7 @@ private:
     std::map<uint32_t, sim::Image> m_oracles; ///< recent oracle frames by number
     int64_t m_lastFrame = -1;                 ///< the application frame shown last
     std::string m_firstDifference;
+    uint64_t m_iconFrames = 0;
 };
 
 /// Fills a summary's display figures from the classified scan-outs: scan-outs, compared,

@@ -157,9 +157,9 @@ std::vector<std::string> journalCounts(const std::vector<sim::JournalEntry>& ent
 }
 
 // The GPU the frames were rendered on: the one whose driver drew (an interposed run opens
-// the display's adapter, and the product decides where the drawing goes).
-int renderingGpu(const sim::MachineDesc& machine, int fallback) {
-    int best = fallback;
+// the display's adapter, and the product decides where the drawing goes); -1 when none drew.
+int renderingGpu(const sim::MachineDesc& machine) {
+    int best = -1;
     uint64_t most = 0;
     for (size_t gpu = 0; gpu < machine.gpus.size(); ++gpu) {
         uint64_t draws = sim::umd::stats(int(gpu)).draws;
@@ -248,12 +248,13 @@ demo::RunSummary runOne(const sim::app::AppScript& script, const sim::MachineDes
     s.averageFrameMs = report.averageFrameMs;
     s.worstFrameMs = report.worstFrameMs;
     s.firstDifference = checker.firstDifference();
+    s.iconFrames = checker.iconFrames();
     demo::summariseShown(checker.shown(), s);
 
     std::vector<sim::JournalEntry> entries = sim::Machine::instance().journal().entries();
     if (keepJournal)
         writeJournal(entries, outDir + "/" + script.name + "-journal.txt");
-    int renderGpu = renderingGpu(machine, report.gpu);
+    int renderGpu = interposed ? renderingGpu(machine) : report.gpu;
     demo::JournalStages stages =
         demo::readStages(entries, machine, renderGpu, report.displayGpu, interposed);
     s.transferPath = stages.transferPath;

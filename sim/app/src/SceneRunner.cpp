@@ -114,20 +114,27 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
         desc.height = report.height;
         hr = pDevice->createResource(desc, surfaces.hBackBuffer);
         D3DKMT_HANDLE hShare = 0;
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr =
                 pDevice->createSharedSurface(report.width, report.height, surfaces.hWindow, hShare);
+            if (FAILED(hr))
+                return fail(report, hr, "create the window's shared surface");
+        }
         // The compositor of the display the application's adapter shows on.
         std::string display = script.display;
         const DisplayDeviceDesc* pDisplay =
             pMachine->display(report.displayGpu, report.vidPnSourceId);
         if (display.empty() && pDisplay)
             display = pDisplay->deviceName;
-        if (SUCCEEDED(hr))
-            hr = rt::Compositor::start(display, surfaces.pCompositor);
         int window = 0;
-        if (SUCCEEDED(hr))
-            hr = surfaces.pCompositor->addWindow(hShare, report.width, report.height, 0, 0, window);
+        if (SUCCEEDED(hr)) {
+            hr = rt::Compositor::start(display, surfaces.pCompositor);
+            if (SUCCEEDED(hr))
+                hr = surfaces.pCompositor->addWindow(hShare, report.width, report.height, 0, 0,
+                                                     window);
+            if (FAILED(hr))
+                return fail(report, hr, "open the window in the desktop compositor");
+        }
     } else if (windowed) {
         rt::SurfaceDesc desc;
         desc.width = report.width;
