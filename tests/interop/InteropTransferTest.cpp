@@ -102,6 +102,19 @@ TEST_F(InteropTest, LibraryWithoutARootFallsBackToTheApiCopy) {
     EXPECT_EQ(0u, calls(kInterop, "create"));
 }
 
+TEST_F(InteropTest, ALibraryAnsweringSuccessWithoutObjectsFallsBackToTheApiCopy) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    // A fault with status 0: "success", and the objects are never written.
+    machine().faults().failNth(kInterop, "create", 1, 0);
+    m_device.open();
+    EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
+    EXPECT_EQ(1, reports("Error", 0, "the interop library created no GPU interop object"));
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc)); // by the API copy
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
 TEST_F(InteropTest, ASecondStartCountsAUserAndTheLastEndDestroysTheObjects) {
     start(syncMode());
     InteropDevice second;
