@@ -384,6 +384,38 @@ bool applyRegistry(const Section& s, MachineDesc& m, Failure& f) {
     return true;
 }
 
+// [install <folder>]: "files = a.dll b.dll" copies built modules into the folder when the
+// machine is installed; "registry = <key>\<value>" names the string value that points at it.
+bool applyInstall(const Section& s, MachineDesc& m, Failure& f) {
+    InstallDesc install;
+    install.directory = s.title;
+    for (const ScenarioEntry& e : s.entries) {
+        if (e.key == "files") {
+            std::stringstream names(e.value);
+            std::string name;
+            while (names >> name) {
+                if (name.find_first_of("\\/:") != std::string::npos) {
+                    f = {e.line, "install file '" + name + "' must be a bare module name"};
+                    return false;
+                }
+                install.files.push_back(name);
+            }
+        } else if (e.key == "registry") {
+            size_t cut = e.value.find_last_of('\\');
+            if (cut == std::string::npos || cut == 0 || cut + 1 == e.value.size()) {
+                f = {e.line, "install registry wants <key>\\<value name>, not '" + e.value + "'"};
+                return false;
+            }
+            m.addString(e.value.substr(0, cut), e.value.substr(cut + 1), install.directory);
+        } else {
+            f = {e.line, "unknown install key '" + e.key + "'"};
+            return false;
+        }
+    }
+    m.installs.push_back(install);
+    return true;
+}
+
 // [clock]: "mode = virtual" runs the machine on simulated time, "real" (the default) on
 // the host's.
 bool applyClock(const Section& s, MachineDesc& m, Failure& f) {
@@ -435,6 +467,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown
         return applyDisplay(s, s.kind == "mirror", m, f);
     if (s.kind == "registry")
         return applyRegistry(s, m, f);
+    if (s.kind == "install")
+        return applyInstall(s, m, f);
     if (s.kind == "file") {
         if (!s.entries.empty()) {
             f = {s.entries.front().line, "file lines start with '|'"};
