@@ -4,27 +4,38 @@
 // the rectangles scene on the discrete GPU and presents; every frame the display shows is
 // compared with the direct render (the pixel oracle).
 //
-//   vessa-wine-scenario [--frames N] [--summary FILE]
+//   vessa-wine-scenario [--stage device|frames] [--frames N] [--summary FILE]
 //
-// The summary counts the frames presented, the scan-outs that showed a new image or
+// "--stage device" stops after the adapter and a device: it checks that the product opened
+// the display GPU's driver with the runtime's arguments and the discrete GPU's driver on
+// its own, and that the device lives on both, then closes everything. "--stage frames"
+// (the default) runs the frames. The summary counts the frames presented, the scan-outs that showed a new image or
 // repeated the last one, and the frames shown pixel-exact. Exit code 0 when every frame
 // was presented and shown pixel-exact, 1 otherwise, 2 for a bad command line or machine.
 #include "sim/app/AppScript.h"
 #include "sim/app/FrameCompare.h"
 #include "sim/app/SceneRunner.h"
+#include "sim/Machine.h"
 #include "sim/gpus/Display.h"
 #include "sim/gpus/Presets.h"
 #include "sim/harness/WineMachine.h"
+#include "sim/runtime/RuntimeAdapter.h"
+#include "sim/runtime/RuntimeDevice.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 
 namespace {
 
+constexpr int kIntel = 0;  // GPU indexes of the default machine
+constexpr int kNvidia = 1;
+
 struct Options {
+    bool deviceOnly = false;
     uint32_t frames = 60;
     std::string summary;
 };
@@ -34,7 +45,11 @@ bool parseArguments(int argc, char** argv, Options& options) {
         if (i + 1 >= argc)
             return false;
         std::string value = argv[i + 1];
-        if (strcmp(argv[i], "--frames") == 0) {
+        if (strcmp(argv[i], "--stage") == 0) {
+            if (value != "device" && value != "frames")
+                return false;
+            options.deviceOnly = value == "device";
+        } else if (strcmp(argv[i], "--frames") == 0) {
             options.frames = uint32_t(strtoul(value.c_str(), nullptr, 10));
             if (options.frames == 0)
                 return false;
@@ -101,12 +116,48 @@ bool writeSummary(const std::string& path, const std::string& text) {
     return fclose(file) == 0 && written;
 }
 
+// One journal count, printed, and whether it is the expected one.
+bool expectCalls(const char* module, const char* entry, int gpu, size_t expected) {
+    size_t count = sim::Machine::instance().journal().count(module, entry, gpu);
+    printf("%s!%s on GPU %d: %zu\n", module, entry, gpu, count);
+    if (count != expected)
+        printf("  expected %zu\n", expected);
+    return count == expected;
+}
+
+// The adapter through the product's Intel export on the primary display, and a device.
+int runDeviceStage() {
+    sim::rt::AdapterSource source;
+    source.library = "vessad3d9u.dll";
+    source.entry = "OpenAdapter9DetourIntel";
+    std::unique_ptr<sim::rt::RuntimeAdapter> adapter;
+    HRESULT hr = sim::rt::RuntimeAdapter::openDisplay("", source, adapter);
+    printf("OpenAdapter9DetourIntel: 0x%08X\n", unsigned(hr));
+    if (FAILED(hr))
+        return 1;
+    std::unique_ptr<sim::rt::RuntimeDevice> device;
+    hr = adapter->createDevice(device);
+    printf("CreateDevice: 0x%08X\n", unsigned(hr));
+    bool good = SUCCEEDED(hr);
+    if (device)
+        good = SUCCEEDED(device->destroy()) && good;
+    good = SUCCEEDED(adapter->close()) && good;
+    good = expectCalls("simumd_intel.dll", "OpenAdapter", kIntel, 1) && good;
+    good = expectCalls("simumd_nv.dll", "OpenAdapter", kNvidia, 1) && good;
+    good = expectCalls("simumd_intel.dll", "CreateDevice", kIntel, 1) && good;
+    good = expectCalls("simumd_nv.dll", "CreateDevice", kNvidia, 1) && good;
+    good = expectCalls("gdi32.dll", "D3DKMTCreateDevice", kNvidia, 1) && good;
+    good = expectCalls("simumd_nv.dll", "CloseAdapter", kNvidia, 1) && good;
+    return good ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
     if (!parseArguments(argc, argv, options)) {
-        fprintf(stderr, "usage: vessa-wine-scenario [--frames N] [--summary FILE]\n");
+        fprintf(stderr, "usage: vessa-wine-scenario [--stage device|frames] [--frames N] "
+                        "[--summary FILE]\n");
         return 2;
     }
     std::string error;
@@ -116,6 +167,9 @@ int main(int argc, char** argv) {
         fprintf(stderr, "vessa-wine-scenario: cannot install the machine: %s\n", error.c_str());
         return 2;
     }
+
+    if (options.deviceOnly)
+        return runDeviceStage();
 
     sim::app::AppScript script;
     script.name = "interposed";
