@@ -156,15 +156,15 @@ sim::JournalEntry entry(const char* module, const char* name, int gpu, uint64_t 
 
 TEST(RunJournalTest, TellsTheTransferPathAndTimesTheStages) {
     sim::MachineDesc machine = sim::presets::defaultMachine(); // 0 Intel, 1 NVIDIA
-    std::vector<sim::JournalEntry> interop = {
+    std::vector<sim::JournalEntry> sharedBlock = {
         entry("gdi32.dll", "D3DKMTCreateAllocation", 1, 1, "[0 primary=0 source=0 sysmem=0x7f10]"),
         entry("gdi32.dll", "D3DKMTCreateAllocation", 0, 2, "[0 primary=0 source=0 sysmem=0x7f10]"),
         entry("simumd_intel.dll", "Blt", 0, 30),
         entry("simumd_intel.dll", "Present", 0, 40),
         entry("simumd_intel.dll", "Present", 0, 50),
     };
-    demo::JournalStages stages = demo::readStages(interop, machine, 1, 0, true);
-    EXPECT_NE(stages.transferPath.find("interop staging buffer"), std::string::npos);
+    demo::JournalStages stages = demo::readStages(sharedBlock, machine, 1, 0, true);
+    EXPECT_NE(stages.transferPath.find("shared by both GPUs"), std::string::npos);
     EXPECT_EQ(stages.transfers, std::vector<uint64_t>({30}));
     EXPECT_EQ(stages.presentingPresents, std::vector<uint64_t>({40, 50}));
 
@@ -234,3 +234,18 @@ TEST(DemoReportTest, SummaryJsonEscapesTextsAndGroupsRunsByMachine) {
 }
 
 } // namespace
+
+TEST(RunJournalTest, FramesCopiedOutByTheInteropLibraryAreItsTransfers) {
+    sim::MachineDesc machine = sim::presets::defaultMachine();
+    std::vector<sim::JournalEntry> interop = {
+        entry("vessaInterop.dll", "injectBufferedSurfaceTransfer", sim::kNoGpu, 20),
+        entry("vessaInterop.dll", "transferFromBufSurface", sim::kNoGpu, 30),
+        entry("simumd_intel.dll", "Present", 0, 40),
+    };
+    interop.push_back(entry("vessaInterop.dll", "transferFromBufSurface", sim::kNoGpu, 45));
+    interop.back().result = 0x00040100; // a refused copy brings no frame
+    demo::JournalStages stages = demo::readStages(interop, machine, 1, 0, true);
+    EXPECT_NE(stages.transferPath.find("vessaInterop.dll"), std::string::npos);
+    EXPECT_EQ(stages.transfers, std::vector<uint64_t>({30}));
+    EXPECT_EQ(stages.presentingPresents, std::vector<uint64_t>({40}));
+}

@@ -5,6 +5,7 @@
 #include "sim/Machine.h"
 #include "sim/WideString.h"
 #include "sim/gpus/GpuMachine.h"
+#include "sim/runtime/Compositor.h"
 #include "sim/runtime/RuntimeDevice.h"
 
 #include <memory>
@@ -42,8 +43,12 @@ struct Surfaces {
     HANDLE hSprite = nullptr;
     HANDLE hPrimary = nullptr;
     HANDLE hBackBuffer = nullptr;
+    HANDLE hWindow = nullptr; ///< the window's shared surface the compositor reads
+    std::unique_ptr<rt::Compositor> pCompositor;
     ~Surfaces() {
-        for (HANDLE h : {hSprite, hBackBuffer, hPrimary}) {
+        // The compositor lets go of the window's surface before the application does.
+        pCompositor.reset();
+        for (HANDLE h : {hSprite, hBackBuffer, hPrimary, hWindow}) {
             if (h)
                 pDevice->destroyResource(h);
         }
@@ -87,7 +92,8 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
         return fail(report, hr, "create the device");
 
     DisplayMode mode = sourceMode(*pMachine, report.displayGpu, report.vidPnSourceId);
-    bool windowed = script.scene == SceneKind::Windowed;
+    bool composited = script.scene == SceneKind::Composited;
+    bool windowed = script.scene == SceneKind::Windowed || composited;
     report.width = script.width ? script.width : (windowed ? 640 : mode.width);
     report.height = script.height ? script.height : (windowed ? 480 : mode.height);
     report.displayWidth = windowed ? mode.width : report.width;
@@ -102,7 +108,27 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
     if (FAILED(hr))
         return fail(report, hr, "create the sprite");
     UINT chain = script.backBuffers + 1;
-    if (windowed) {
+    if (composited) {
+        rt::SurfaceDesc desc;
+        desc.width = report.width;
+        desc.height = report.height;
+        hr = pDevice->createResource(desc, surfaces.hBackBuffer);
+        D3DKMT_HANDLE hShare = 0;
+        if (SUCCEEDED(hr))
+            hr =
+                pDevice->createSharedSurface(report.width, report.height, surfaces.hWindow, hShare);
+        // The compositor of the display the application's adapter shows on.
+        std::string display = script.display;
+        const DisplayDeviceDesc* pDisplay =
+            pMachine->display(report.displayGpu, report.vidPnSourceId);
+        if (display.empty() && pDisplay)
+            display = pDisplay->deviceName;
+        if (SUCCEEDED(hr))
+            hr = rt::Compositor::start(display, surfaces.pCompositor);
+        int window = 0;
+        if (SUCCEEDED(hr))
+            hr = surfaces.pCompositor->addWindow(hShare, report.width, report.height, 0, 0, window);
+    } else if (windowed) {
         rt::SurfaceDesc desc;
         desc.width = report.width;
         desc.height = report.height;
@@ -127,7 +153,16 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
         // The application's own work of a frame.
         if (script.frameUs)
             Clock::instance().sleepFor(uint64_t(script.frameUs) * 1000);
-        if (windowed) {
+        if (composited) {
+            // The window's present reaches the compositor's surface; the compositor shows
+            // it with the next composition.
+            hr = scene.draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
+            RECT all = {0, 0, LONG(report.width), LONG(report.height)};
+            if (SUCCEEDED(hr))
+                hr = pDevice->presentToCompositor(surfaces.hBackBuffer, surfaces.hWindow, {all});
+            if (SUCCEEDED(hr))
+                hr = surfaces.pCompositor->compose();
+        } else if (windowed) {
             hr = scene.draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
             if (SUCCEEDED(hr))
                 hr = pDevice->present(surfaces.hBackBuffer, 0, surfaces.hPrimary, 0,
@@ -168,7 +203,7 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
 void SceneRunner::expectedFrame(const AppScript& script, const RunReport& report, uint32_t frame,
                                 Image& out) {
     Scene scene(report.width, report.height);
-    if (script.scene != SceneKind::Windowed) {
+    if (script.scene == SceneKind::Rectangles) {
         scene.expected(frame, out);
         return;
     }

@@ -62,6 +62,19 @@ bool writeFiles(const MachineDesc& desc, std::string* error) {
     return true;
 }
 
+// A product module the build keeps out of the module search path, so that only an
+// installation finds it (the interop library, in "interop" beside the modules folder); empty
+// when there is none.
+std::string outsideSearchPath(Machine& machine, const std::string& name) {
+    std::error_code failure;
+    std::filesystem::path modules(machine.modules().buildDirectory());
+    if (!modules.has_filename())
+        modules = modules.parent_path(); // a trailing separator
+    std::filesystem::path candidate = modules.parent_path() / "interop" / name;
+    return std::filesystem::is_regular_file(candidate, failure) ? candidate.string()
+                                                                : std::string();
+}
+
 // Copies the product's files from the build into their installation folders. The copy keeps
 // the host file's permissions, so a copied module loads as the built one does.
 bool installProducts(const MachineDesc& desc, std::string* error) {
@@ -75,6 +88,8 @@ bool installProducts(const MachineDesc& desc, std::string* error) {
         }
         for (const std::string& name : install.files) {
             std::string built = machine.modules().find(name);
+            if (built.empty())
+                built = outsideSearchPath(machine, name);
             std::string target = machine.root().toHost(folder + u"\\" + fromUtf8(name));
             if (!built.empty() && built == target)
                 continue; // already in place (the folder is in the search path)

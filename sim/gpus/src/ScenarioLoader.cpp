@@ -434,6 +434,25 @@ bool applyClock(const Section& s, MachineDesc& m, Failure& f) {
     return true;
 }
 
+// [interop]: "notify-us = N", the time the simulated interop library takes from an
+// injection to its CPU notification.
+bool applyInterop(const Section& s, MachineDesc& m, Failure& f) {
+    for (const ScenarioEntry& e : s.entries) {
+        char* end = nullptr;
+        unsigned long value = strtoul(e.value.c_str(), &end, 10);
+        if (e.key != "notify-us") {
+            f = {e.line, "unknown interop key '" + e.key + "'"};
+            return false;
+        }
+        if (e.value.empty() || *end != 0 || value > 10000000ul) {
+            f = {e.line, "notify-us wants microseconds from 0 to 10000000, not '" + e.value + "'"};
+            return false;
+        }
+        m.interopNotifyUs = static_cast<uint32_t>(value);
+    }
+    return true;
+}
+
 bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown, Failure& f) {
     if (s.kind == "machine") {
         if (!first) {
@@ -457,6 +476,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown
     }
     if (s.kind == "clock")
         return applyClock(s, m, f);
+    if (s.kind == "interop")
+        return applyInterop(s, m, f);
     if (s.title.empty()) {
         f = {s.line, "section [" + s.kind + "] needs a name"};
         return false;

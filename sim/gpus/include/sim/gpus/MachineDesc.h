@@ -135,6 +135,9 @@ struct SIM_API MachineDesc {
     std::vector<InstallDesc> installs;
     /// The machine runs on the virtual clock (sim::Clock) instead of real time.
     bool virtualClock = false;
+    /// Time from an injection into an interop staging buffer to its CPU notification
+    /// (microseconds on the machine's clock), as the simulated interop library keeps it.
+    uint32_t interopNotifyUs = 0;
 
     /// Index of the GPU with this id, -1 when there is none.
     int findGpu(const std::string& id) const;
