@@ -549,7 +549,7 @@ void GpuServices::workerPass(Device* pDevice) {
             continue;
         ResourceDDI9* pTarget = nullptr;
         UINT sub = 0;
-        pDevice->m_pSwapChain->getPresentTarget(pTarget, sub);
+        pDevice->m_pSwapChain->getPresentTarget(&pTarget, &sub);
         MappingRequest dst = {pTarget, 1};
         if (!pTarget || !getMappedResource(pDevice, presentingGpu(), dst))
             continue;
