@@ -7,6 +7,7 @@
 #include "AuxAdapterCallbacks.h"
 #include "Configuration.h"
 #include "Device9.h"
+#include "FlipManager.h"
 #include "GpuEnumerator.h"
 #include "GpuServices.h"
 #include "OpenAdapter.h"
@@ -187,6 +188,9 @@ void Adapter::startGpuServices(Device* pDevice) {
         VESSA_REPORT_AT(84, Warning, 0, "false",
                         "dx9: Turning ZARI off as should_umd_sync_copy is off");
         config->setProperty(ConfigProperty::use_zari_dx9, 0);
+        // The device read the option when it was made: it must hear of the change too.
+        if (pDevice->m_pFlipManager)
+            pDevice->m_pFlipManager->setZari(false);
     }
     GpuServices* services = static_cast<GpuServices*>(pDevice->gpuServices());
     if (services->initInterop(syncCopyOff)) {
@@ -200,6 +204,9 @@ void Adapter::startGpuServices(Device* pDevice) {
     services->destroyGpuInterop();
     GpuServices::destroyInstanceIfUnused();
     pDevice->execution().setUseApiCopy(true);
+    // ZARI follows the interop's staging buffers; without them the device paces by ORR.
+    if (pDevice->m_pFlipManager)
+        pDevice->m_pFlipManager->setZari(false);
 }
 
 HRESULT Adapter::closeAdapter() {

@@ -17,6 +17,7 @@
 #include <string.h>
 
 std::atomic<uint32_t> GpuServices::s_interopUserCount{0};
+uint32_t GpuServices::s_holders = 0;
 std::atomic<GpuServices*> GpuServices::s_pInstance{nullptr};
 std::atomic<ViObject*> GpuServices::s_pRoot{nullptr};
 std::atomic<ViObject*> GpuServices::s_pGpuInterop{nullptr};
@@ -64,11 +65,26 @@ bool GpuServices::destroyInstanceIfUnused() {
     GpuServices* services = s_pInstance.load();
     if (!services)
         return true;
-    if (services->getUserCount() != 0)
+    if (services->getUserCount() != 0 || s_holders != 0)
         return false;
     s_pInstance.store(nullptr);
     delete services;
     return true;
+}
+
+bool GpuServices::acquire() {
+    std::lock_guard<std::recursive_mutex> guard(s_instanceLock);
+    if (!createInstance())
+        return false;
+    ++s_holders;
+    return true;
+}
+
+void GpuServices::release() {
+    std::lock_guard<std::recursive_mutex> guard(s_instanceLock);
+    if (s_holders != 0)
+        --s_holders;
+    destroyInstanceIfUnused();
 }
 
 double GpuServices::fractionFromText(const WCHAR* text) {
@@ -533,7 +549,7 @@ void GpuServices::workerPass(Device* pDevice) {
             continue;
         ResourceDDI9* pTarget = nullptr;
         UINT sub = 0;
-        pDevice->m_pSwapChain->getPresentTarget(pTarget, sub);
+        pDevice->m_pSwapChain->getPresentTarget(&pTarget, &sub);
         MappingRequest dst = {pTarget, 1};
         if (!pTarget || !getMappedResource(pDevice, presentingGpu(), dst))
             continue;

@@ -45,9 +45,15 @@ public:
     /// Creates the process-wide object unless it exists; returns it (null when the
     /// allocation failed).
     static GpuServices* createInstance();
-    /// Deletes the process-wide object if no interop user is left. True when it was deleted
-    /// (or did not exist).
+    /// Deletes the process-wide object if no interop user is left and no device holds it.
+    /// True when it was deleted (or did not exist).
     static bool destroyInstanceIfUnused();
+    /// A device takes hold of the process-wide object (creating it when missing) for its
+    /// life, so that no other device's teardown deletes it under it. False when there is
+    /// none (the allocation failed).
+    static bool acquire();
+    /// A device lets go of the object; the last holder deletes it once no interop is left.
+    static void release();
     /// The partial-copy fraction a property text gives: clamped to 0.0..1.0, 1.0 when the
     /// text holds no number.
     static double fractionFromText(const WCHAR* text);
@@ -151,6 +157,7 @@ private:
     bool m_asynchronous;
 
     static std::atomic<uint32_t> s_interopUserCount;
+    static uint32_t s_holders; // under s_instanceLock
     static std::atomic<GpuServices*> s_pInstance;
     static std::atomic<ViObject*> s_pRoot;
     static std::atomic<ViObject*> s_pGpuInterop;

@@ -54,7 +54,7 @@ protected:
 
 TEST_F(ScanOutCheckerTest, TellsNewRepeatedAndMismatchedFramesApartOutsideTheIcon) {
     demo::ScanOutChecker checker(m_script);
-    checker.setIgnored(demo::iconRectangles("UR", 320, 200));
+    checker.setIconCorner("UR");
     show(frame(0), 1'000'000);
     show(frame(0), 17'000'000); // the same frame again
     checker.check(m_report, 1);
@@ -80,6 +80,7 @@ TEST_F(ScanOutCheckerTest, TellsNewRepeatedAndMismatchedFramesApartOutsideTheIco
     EXPECT_EQ(shown[4].kind, Kind::Mismatched);
     EXPECT_NE(checker.firstDifference().find("at (10,150)"), std::string::npos)
         << checker.firstDifference();
+    EXPECT_EQ(checker.iconFrames(), 1u); // frame 3 carried something in the icon's corner
 
     demo::RunSummary s;
     demo::summariseShown(shown, s);
@@ -184,6 +185,8 @@ TEST(RunJournalTest, TellsTheTransferPathAndTimesTheStages) {
     EXPECT_TRUE(stages.presentingPresents.empty());
     EXPECT_NE(stages.transferPath.find("none seen"), std::string::npos);
 
+    stages = demo::readStages(apiCopy, machine, -1, 0, true);
+    EXPECT_NE(stages.transferPath.find("nothing was rendered"), std::string::npos);
     stages = demo::readStages(apiCopy, machine, 0, 0, false);
     EXPECT_NE(stages.transferPath.find("none (rendered and shown on one GPU)"), std::string::npos);
     EXPECT_TRUE(stages.transfers.empty());

@@ -123,13 +123,13 @@ TEST_F(DeviceObject, WorkerRunsPassesUntilStoppedAndItsHandleIsClosed) {
 }
 
 TEST_F(DeviceObject, WorkerWaitingForServicesStillLeavesOnAStopRequest) {
-    GpuServices::destroyInstanceIfUnused();
+    GpuServices::release(); // the fixture's device lets go: no services at all
     ASSERT_EQ(nullptr, GpuServices::instance());
     ASSERT_TRUE(m_device->startWorker());
     Sleep(30);
     m_device->stopWorker();
     EXPECT_EQ(uint32_t(kWorkerExited), m_device->workerState());
-    GpuServices::createInstance();
+    GpuServices::acquire();
 }
 
 TEST_F(DeviceObject, WorkerThatCannotStartLeavesTheStateAtNone) {

@@ -102,6 +102,19 @@ TEST_F(InteropTest, LibraryWithoutARootFallsBackToTheApiCopy) {
     EXPECT_EQ(0u, calls(kInterop, "create"));
 }
 
+TEST_F(InteropTest, ALibraryAnsweringSuccessWithoutObjectsFallsBackToTheApiCopy) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    // A fault with status 0: "success", and the objects are never written.
+    machine().faults().failNth(kInterop, "create", 1, 0);
+    m_device.open();
+    EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
+    EXPECT_EQ(1, reports("Error", 0, "the interop library created no GPU interop object"));
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc)); // by the API copy
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
 TEST_F(InteropTest, ASecondStartCountsAUserAndTheLastEndDestroysTheObjects) {
     start(syncMode());
     InteropDevice second;
@@ -391,6 +404,34 @@ TEST_F(InteropTest, TheFifthSynchronousTransferWaitsForSlotZeroAndTheWorkerFinis
     EXPECT_EQ(uint32_t(e_transferred), ring.states[0]);
     EXPECT_EQ(5u, ring.readCount);
     EXPECT_EQ(0, wrongPixels(m_device.presentingCopy(640, 480), kPicture, 640));
+}
+
+TEST_F(InteropTest, APresentingQueryThatFailsCountsAsDoneInsteadOfBeingWaitedOn) {
+    start(syncMode());
+    ASSERT_TRUE(m_device.stopWorker());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(1, m_device.transfer(hDst, hSrc));
+    machine().faults().failAlways("simumd_intel.dll", "GetQueryData", E_FAIL);
+    machine().journal().clear();
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(1u, calls("simumd_intel.dll", "GetQueryData"));
+    EXPECT_EQ(1, reports("Warning", 0, "GetQueryData failed 80004005 on gpu:0"));
+    EXPECT_EQ(0, reports("Warning", 0, "gave up waiting"));
+    EXPECT_EQ(1u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
+TEST_F(InteropTest, AFailedRegistrationIsReportedOnceAndNeverRetried) {
+    start(syncMode());
+    machine().faults().failNth(kInterop, "registerDevice", 1, kViStatusInvalidArgument);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    m_device.transfer(hDst, hSrc);
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(1u, calls(kInterop, "registerDevice"));
+    EXPECT_EQ(1, reports("Error", 10981, "Failed on After Create Device, viRetVal:40200"));
+    EXPECT_TRUE(m_device.ring().registered);
 }
 
 TEST_F(InteropTest, ASourceOfAnotherSizeRecreatesAllFourBuffersFirst) {

@@ -65,6 +65,10 @@ JournalStages readStages(const std::vector<sim::JournalEntry>& entries,
                 blockGpus[block].insert(e.gpu);
         }
     }
+    if (interposed && renderGpu < 0) {
+        stages.transferPath = "none seen (nothing was rendered)";
+        return stages;
+    }
     if (!interposed || renderGpu == displayGpu) {
         stages.transferPath = "none (rendered and shown on one GPU)";
         return stages;

@@ -41,16 +41,16 @@ const sim::Image& ScanOutChecker::oracle(const sim::app::RunReport& report, uint
 }
 
 bool ScanOutChecker::matches(const sim::app::RunReport& report, uint32_t frame,
-                             const sim::Image& shown) {
-    return sim::app::compareFrames(oracle(report, frame), shown, m_ignored).equal();
+                             const sim::Image& shown, const std::vector<RECT>& ignored) {
+    return sim::app::compareFrames(oracle(report, frame), shown, ignored).equal();
 }
 
 void ScanOutChecker::describeMismatch(const sim::app::RunReport& report, uint32_t frame,
-                                      const sim::Image& shown) {
+                                      const sim::Image& shown, const std::vector<RECT>& ignored) {
     if (!m_firstDifference.empty())
         return;
     const sim::Image& expected = oracle(report, frame);
-    sim::app::FrameDifference d = sim::app::compareFrames(expected, shown, m_ignored);
+    sim::app::FrameDifference d = sim::app::compareFrames(expected, shown, ignored);
     char text[200];
     if (d.sameSize)
         snprintf(text, sizeof text,
@@ -69,8 +69,18 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
     if (report.displayGpu < 0)
         return;
     sim::Display& display = sim::Display::instance();
-    std::vector<uint64_t> times = display.times(report.displayGpu, report.vidPnSourceId);
-    std::vector<sim::ScanOut> kept = display.kept(report.displayGpu, report.vidPnSourceId);
+    // Every read of the display first runs what the GPUs have due, and the product's threads
+    // may present meanwhile: the times and the kept frames are one picture only when no
+    // scan-out came between them.
+    std::vector<uint64_t> times;
+    std::vector<sim::ScanOut> kept;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        times = display.times(report.displayGpu, report.vidPnSourceId);
+        kept = display.kept(report.displayGpu, report.vidPnSourceId);
+        if (display.count(report.displayGpu, report.vidPnSourceId) == times.size() &&
+            kept.size() <= times.size())
+            break;
+    }
     size_t total = times.size();
     size_t firstKept = total >= kept.size() ? total - kept.size() : 0;
     for (size_t index = m_shown.size(); index < total; ++index) {
@@ -81,14 +91,15 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
             continue;
         }
         const sim::Image& image = kept[index - firstKept].image;
-        if (m_lastFrame >= 0 && matches(report, uint32_t(m_lastFrame), image)) {
+        std::vector<RECT> ignored = iconRectangles(m_iconCorner, image.width, image.height);
+        if (m_lastFrame >= 0 && matches(report, uint32_t(m_lastFrame), image, ignored)) {
             shown.kind = ShownFrame::Kind::Repeated;
             shown.frame = m_lastFrame;
         } else {
             uint32_t oldest = uint32_t(std::max<int64_t>(m_lastFrame + 1, 0));
             uint32_t stop = newestFrame >= kCandidates ? newestFrame - kCandidates : 0;
             for (int64_t f = newestFrame; f >= int64_t(std::max(oldest, stop)); --f) {
-                if (matches(report, uint32_t(f), image)) {
+                if (matches(report, uint32_t(f), image, ignored)) {
                     shown.kind = ShownFrame::Kind::New;
                     shown.frame = f;
                     m_lastFrame = f;
@@ -97,9 +108,12 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
             }
             if (shown.kind != ShownFrame::Kind::New) {
                 shown.kind = ShownFrame::Kind::Mismatched;
-                describeMismatch(report, newestFrame, image);
+                describeMismatch(report, newestFrame, image, ignored);
             }
         }
+        if (shown.frame >= 0 && !ignored.empty() &&
+            !sim::app::compareFrames(oracle(report, uint32_t(shown.frame)), image).equal())
+            ++m_iconFrames;
         m_shown.push_back(shown);
         // Frames older than the one shown last are never looked for again.
         m_oracles.erase(m_oracles.begin(),
