@@ -174,8 +174,9 @@ HRESULT Adapter::createDevice(D3DDDIARG_CREATEDEVICE* pCreateData) {
         delete pDevice;
         return E_FAIL;
     }
-    if (pDevice->gpuServices())
-        startGpuServices(pDevice);
+    // The services the constructor made may already be gone again (another device ended on
+    // another thread): the start takes them, or makes them, itself.
+    startGpuServices(pDevice);
     OpenAdapter::addDevice(pCreateData->hDevice, pDevice);
     return S_OK;
 }
@@ -188,7 +189,14 @@ void Adapter::startGpuServices(Device* pDevice) {
                         "dx9: Turning ZARI off as should_umd_sync_copy is off");
         config->setProperty(ConfigProperty::use_zari_dx9, 0);
     }
-    GpuServices* services = static_cast<GpuServices*>(pDevice->gpuServices());
+    // Taken with the user counted: another device ending on another thread may delete
+    // services nobody uses at any moment, including these between a look-up and their use.
+    GpuServices* services = GpuServices::acquireInteropUser();
+    if (!VESSA_CHECK(Error, 0, services != nullptr, "dx9: no memory for the GPU services")) {
+        config->setProperty(ConfigProperty::use_api_copy_dx9, 1);
+        pDevice->execution().setUseApiCopy(true);
+        return;
+    }
     if (services->initInterop(syncCopyOff)) {
         pDevice->setInteropUser(true);
         pDevice->startWorker();

@@ -42,6 +42,18 @@ GpuServices* GpuServices::createInstance() {
     return s_pInstance.load();
 }
 
+GpuServices* GpuServices::acquireInteropUser() {
+    std::lock_guard<std::mutex> guard(s_instanceLock);
+    GpuServices* services = s_pInstance.load();
+    if (!services) {
+        services = new (std::nothrow) GpuServices();
+        s_pInstance.store(services);
+    }
+    if (services)
+        s_interopUserCount.fetch_add(1);
+    return services;
+}
+
 bool GpuServices::destroyInstanceIfUnused() {
     std::lock_guard<std::mutex> guard(s_instanceLock);
     GpuServices* services = s_pInstance.load();
@@ -69,18 +81,21 @@ GpuServices::~GpuServices() {
 }
 
 bool GpuServices::initInterop(bool asynchronous) {
-    s_interopUserCount.fetch_add(1);
     m_asynchronous = asynchronous;
-    if (!m_hInteropModule) {
-        WCHAR path[kAppPathChars] = {};
-        if (!getInteropLibraryPath(WSTR("vessaInterop.dll"), path))
-            return false;
-        m_hInteropModule = LoadLibraryW(path);
+    HMODULE module = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_moduleLock);
+        if (!m_hInteropModule) {
+            WCHAR path[kAppPathChars] = {};
+            if (!getInteropLibraryPath(WSTR("vessaInterop.dll"), path))
+                return false;
+            m_hInteropModule = LoadLibraryW(path);
+        }
+        module = m_hInteropModule;
     }
-    if (!m_hInteropModule)
+    if (!module)
         return false;
-    if (!GetProcAddress(m_hInteropModule, "VI_getFactory") ||
-        !GetProcAddress(m_hInteropModule, "VI_getNextGroupId"))
+    if (!GetProcAddress(module, "VI_getFactory") || !GetProcAddress(module, "VI_getNextGroupId"))
         return false;
     // The staging-buffer transfer over the library is not part of this build: devices use
     // the API copy even when the library is installed.

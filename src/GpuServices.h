@@ -24,6 +24,11 @@ public:
     /// Creates the process-wide object unless it exists; returns it (null when the
     /// allocation failed).
     static GpuServices* createInstance();
+    /// The process-wide object with one more interop user counted, created when missing
+    /// (another device's end may just have deleted it). The user is counted under the lock
+    /// destroyInstanceIfUnused takes, so the object stays alive until that user's
+    /// destroyGpuInterop. Null, with nothing counted, when it cannot be allocated.
+    static GpuServices* acquireInteropUser();
     /// Deletes the process-wide object if no interop user is left. True when it was deleted
     /// (or did not exist).
     static bool destroyInstanceIfUnused();
@@ -35,7 +40,8 @@ public:
     GpuServices(const GpuServices&) = delete;
     GpuServices& operator=(const GpuServices&) = delete;
 
-    /// Starts the interop for one more user. True when the interop library is usable.
+    /// Starts the interop for a user acquireInteropUser counted (devices start theirs on
+    /// their own threads). True when the interop library is usable.
     bool initInterop(bool asynchronous);
     /// Ends one user's interop: the count of live interops goes down by one.
     virtual void destroyGpuInterop();
@@ -54,16 +60,17 @@ public:
 
     /// The partial-copy fraction, 0.0 to 1.0.
     double partialCopy() const { return m_partialCopy; }
-    bool asynchronous() const { return m_asynchronous; }
+    bool asynchronous() const { return m_asynchronous.load(); }
     uint32_t writeCount() const { return m_writeCount; }
     uint32_t readCount() const { return m_readCount; }
 
 private:
     HMODULE m_hInteropModule;
+    std::mutex m_moduleLock; // the interop library is loaded once, by the first device
     double m_partialCopy;
     uint32_t m_writeCount;
     uint32_t m_readCount;
-    bool m_asynchronous;
+    std::atomic<bool> m_asynchronous;
 
     static std::atomic<uint32_t> s_interopUserCount;
     static std::atomic<GpuServices*> s_pInstance;

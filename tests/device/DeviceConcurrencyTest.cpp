@@ -3,6 +3,7 @@
 // the configuration store and the GPU table, and four devices made, used and destroyed on
 // four threads over and over.
 #include "../adapter/AdapterTestSupport.h"
+#include "ConfigScene.h"
 
 #include "platform/win.h"
 #include "sim/drivers/DriverControl.h"
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -61,11 +64,26 @@ int errorReports() {
     return count;
 }
 
+// A sample file of the installation ("vessa.xml", "userSettings.xml").
+std::string sampleFile(const std::string& name) {
+    std::ifstream file(VESSA_SAMPLE_DIR "/" + name, std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+// An installed driver with its sample configuration on the default hybrid machine, so that
+// every report the log gets comes from the threads at work.
 class DeviceConcurrency : public ::testing::Test {
 protected:
     void SetUp() override {
+        vessaconfig::ConfigScene scene;
+        scene.database = sampleFile("vessa.xml");
+        scene.userSettings = sampleFile("userSettings.xml");
+        ASSERT_FALSE(scene.database->empty());
+        ASSERT_FALSE(scene.userSettings->empty());
         std::string error;
-        ASSERT_TRUE(sim::installMachine(sim::presets::defaultMachine(), &error)) << error;
+        ASSERT_TRUE(vessaconfig::installConfigScene(scene, error)) << error;
         adaptertest::clearLog();
     }
 };
