@@ -148,3 +148,27 @@ TEST_F(DeviceObject, DeviceDeletedWithResourcesInItsMapReportsThem) {
         1, reports("Warning", 10976, "Not all device resources were destroy!", "Device9.cpp:244"));
     EXPECT_NE(std::string::npos, adaptertest::log().find("Condition: m_resourceMap.empty()"));
 }
+
+TEST(GpuServicesLifetime, AnInteropStartRemakesServicesAnotherDeviceEndDeletedAndHoldsThem) {
+    // Another device's end on another thread may delete the services between this device's
+    // construction and its interop start.
+    GpuServices::createInstance();
+    ASSERT_TRUE(GpuServices::destroyInstanceIfUnused());
+    ASSERT_EQ(nullptr, GpuServices::instance());
+
+    GpuServices* services = GpuServices::acquireInteropUser();
+    ASSERT_NE(nullptr, services);
+    EXPECT_EQ(services, GpuServices::instance());
+    EXPECT_EQ(1u, services->getUserCount());
+    // While the user is counted, no device's end deletes them.
+    EXPECT_FALSE(GpuServices::destroyInstanceIfUnused());
+    EXPECT_EQ(services, GpuServices::instance());
+    // The start itself counts nothing more.
+    services->initInterop(false);
+    EXPECT_EQ(1u, services->getUserCount());
+
+    services->destroyGpuInterop();
+    EXPECT_EQ(0u, services->getUserCount());
+    EXPECT_TRUE(GpuServices::destroyInstanceIfUnused());
+    EXPECT_EQ(nullptr, GpuServices::instance());
+}
