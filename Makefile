@@ -1,6 +1,6 @@
 # The project's commands. Each installs what it needs first (scripts/bootstrap.sh), so a
 # fresh Debian 12 machine needs nothing else.
-.PHONY: all bootstrap test demo bench fuzz mutate format format-check
+.PHONY: all bootstrap test demo bench dist fuzz mutate format format-check
 
 all: test
 
@@ -19,6 +19,10 @@ demo:
 # Benchmarks (native release build), reported as ratios against in-run baselines.
 bench:
 	scripts/bench.sh
+
+# The installation tree for a Windows 7 x64 machine, in out/dist (docs/install.md).
+dist:
+	scripts/dist.sh
 
 # Every fuzz target for FUZZ_SECONDS (default 600) each; build/native-fuzz keeps what they
 # learn and any crashing input.

@@ -189,15 +189,16 @@ void Adapter::startGpuServices(Device* pDevice) {
                         "dx9: Turning ZARI off as should_umd_sync_copy is off");
         config->setProperty(ConfigProperty::use_zari_dx9, 0);
     }
-    // Taken with the user counted: another device ending on another thread may delete
+    // Looked up and started in one step: another device ending on another thread may delete
     // services nobody uses at any moment, including these between a look-up and their use.
-    GpuServices* services = GpuServices::acquireInteropUser();
+    bool started = false;
+    GpuServices* services = GpuServices::startInteropUser(syncCopyOff, started);
     if (!VESSA_CHECK(Error, 0, services != nullptr, "dx9: no memory for the GPU services")) {
         config->setProperty(ConfigProperty::use_api_copy_dx9, 1);
         pDevice->execution().setUseApiCopy(true);
         return;
     }
-    if (services->initInterop(syncCopyOff)) {
+    if (started) {
         pDevice->setInteropUser(true);
         pDevice->startWorker();
         return;

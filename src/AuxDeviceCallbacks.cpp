@@ -77,6 +77,29 @@ HRESULT result(int line, int code, const char* name, NTSTATUS status) {
     return NT_SUCCESS(status) ? S_OK : failure(line, code, name, status);
 }
 
+// The shape of the callbacks that map onto one kernel call: the device's GPU and kernel
+// device behind the driver's handle (E_INVALIDARG without them), the call `call(target)`
+// makes, a failure translated and reported at `line` with `code`, and on success
+// `answer(target)`, which hands the kernel's out members back to the driver.
+template <typename Data, typename Call, typename Answer>
+HRESULT onKernel(HANDLE hView, Data* pData, const char* name, int line, int code, Call call,
+                 Answer answer) {
+    Target target;
+    if (!findTarget(hView, pData, name, target))
+        return E_INVALIDARG;
+    const NTSTATUS status = call(target);
+    if (!NT_SUCCESS(status))
+        return failure(line, code, name, status);
+    answer(target);
+    return S_OK;
+}
+
+// As above, for a call without out members.
+template <typename Data, typename Call>
+HRESULT onKernel(HANDLE hView, Data* pData, const char* name, int line, int code, Call call) {
+    return onKernel(hView, pData, name, line, code, call, [](const Target&) {});
+}
+
 // A driver resource handle reaches these callbacks only for a resource the system did not
 // create on this GPU itself (the system creates its resources with hResource 0). Whatever
 // it names is not dereferenced: the kernel call is made without a kernel resource.
@@ -109,71 +132,65 @@ HRESULT notSupported(int line, int code, const char* text) {
 namespace AuxDeviceCallbacks {
 
 HRESULT APIENTRY pfnAllocateCb(HANDLE hDevice, D3DDDICB_ALLOCATE* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "Allocate", target))
-        return E_INVALIDARG;
     D3DKMT_CREATEALLOCATION create = {};
-    create.hDevice = target.kernelDevice;
-    create.pPrivateDriverData = pData->pPrivateDriverData;
-    create.PrivateDriverDataSize = pData->PrivateDriverDataSize;
-    create.NumAllocations = pData->NumAllocations;
-    create.pAllocationInfo = pData->pAllocationInfo;
-    NTSTATUS status =
-        callKernel(target, kctCreateAllocation, &create, KernelThunks::get().pfnCreateAllocation);
-    if (!NT_SUCCESS(status))
-        return failure(141, 1000, "Allocate", status);
-    // The kernel wrote the allocation handles into the driver's pAllocationInfo in place.
-    pData->PrivateDriverDataSize = create.PrivateDriverDataSize;
-    pData->hKMResource = create.hResource;
-    reportUnwrappedResource(pData->hResource, 132, 11035);
-    return S_OK;
+    return onKernel(
+        hDevice, pData, "Allocate", 141, 1000,
+        [&](const Target& target) {
+            create.hDevice = target.kernelDevice;
+            create.pPrivateDriverData = pData->pPrivateDriverData;
+            create.PrivateDriverDataSize = pData->PrivateDriverDataSize;
+            create.NumAllocations = pData->NumAllocations;
+            create.pAllocationInfo = pData->pAllocationInfo;
+            return callKernel(target, kctCreateAllocation, &create,
+                              KernelThunks::get().pfnCreateAllocation);
+        },
+        [&](const Target&) {
+            // The kernel wrote the allocation handles into the driver's pAllocationInfo.
+            pData->PrivateDriverDataSize = create.PrivateDriverDataSize;
+            pData->hKMResource = create.hResource;
+            reportUnwrappedResource(pData->hResource, 132, 11035);
+        });
 }
 
 HRESULT APIENTRY pfnDeallocateCb(HANDLE hDevice, const D3DDDICB_DEALLOCATE* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "Deallocate", target))
-        return E_INVALIDARG;
-    reportUnwrappedResource(pData->hResource, 160, 11036);
-    D3DKMT_DESTROYALLOCATION destroy = {};
-    destroy.hDevice = target.kernelDevice;
-    destroy.phAllocationList = pData->HandleList;
-    destroy.AllocationCount = pData->NumAllocations;
-    return result(170, 11037, "Deallocate",
-                  callKernel(target, kctDestroyAllocation, &destroy,
-                             KernelThunks::get().pfnDestroyAllocation));
+    return onKernel(hDevice, pData, "Deallocate", 170, 11037, [&](const Target& target) {
+        reportUnwrappedResource(pData->hResource, 160, 11036);
+        D3DKMT_DESTROYALLOCATION destroy = {};
+        destroy.hDevice = target.kernelDevice;
+        destroy.phAllocationList = pData->HandleList;
+        destroy.AllocationCount = pData->NumAllocations;
+        return callKernel(target, kctDestroyAllocation, &destroy,
+                          KernelThunks::get().pfnDestroyAllocation);
+    });
 }
 
 HRESULT APIENTRY pfnSetPriorityCb(HANDLE hDevice, D3DDDICB_SETPRIORITY* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "SetPriority", target))
-        return E_INVALIDARG;
-    reportUnwrappedResource(pData->hResource, 202, 11038);
-    D3DKMT_SETALLOCATIONPRIORITY priority = {};
-    priority.hDevice = target.kernelDevice;
-    priority.phAllocationList = pData->HandleList;
-    priority.AllocationCount = pData->NumAllocations;
-    priority.pPriorities = pData->pPriorities;
-    return result(226, 11039, "SetPriority",
-                  callKernel(target, kctSetAllocationPriority, &priority,
-                             KernelThunks::get().pfnSetAllocationPriority));
+    return onKernel(hDevice, pData, "SetPriority", 226, 11039, [&](const Target& target) {
+        reportUnwrappedResource(pData->hResource, 202, 11038);
+        D3DKMT_SETALLOCATIONPRIORITY priority = {};
+        priority.hDevice = target.kernelDevice;
+        priority.phAllocationList = pData->HandleList;
+        priority.AllocationCount = pData->NumAllocations;
+        priority.pPriorities = pData->pPriorities;
+        return callKernel(target, kctSetAllocationPriority, &priority,
+                          KernelThunks::get().pfnSetAllocationPriority);
+    });
 }
 
 HRESULT APIENTRY pfnQueryResidencyCb(HANDLE hDevice, const D3DDDICB_QUERYRESIDENCY* pData) {
     VESSA_REPORT_AT(236, Error, 10311, "0", "call back not yet supported failed!");
-    Target target;
-    if (!findTarget(hDevice, pData, "QueryResidency", target))
-        return E_INVALIDARG;
-    D3DKMT_QUERYALLOCATIONRESIDENCY query = {};
-    query.hDevice = target.kernelDevice;
-    query.phAllocationList = pData->HandleList;
-    query.AllocationCount = pData->NumAllocations;
-    query.pResidencyStatus =
-        reinterpret_cast<D3DKMT_ALLOCATIONRESIDENCYSTATUS*>(pData->pResidencyStatus);
     // The driver learns what the kernel answered: a failed query leaves its status array
     // unwritten, and success would have it read that as residency.
-    return result(238, 0, "QueryResidency",
-                  callKernel(target, kctQueryAllocationResidency, &query,
-                             KernelThunks::get().pfnQueryAllocationResidency));
+    return onKernel(hDevice, pData, "QueryResidency", 238, 0, [&](const Target& target) {
+        D3DKMT_QUERYALLOCATIONRESIDENCY query = {};
+        query.hDevice = target.kernelDevice;
+        query.phAllocationList = pData->HandleList;
+        query.AllocationCount = pData->NumAllocations;
+        query.pResidencyStatus =
+            reinterpret_cast<D3DKMT_ALLOCATIONRESIDENCYSTATUS*>(pData->pResidencyStatus);
+        return callKernel(target, kctQueryAllocationResidency, &query,
+                          KernelThunks::get().pfnQueryAllocationResidency);
+    });
 }
 
 HRESULT APIENTRY pfnSetDisplayModeCb(HANDLE hDevice, D3DDDICB_SETDISPLAYMODE* pData) {
@@ -257,15 +274,13 @@ HRESULT APIENTRY pfnLockCb(HANDLE hDevice, D3DDDICB_LOCK* pData) {
 }
 
 HRESULT APIENTRY pfnUnlockCb(HANDLE hDevice, const D3DDDICB_UNLOCK* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "Unlock", target))
-        return E_INVALIDARG;
-    D3DKMT_UNLOCK unlock = {};
-    unlock.hDevice = target.kernelDevice;
-    unlock.NumAllocations = pData->NumAllocations;
-    unlock.phAllocations = pData->phAllocations;
-    return result(437, 11042, "Unlock",
-                  callKernel(target, kctUnlock, &unlock, KernelThunks::get().pfnUnlock));
+    return onKernel(hDevice, pData, "Unlock", 437, 11042, [&](const Target& target) {
+        D3DKMT_UNLOCK unlock = {};
+        unlock.hDevice = target.kernelDevice;
+        unlock.NumAllocations = pData->NumAllocations;
+        unlock.phAllocations = pData->phAllocations;
+        return callKernel(target, kctUnlock, &unlock, KernelThunks::get().pfnUnlock);
+    });
 }
 
 HRESULT APIENTRY pfnEscapeCb(HANDLE hAdapter, const D3DDDICB_ESCAPE* pData) {
@@ -313,92 +328,85 @@ HRESULT APIENTRY pfnDestroyOverlayCb(HANDLE, const D3DDDICB_DESTROYOVERLAY*) {
 }
 
 HRESULT APIENTRY pfnCreateContextCb(HANDLE hDevice, D3DDDICB_CREATECONTEXT* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "CreateContext", target))
-        return E_INVALIDARG;
     D3DKMT_CREATECONTEXT create = {};
-    create.hDevice = target.kernelDevice;
-    create.NodeOrdinal = pData->NodeOrdinal;
-    create.EngineAffinity = pData->EngineAffinity;
-    create.Flags = pData->Flags;
-    create.pPrivateDriverData = pData->pPrivateDriverData;
-    create.PrivateDriverDataSize = pData->PrivateDriverDataSize;
-    create.ClientHint = D3DKMT_CLIENTHINT_DX9;
-    NTSTATUS status =
-        callKernel(target, kctCreateContext, &create, KernelThunks::get().pfnCreateContext);
-    if (!NT_SUCCESS(status))
-        return failure(581, 11044, "CreateContext", status);
-    pData->hContext = widen(create.hContext);
-    pData->pCommandBuffer = create.pCommandBuffer;
-    pData->CommandBufferSize = create.CommandBufferSize;
-    pData->pAllocationList = create.pAllocationList;
-    pData->AllocationListSize = create.AllocationListSize;
-    pData->pPatchLocationList = create.pPatchLocationList;
-    pData->PatchLocationListSize = create.PatchLocationListSize;
-    pData->CommandBuffer = create.CommandBuffer;
-    if (pData->NodeOrdinal == 0)
-        target.device->setContext(target.gpu, create.hContext);
-    return S_OK;
+    return onKernel(
+        hDevice, pData, "CreateContext", 581, 11044,
+        [&](const Target& target) {
+            create.hDevice = target.kernelDevice;
+            create.NodeOrdinal = pData->NodeOrdinal;
+            create.EngineAffinity = pData->EngineAffinity;
+            create.Flags = pData->Flags;
+            create.pPrivateDriverData = pData->pPrivateDriverData;
+            create.PrivateDriverDataSize = pData->PrivateDriverDataSize;
+            create.ClientHint = D3DKMT_CLIENTHINT_DX9;
+            return callKernel(target, kctCreateContext, &create,
+                              KernelThunks::get().pfnCreateContext);
+        },
+        [&](const Target& target) {
+            pData->hContext = widen(create.hContext);
+            pData->pCommandBuffer = create.pCommandBuffer;
+            pData->CommandBufferSize = create.CommandBufferSize;
+            pData->pAllocationList = create.pAllocationList;
+            pData->AllocationListSize = create.AllocationListSize;
+            pData->pPatchLocationList = create.pPatchLocationList;
+            pData->PatchLocationListSize = create.PatchLocationListSize;
+            pData->CommandBuffer = create.CommandBuffer;
+            if (pData->NodeOrdinal == 0)
+                target.device->setContext(target.gpu, create.hContext);
+        });
 }
 
 HRESULT APIENTRY pfnDestroyContextCb(HANDLE hDevice, const D3DDDICB_DESTROYCONTEXT* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "DestroyContext", target))
-        return E_INVALIDARG;
-    D3DKMT_DESTROYCONTEXT destroy = {narrow(pData->hContext)};
-    return result(
-        614, 11045, "DestroyContext",
-        callKernel(target, kctDestroyContext, &destroy, KernelThunks::get().pfnDestroyContext));
+    return onKernel(hDevice, pData, "DestroyContext", 614, 11045, [&](const Target& target) {
+        D3DKMT_DESTROYCONTEXT destroy = {narrow(pData->hContext)};
+        return callKernel(target, kctDestroyContext, &destroy,
+                          KernelThunks::get().pfnDestroyContext);
+    });
 }
 
 HRESULT APIENTRY pfnCreateSynchronizationObjectCb(HANDLE hDevice,
                                                   D3DDDICB_CREATESYNCHRONIZATIONOBJECT* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "CreateSynchronizationObject", target))
-        return E_INVALIDARG;
     D3DKMT_CREATESYNCHRONIZATIONOBJECT create = {};
-    create.hDevice = target.kernelDevice;
-    create.Info = pData->Info;
-    NTSTATUS status = KernelThunks::get().pfnCreateSynchronizationObject(&create);
-    if (!NT_SUCCESS(status))
-        return failure(640, 11046, "CreateSynchronizationObject", status);
-    pData->hSyncObject = create.hSyncObject;
-    return S_OK;
+    return onKernel(
+        hDevice, pData, "CreateSynchronizationObject", 640, 11046,
+        [&](const Target& target) {
+            create.hDevice = target.kernelDevice;
+            create.Info = pData->Info;
+            return KernelThunks::get().pfnCreateSynchronizationObject(&create);
+        },
+        [&](const Target&) { pData->hSyncObject = create.hSyncObject; });
 }
 
 HRESULT APIENTRY pfnDestroySynchronizationObjectCb(
     HANDLE hDevice, const D3DDDICB_DESTROYSYNCHRONIZATIONOBJECT* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "DestroySynchronizationObject", target))
-        return E_INVALIDARG;
-    D3DKMT_DESTROYSYNCHRONIZATIONOBJECT destroy = {pData->hSyncObject};
-    return result(664, 11047, "DestroySynchronizationObject",
-                  KernelThunks::get().pfnDestroySynchronizationObject(&destroy));
+    return onKernel(hDevice, pData, "DestroySynchronizationObject", 664, 11047, [&](const Target&) {
+        D3DKMT_DESTROYSYNCHRONIZATIONOBJECT destroy = {pData->hSyncObject};
+        return KernelThunks::get().pfnDestroySynchronizationObject(&destroy);
+    });
 }
 
 HRESULT APIENTRY pfnWaitForSynchronizationObjectCb(
     HANDLE hDevice, const D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "WaitForSynchronizationObject", target))
-        return E_INVALIDARG;
     D3DKMT_WAITFORSYNCHRONIZATIONOBJECT wait = {};
-    if (!copyObjectList(wait, *pData, D3DDDI_MAX_OBJECT_WAITED_ON, "WaitForSynchronizationObject"))
+    if (pData &&
+        !copyObjectList(wait, *pData, D3DDDI_MAX_OBJECT_WAITED_ON, "WaitForSynchronizationObject"))
         return E_INVALIDARG;
-    return result(691, 11048, "WaitForSynchronizationObject",
-                  KernelThunks::get().pfnWaitForSynchronizationObject(&wait));
+    return onKernel(hDevice, pData, "WaitForSynchronizationObject", 691, 11048, [&](const Target&) {
+        return KernelThunks::get().pfnWaitForSynchronizationObject(&wait);
+    });
 }
 
 HRESULT APIENTRY pfnSignalSynchronizationObjectCb(
     HANDLE hDevice, const D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT* pData) {
-    Target target;
-    if (!findTarget(hDevice, pData, "SignalSynchronizationObject", target))
-        return E_INVALIDARG;
     D3DKMT_SIGNALSYNCHRONIZATIONOBJECT signal = {};
-    if (!copyObjectList(signal, *pData, D3DDDI_MAX_OBJECT_SIGNALED, "SignalSynchronizationObject"))
+    if (pData &&
+        !copyObjectList(signal, *pData, D3DDDI_MAX_OBJECT_SIGNALED, "SignalSynchronizationObject"))
         return E_INVALIDARG;
-    signal.Flags = pData->Flags;
-    return result(720, 11049, "SignalSynchronizationObject",
-                  KernelThunks::get().pfnSignalSynchronizationObject(&signal));
+    if (pData)
+        signal.Flags = pData->Flags;
+    return onKernel(hDevice, pData, "SignalSynchronizationObject", 720, 11049, [&](const Target&) {
+        return KernelThunks::get().pfnSignalSynchronizationObject(&signal);
+    });
 }
 
 HRESULT APIENTRY pfnSetAsyncCallbacksCb(HANDLE, BOOL) {

@@ -140,6 +140,31 @@ Device* Device::fromRuntimeHandle(HANDLE hDevice) {
     return static_cast<Device*>(object);
 }
 
+Device* Device::acquire(HANDLE hDevice) {
+    DdiObject* object = OpenAdapter::getDevice(hDevice, [](DdiObject* found) {
+        if (found->kind() == kDdiObjectDevice)
+            static_cast<Device*>(found)->m_uses.fetch_add(1, std::memory_order_relaxed);
+    });
+    if (!object)
+        return nullptr;
+    if (!VESSA_CHECK(Error, 0, object->kind() == kDdiObjectDevice,
+                     "object registered as device %x is of kind %u",
+                     static_cast<unsigned>(asValue(hDevice)), object->kind()))
+        return nullptr;
+    return static_cast<Device*>(object);
+}
+
+void Device::release() {
+    // Whoever ends the last use sees the retirement: the retiring entry marks it before it
+    // ends its own use.
+    if (m_uses.fetch_sub(1, std::memory_order_acq_rel) == 1 && retired())
+        delete this;
+}
+
+void Device::retire() {
+    m_retired.store(true, std::memory_order_release);
+}
+
 Device* Device::fromView(HANDLE hView, unsigned* pGpuIndex) {
     DdiObjectView* view = DdiObject::viewFromHandle(hView);
     if (!VESSA_CHECK(Error, 0,

@@ -11,6 +11,8 @@
 #include "SWCopierDDI9.h"
 #include "platform/win.h"
 
+#include <atomic>
+
 class FlipManager;
 class VessaIcon;
 
@@ -34,6 +36,17 @@ public:
 
     /// The device of the runtime handle a wrapped entry received; null (reported) if none.
     static Device* fromRuntimeHandle(HANDLE hDevice);
+    /// As fromRuntimeHandle, and counts one use of the device in the same step, under the
+    /// registry's lock: a device cannot be deleted between an entry finding it and taking
+    /// its lock. Each device acquired is given back with release().
+    static Device* acquire(HANDLE hDevice);
+    /// Ends one use; the last use of a retired device deletes it.
+    void release();
+    /// Marks the device destroyed (its vendor devices are gone, it left the registry). Its
+    /// memory stays until the last entry that found it before then has released it; such
+    /// entries see retired() once they hold the lock, and leave without touching it.
+    void retire();
+    bool retired() const { return m_retired.load(std::memory_order_acquire); }
     /// The device behind a per-GPU view that a vendor driver passed back.
     static Device* fromView(HANDLE hView, unsigned* pGpuIndex = nullptr);
 
@@ -98,4 +111,6 @@ private:
     Execution9 m_execution;
     SWCopierDDI9 m_swCopier;
     bool m_interopUser;
+    std::atomic<unsigned> m_uses{0};
+    std::atomic<bool> m_retired{false};
 };

@@ -34,7 +34,8 @@ unsigned shortHandle(uint64_t handle) {
 DeviceBase::DeviceBase()
     : DdiObject(kDdiObjectDevice), m_auxScreenResource(kDdiObjectResource), m_workerState(0),
       m_pSwapChain(nullptr), m_workerThreadId(0), m_hWorkerThread(nullptr), m_pAdapter(nullptr),
-      m_interopGroupId(0), m_interopRegistered(false) {
+      m_stagingWriteCount(0), m_stagingReadCount(0), m_interopGroupId(0),
+      m_interopRegistered(false) {
     for (auto& context : m_contexts)
         context.store(0);
     memset(m_runtimeCallbacks, 0, sizeof m_runtimeCallbacks);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -18,9 +19,12 @@ ULONG WINAPI AddRef(IDirect3D9* self) {
 }
 
 ULONG WINAPI Release(IDirect3D9* self) {
-    // The forwarder itself is never freed: callers may still hold it after the real object
-    // went away, and it costs a few hundred bytes per Direct3DCreate9.
-    return d3d9Table(realOf(self))->Release(realOf(self));
+    ULONG left = d3d9Table(realOf(self))->Release(realOf(self));
+    // With the real object's last reference gone no caller may use this interface either;
+    // it was handed out by Direct3DCreate9 from the heap (Direct3D9Forwarder::create).
+    if (left == 0)
+        delete reinterpret_cast<Direct3D9Forwarder*>(self);
+    return left;
 }
 
 HRESULT WINAPI RegisterSoftwareDevice(IDirect3D9* self, void* initialize) {
@@ -130,6 +134,11 @@ const IDirect3D9Vtbl Direct3D9Forwarder::s_vtable = {
     GetAdapterMonitor,           // 15
     CreateDevice,                // 16
 };
+
+IDirect3D9* Direct3D9Forwarder::create(IDirect3D9* real, const char* driverName) {
+    auto* forwarder = new (std::nothrow) Direct3D9Forwarder(real, driverName);
+    return forwarder ? forwarder->asInterface() : nullptr;
+}
 
 Direct3D9Forwarder::Direct3D9Forwarder(IDirect3D9* real, const char* driverName)
     : lpVtbl(&s_vtable), m_pReal(real) {

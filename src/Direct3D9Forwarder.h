@@ -14,6 +14,11 @@ struct Direct3D9Forwarder {
     IDirect3D9* m_pReal;
     char m_driverName[kDriverNameChars + 1];
 
+    /// A forwarder on the heap wrapping `real` (not null), as Direct3DCreate9 hands it out;
+    /// null when it cannot be allocated. It frees itself when its Release takes the real
+    /// object's count to zero.
+    static IDirect3D9* create(IDirect3D9* real, const char* driverName);
+
     /// Wraps `real` (not null), naming `driverName` (cut to 260 characters).
     Direct3D9Forwarder(IDirect3D9* real, const char* driverName);
 

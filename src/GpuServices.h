@@ -1,13 +1,21 @@
-// GpuServices: the process-wide services that move frames between the GPUs through the
-// interop library's staging buffers.
+// GpuServices: the process-wide services that move frames from the rendering GPU to the
+// presenting GPU through the interop library's staging buffers.
 //
-// One object per process, created by the first device and shared by all. Each device
-// starts the interop through it after creation; a device for which the interop cannot
-// start uses the API copy instead. The staging-buffer transfer itself builds on the interop
-// library; without it (and so far in every build) the interop start fails and every device
-// runs on the API copy.
+// One object per process, created by the first device and shared by all. Each device starts
+// the interop through it after creation; a device for which the interop cannot start uses
+// the API copy instead. A transfer is two halves: the rendering GPU copies the source into
+// one of the device's four staging buffers (injection), then the presenting GPU copies the
+// buffer into the destination (transfer from buffer). In synchronous mode the system waits
+// between the halves, and a buffer still busy is finished by the device's worker thread; in
+// asynchronous mode the library orders the halves and nobody waits.
+//
+// Every wait here is bounded: a library or driver that never answers costs a late or
+// repeated frame, never a hung application.
 #pragma once
 
+#include "DeviceBase.h"
+#include "StagingBuffer.h"
+#include "VessaInterop.h"
 #include "platform/win.h"
 
 #include <atomic>
@@ -15,65 +23,140 @@
 #include <stdint.h>
 
 class Device;
+class DeviceBase;
 class ResourceDDI9;
+
+/// A resource to map on a GPU: state 1, `pointer` is the ResourceDDI9; state 2, `pointer`
+/// is the mapped cell (an 8-byte cell holding the library's handle).
+struct MappingRequest {
+    void* pointer;
+    uint32_t state;
+};
 
 class GpuServices {
 public:
+    /// A wait the algorithm would make without limit gives up after this long.
+    static constexpr int kUnboundedWaitMs = 2000;
+    /// The wait for a presenting query before its staging buffer is destroyed.
+    static constexpr int kDestroyWaitMs = 1000;
+
     /// The process-wide object, or null.
     static GpuServices* instance();
     /// Creates the process-wide object unless it exists; returns it (null when the
     /// allocation failed).
     static GpuServices* createInstance();
-    /// The process-wide object with one more interop user counted, created when missing
-    /// (another device's end may just have deleted it). The user is counted under the lock
-    /// destroyInstanceIfUnused takes, so the object stays alive until that user's
-    /// destroyGpuInterop. Null, with nothing counted, when it cannot be allocated.
-    static GpuServices* acquireInteropUser();
+    /// Starts the interop for one more user on the process-wide object, creating it when
+    /// missing (another device's end on another thread may just have deleted it), all under
+    /// the lock destroyInstanceIfUnused takes: the object returned has the user counted and
+    /// stays alive until that user's destroyGpuInterop. `started` tells what initInterop
+    /// answered. Null, with nothing counted, when the object cannot be allocated.
+    static GpuServices* startInteropUser(bool asynchronous, bool& started);
     /// Deletes the process-wide object if no interop user is left. True when it was deleted
     /// (or did not exist).
     static bool destroyInstanceIfUnused();
+    /// Frees a mapped cell without the library (the library is gone).
+    static void freeMappedCell(void* pCell);
 
     GpuServices();
-    /// Ends the 1 ms timer period and unloads the interop library.
+    /// Ends the 1 ms timer period.
     virtual ~GpuServices();
 
     GpuServices(const GpuServices&) = delete;
     GpuServices& operator=(const GpuServices&) = delete;
 
-    /// Starts the interop for a user acquireInteropUser counted (devices start theirs on
-    /// their own threads). True when the interop library is usable.
+    /// Starts the interop for one more user. True when the interop library is usable.
     bool initInterop(bool asynchronous);
-    /// Ends one user's interop: the count of live interops goes down by one.
+    /// Ends one user's interop; the last one destroys the library's objects.
     virtual void destroyGpuInterop();
+    /// Registers the device with the library, once. True when it is registered.
+    virtual bool onAfterCreateDevice(Device* pDevice) = 0;
     /// Told before a device registered with the interop library is destroyed.
-    virtual HRESULT onBeforeDestroyDevice(uint32_t interopGroupId);
-    /// Releases a device's staging buffers.
-    virtual void destroyStagingBuffers(Device* pDevice);
-    /// Number of devices whose interop was started and not yet ended.
+    virtual bool onBeforeDestroyDevice(uint32_t interopGroupId);
+    /// Releases a device's four staging buffers. True when the last token went without error.
+    virtual bool destroyStagingBuffers(DeviceBase* pDevice);
+    /// Releases a mapped cell (and frees it in every case). True when the library unmapped it.
+    virtual bool unmapResource(void* pCell);
+    /// Number of interop starts not yet ended.
     virtual uint32_t getUserCount() const { return s_interopUserCount.load(); }
-    /// Moves surface `srcSub` of `pSrc` to surface `dstSub` of `pDst` on the presenting GPU
-    /// through a staging buffer (`synchronous`: wait for the copy). True when a copy was made.
+    /// The staging description of surface `sub` of `pResource`.
+    virtual void describeResource(ResourceDDI9* pResource, unsigned sub,
+                                  uint32_t desc[kStagingDescSize]);
+    /// Makes one staging buffer record (its token and CPU notification).
+    virtual StagingBuffer* createStagingBuffer(unsigned renderingGpu, unsigned presentingGpu,
+                                               const uint32_t desc[kStagingDescSize],
+                                               uint32_t groupId);
+    /// Asks the root for the library's objects.
+    virtual VI_STATUS createInterop(ViObject* pRoot, UINT kind, UINT version,
+                                    ViObject** ppGpuInterop) = 0;
+    /// Resolves a mapping request for `gpu`. False when the resource cannot be mapped.
+    virtual bool getMappedResource(Device* pDevice, unsigned gpu, MappingRequest& request);
+    virtual VI_STATUS injectBufferedSurfaceTransfer(Device* pDevice, void* pSrcCell, UINT srcSub,
+                                                    const RECT& srcRect, void* pDstCell,
+                                                    UINT dstSub, const RECT& dstRect,
+                                                    uint64_t token, uint64_t notification);
+    virtual void* mapResource(unsigned gpu, uint64_t hResource, UINT width, UINT height,
+                              UINT format, UINT bitsPerPixel, uint32_t groupId) = 0;
+    virtual void* mapMultiResource(unsigned gpu, uint64_t hResource, UINT count, const UINT* pSizes,
+                                   UINT format, UINT bitsPerPixel, uint32_t groupId) = 0;
+    /// Copies a filled staging buffer into the destination; a buffer that holds no injected
+    /// frame is skipped.
+    virtual VI_STATUS transferFromBufSurface(Device* pDevice, uint64_t token, void* pDstCell,
+                                             UINT dstSub);
+    virtual VI_STATUS destroyInteropObjects(ViObject* pRoot, ViObject* pGpuInterop);
+    /// Whether an event query on `gpu` has completed; a driver error other than "still
+    /// drawing" counts as completed.
+    virtual bool isQueryDone(Device* pDevice, unsigned gpu, uint64_t query) = 0;
+    virtual uint64_t createEventQuery(Device* pDevice, unsigned gpu) = 0;
+    virtual void destroyQuery(Device* pDevice, unsigned gpu, uint64_t query) = 0;
+
+    /// Moves surface `srcSub` of `pSrc` (rendering GPU) to surface `dstSub` of `pDst`
+    /// (presenting GPU) through a staging buffer: the partial-copy fraction of each row.
+    /// True when the frame reached the destination (or was queued to, asynchronously).
     virtual bool transfer(Device* pDevice, ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc,
-                          UINT srcSub, bool synchronous);
+                          UINT srcSub, bool unused);
+    /// The staged transfer of `rect` on both sides.
+    bool stagedTransfer(Device* pDevice, ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc,
+                        UINT srcSub, const RECT& rect);
+    /// Run by the swap chain after each transfer step.
+    void completionStep(Device* pDevice, ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc,
+                        UINT srcSub);
     /// One pass of a device's worker over its staging buffers (under the device lock).
     void workerPass(Device* pDevice);
+    /// Waits up to `timeoutMs` (negative: the bounded "no limit") for `query` on `gpu`: the
+    /// CPU notification on the rendering GPU, an event query elsewhere (destroyed and
+    /// cleared once done). True when done.
+    bool waitForQuery(Device* pDevice, unsigned gpu, uint64_t& query, int timeoutMs);
+    /// Recreates the device's staging buffers when `pSrc`'s description changed.
+    void ensureStagingBuffers(Device* pDevice, ResourceDDI9* pSrc, UINT srcSub);
 
     /// The partial-copy fraction, 0.0 to 1.0.
     double partialCopy() const { return m_partialCopy; }
-    bool asynchronous() const { return m_asynchronous.load(); }
-    uint32_t writeCount() const { return m_writeCount; }
-    uint32_t readCount() const { return m_readCount; }
+    bool asynchronous() const { return m_asynchronous; }
+    /// The rect a transfer of a `width` x `height` source copies.
+    RECT partialRect(uint32_t width, uint32_t height) const;
+
+protected:
+    static ViObject* gpuInterop() { return s_pGpuInterop.load(); }
+    static ViObject* ddi9Interop() { return s_pDdi9Interop.load(); }
+    static void setDdi9Interop(ViObject* pObject) { s_pDdi9Interop.store(pObject); }
+    static PFNVI_GETNEXTGROUPID nextGroupIdFunction() { return s_pfnGetNextGroupId.load(); }
 
 private:
+    /// One test of `query` on `gpu`.
+    bool queryDone(Device* pDevice, unsigned gpu, uint64_t query);
+    /// Loads the library and makes its objects; the user count is already raised.
+    bool startLibrary(bool asynchronous);
+
     HMODULE m_hInteropModule;
-    std::mutex m_moduleLock; // the interop library is loaded once, by the first device
     double m_partialCopy;
-    uint32_t m_writeCount;
-    uint32_t m_readCount;
-    std::atomic<bool> m_asynchronous;
+    bool m_asynchronous;
 
     static std::atomic<uint32_t> s_interopUserCount;
     static std::atomic<GpuServices*> s_pInstance;
+    static std::atomic<ViObject*> s_pRoot;
+    static std::atomic<ViObject*> s_pGpuInterop;
+    static std::atomic<ViObject*> s_pDdi9Interop;
+    static std::atomic<PFNVI_GETNEXTGROUPID> s_pfnGetNextGroupId;
     // Devices are created and destroyed on any of the application's threads.
-    static std::mutex s_instanceLock;
+    static std::recursive_mutex s_instanceLock;
 };

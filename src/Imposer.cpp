@@ -182,12 +182,10 @@ IDirect3D9* WINAPI direct3DCreate9(UINT sdkVersion) {
     } catch (const std::bad_alloc&) {
         // The name then stays empty; the forwarder below is what matters.
     }
-    auto* forwarder = new (std::nothrow) Direct3D9Forwarder(real, name.c_str());
-    if (!forwarder) {
+    IDirect3D9* forwarder = Direct3D9Forwarder::create(real, name.c_str());
+    if (!forwarder)
         d3d9Table(real)->Release(real); // the caller never sees it, so it is released here
-        return nullptr;
-    }
-    return forwarder->asInterface();
+    return forwarder;
 }
 
 /// The conditions under which d3d9.dll's version queries read the rendering GPU's driver:

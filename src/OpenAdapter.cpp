@@ -43,7 +43,7 @@ void OpenAdapter::addDevice(HANDLE hDevice, DdiObject* pDevice) {
     s_deviceMap[hDevice] = pDevice;
 }
 
-DdiObject* OpenAdapter::getDevice(HANDLE hDevice) {
+DdiObject* OpenAdapter::getDevice(HANDLE hDevice, void (*whileRegistered)(DdiObject*)) {
     std::lock_guard<std::mutex> guard(s_registryLock);
     auto it = s_deviceMap.find(hDevice);
     if (!VESSA_CHECK_AT(43, Error, 10884, s_deviceMap.end() != s_deviceMap.find(hDevice),
@@ -54,6 +54,8 @@ DdiObject* OpenAdapter::getDevice(HANDLE hDevice) {
         VESSA_REPORT_AT(45, Error, 10885,
                         "isCoreLayer || res->getUserHandle(OpenAdapter::renderingGPU()) == hDevice",
                         "Application device should be of OpenAdapter::renderingGPU()!");
+    if (whileRegistered && res)
+        whileRegistered(res);
     return res;
 }
 

@@ -42,7 +42,9 @@ public:
     /// vendor device handle). A handle already present is reported and replaced.
     static void addDevice(HANDLE hDevice, DdiObject* pDevice);
     /// The device registered under `hDevice`; null, reported, for an unknown handle.
-    static DdiObject* getDevice(HANDLE hDevice);
+    /// `whileRegistered`, when given, runs on the device found while the registry is still
+    /// locked, so that nothing can unregister it in between.
+    static DdiObject* getDevice(HANDLE hDevice, void (*whileRegistered)(DdiObject*) = nullptr);
     /// Unregisters a device; an unknown handle is reported.
     static void removeDevice(HANDLE hDevice);
 

@@ -5,6 +5,7 @@
 #include "ConfigProperty.h"
 #include "Configuration.h"
 #include "Device9.h"
+#include "GpuServices.h"
 #include "OpenAdapter.h"
 #include "Report.h"
 #include "SWCopierDDI9.h"
@@ -45,19 +46,30 @@ ResourceDDI9::ResourceDDI9(Device* pDevice, const D3DDDIARG_CREATERESOURCE& args
 }
 
 ResourceDDI9::~ResourceDDI9() {
+    releaseMappedCells();
     destroyOnGpu(OpenAdapter::presentingGPU(), 64, "Could not destroy resource on presenting gpu");
     destroyOnGpu(OpenAdapter::renderingGPU(), 72, "Could not destroy resource on rendering gpu");
     // The staging surfaces use the block as their memory: both go before it does.
     if (m_pSWStagingBuffer && m_pDevice)
         m_pDevice->swCopier().releaseStagingBuffer(m_pSWStagingBuffer);
     m_pSWStagingBuffer = nullptr;
-    // The interop library's mapped cells are filled and released by the GPU services'
-    // interop transfer, which no device uses yet; nothing is ever left in them.
-    for (unsigned i = 0; i < kGpuSlots; ++i)
-        m_mappedCells[i] = nullptr;
     delete m_pExtraBuffer;
     m_pExtraBuffer = nullptr;
     freeSurfaceList();
+}
+
+void ResourceDDI9::releaseMappedCells() {
+    // The library forgets its mappings while the resource still exists on the GPUs.
+    GpuServices* services = GpuServices::instance();
+    for (unsigned i = 0; i < kGpuSlots; ++i) {
+        if (!m_mappedCells[i])
+            continue;
+        if (services)
+            services->unmapResource(m_mappedCells[i]);
+        else
+            GpuServices::freeMappedCell(m_mappedCells[i]);
+        m_mappedCells[i] = nullptr;
+    }
 }
 
 void ResourceDDI9::destroyOnGpu(int gpu, int line, const char* message) {

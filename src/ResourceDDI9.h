@@ -74,6 +74,8 @@ public:
     }
 
 private:
+    /// Gives the interop library's mapped cells back (and frees them).
+    void releaseMappedCells();
     /// Destroys the resource on `gpu` if it holds a handle there, and clears the slot.
     /// `line` is the stable report line of that GPU's failure.
     void destroyOnGpu(int gpu, int line, const char* message);

@@ -187,9 +187,45 @@ HRESULT SWCopierDDI9::wholeSurfaceBlt(unsigned gpu, HANDLE hSrc, UINT srcSub, HA
     return bltEntry ? bltEntry(deviceHandle(gpu), &blt) : E_FAIL;
 }
 
+HRESULT SWCopierDDI9::waitForGpu(unsigned gpu, uint64_t handle, UINT lockFlags) {
+    PFND3DDDI_LOCK lockEntry = m_pDevice->deviceFuncs(gpu).pfnLock;
+    PFND3DDDI_UNLOCK unlockEntry = m_pDevice->deviceFuncs(gpu).pfnUnlock;
+    if (!lockEntry || !unlockEntry)
+        return E_FAIL;
+    D3DDDIARG_LOCK lock = {};
+    lock.hResource = toHandle(handle);
+    lock.SubResourceIndex = 0;
+    lock.Flags.Value = lockFlags;
+    HRESULT hr = lockEntry(deviceHandle(gpu), &lock);
+    if (FAILED(hr))
+        return hr;
+    D3DDDIARG_UNLOCK unlock = {};
+    unlock.hResource = toHandle(handle);
+    unlock.SubResourceIndex = 0;
+    HRESULT unlocked = unlockEntry(deviceHandle(gpu), &unlock);
+    if (FAILED(unlocked))
+        VESSA_REPORT(Error, 0, "SUCCEEDED(unlocked)",
+                     "SWCopierDDI9 failed to unlock a staging surface on gpu:%u, hr = %d", gpu,
+                     int(unlocked));
+    return S_OK;
+}
+
 HRESULT SWCopierDDI9::CopyToStaging(HANDLE hSrc, UINT srcSub, unsigned gpu, SWStagingBuffer* sb) {
     if (!sb || sb->renderingSurface == 0)
         return S_OK;
+    // The presenting GPU may still be reading the previous frame out of the block; writing
+    // it now would tear that frame.
+    if (sb->presentingSurface != 0) {
+        const unsigned presenting = unsigned(OpenAdapter::presentingGPU());
+        HRESULT waited = waitForGpu(presenting, sb->presentingSurface, 0);
+        if (FAILED(waited)) {
+            VESSA_REPORT(Error, 0, "SUCCEEDED(waited)",
+                         "SWCopierDDI9 could not wait for gpu:%u to read the staging buffer, "
+                         "hr = %d",
+                         presenting, int(waited));
+            return waited;
+        }
+    }
     HRESULT hr = wholeSurfaceBlt(gpu, hSrc, srcSub, toHandle(sb->renderingSurface), 0, sb->rect);
     if (hr != S_OK)
         VESSA_REPORT(Error, 11029, "hr == ((HRESULT)0L)",
@@ -202,9 +238,23 @@ HRESULT SWCopierDDI9::CopyFromStaging(HANDLE hDst, UINT dstSub, unsigned gpu, SW
     // rendering GPU's surface nothing was staged, so the destination keeps its last frame.
     if (!sb || sb->presentingSurface == 0 || sb->renderingSurface == 0)
         return S_OK;
+    // The rendering GPU's Blt into the block has to have ended before the presenting GPU
+    // reads it: a read-only lock submits it and returns when the GPU no longer writes there.
+    const unsigned rendering = unsigned(OpenAdapter::renderingGPU());
+    HRESULT waited = waitForGpu(rendering, sb->renderingSurface, D3DDDI_LOCKFLAGS::ReadOnly);
+    if (FAILED(waited)) {
+        VESSA_REPORT(Error, 0, "SUCCEEDED(waited)",
+                     "SWCopierDDI9 could not wait for gpu:%u to write the staging buffer, hr = %d",
+                     rendering, int(waited));
+        return waited;
+    }
     HRESULT hr = wholeSurfaceBlt(gpu, toHandle(sb->presentingSurface), 0, hDst, dstSub, sb->rect);
-    if (hr != S_OK)
+    if (hr != S_OK) {
         VESSA_REPORT(Error, 11030, "hr == ((HRESULT)0L)",
                      "SWCopierDDI9 failed on pfnBlt (CopyFromStaging), hr = %d", int(hr));
-    return hr;
+        return hr;
+    }
+    // Queued now, the copy comes before any later work on that GPU and any lock of the
+    // destination waits for it.
+    return m_pDevice->flushGpu(gpu);
 }

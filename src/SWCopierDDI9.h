@@ -6,6 +6,14 @@
 // resource into its surface, which puts the pixels into the block; a Blt on the presenting
 // GPU reads the block through its own surface into the destination. A frame costs two Blts
 // and no CPU copy.
+//
+// The two GPUs run their queues independently and later than the calls, and nothing in one
+// GPU's queue waits for the other's. So the copier orders them from the CPU, through the
+// drivers' own Lock: before the rendering GPU writes the block, a lock of the presenting
+// GPU's surface waits until the previous frame has been read out of it; before the
+// presenting GPU reads the block, a read-only lock of the rendering GPU's surface waits until
+// the rendering Blt has written it. The presenting GPU's Blt is then flushed, so that it is
+// queued before anyone who reads the destination looks.
 #pragma once
 
 #include "platform/win.h"
@@ -41,12 +49,14 @@ public:
     SWCopierDDI9& operator=(const SWCopierDDI9&) = delete;
 
     virtual ~SWCopierDDI9();
-    /// Blts surface `srcSub` of `hSrc` on `gpu` into the staging buffer's rendering surface.
-    /// Nothing (S_OK) when the buffer has no rendering surface.
+    /// Blts surface `srcSub` of `hSrc` on `gpu` into the staging buffer's rendering surface,
+    /// once the presenting GPU no longer reads the block. Nothing (S_OK) when the buffer has
+    /// no rendering surface; the failed wait's status (no Blt) when the wait fails.
     virtual HRESULT CopyToStaging(HANDLE hSrc, UINT srcSub, unsigned gpu, SWStagingBuffer* sb);
-    /// Blts the staging buffer's presenting surface on `gpu` into surface `dstSub` of `hDst`.
-    /// Nothing (S_OK) when the buffer lacks either surface (nothing staged, or nothing to
-    /// read from): the destination then keeps its previous content.
+    /// Blts the staging buffer's presenting surface on `gpu` into surface `dstSub` of `hDst`
+    /// once the rendering GPU has written the block, and flushes `gpu`. Nothing (S_OK) when
+    /// the buffer lacks either surface (nothing staged, or nothing to read from); the failed
+    /// wait's status when the wait fails. The destination then keeps its previous content.
     virtual HRESULT CopyFromStaging(HANDLE hDst, UINT dstSub, unsigned gpu, SWStagingBuffer* sb);
     /// A system-memory surface over `pMemory` on `gpu`; 0 when the driver refused it.
     virtual uint64_t createStagingSurface(unsigned gpu, const SWStagingDesc& desc, void* pMemory);
@@ -72,6 +82,10 @@ private:
     /// pfnBlt of `gpu` copying `rect` of one surface to the same rectangle of another.
     HRESULT wholeSurfaceBlt(unsigned gpu, HANDLE hSrc, UINT srcSub, HANDLE hDst, UINT dstSub,
                             const RECT& rect);
+    /// Locks staging surface `handle` on `gpu` with `lockFlags` and unlocks it at once: the
+    /// driver submits its pending work and the lock returns when `gpu` is done with the
+    /// surface (only with its writes for a read-only lock). The lock's status.
+    HRESULT waitForGpu(unsigned gpu, uint64_t handle, UINT lockFlags);
 
     Device* m_pDevice;
 };

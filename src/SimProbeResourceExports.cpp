@@ -107,3 +107,16 @@ VESSA_EXPORT BOOL vessaProbeSetUseApiCopy(HANDLE hDevice, BOOL useApiCopy) {
     pDevice->execution().setUseApiCopy(useApiCopy != FALSE);
     return previous;
 }
+
+/// Takes (`hold` TRUE) or lets go of the device's lock on the calling thread, as an entry
+/// that is busy in a driver holds it. FALSE for an unknown device.
+VESSA_EXPORT BOOL vessaProbeHoldDeviceLock(HANDLE hDevice, BOOL hold) {
+    Device* pDevice = Device::fromRuntimeHandle(hDevice);
+    if (!pDevice)
+        return FALSE;
+    if (hold)
+        pDevice->lock();
+    else
+        pDevice->unlock();
+    return TRUE;
+}

@@ -13,3 +13,13 @@ bool SwapChainDDI9::isPresentSource(const ResourceDDI9* pResource) const {
     (void)pResource;
     return false;
 }
+
+void SwapChainDDI9::getPresentTarget(ResourceDDI9*& pResource, unsigned& subresource) {
+    // Without back-buffer storage there is no surface to present from.
+    pResource = nullptr;
+    subresource = 0;
+}
+
+void SwapChainDDI9::presentTransferred(ResourceDDI9* pResource, unsigned subresource) {
+    (void)pResource, (void)subresource;
+}

@@ -25,6 +25,12 @@ public:
     /// True when `pResource` is a surface the swap chain presents from.
     bool isPresentSource(const ResourceDDI9* pResource) const;
 
+    /// The surface a frame the worker finishes is copied into and presented from (null and
+    /// 0 when there is none).
+    virtual void getPresentTarget(ResourceDDI9*& pResource, unsigned& subresource);
+    /// Presents a frame the worker copied into `pResource` on the presenting GPU.
+    virtual void presentTransferred(ResourceDDI9* pResource, unsigned subresource);
+
     /// A display mode the application set waits for the next flip present.
     bool m_bDisplayModePending;
     /// The shared primary has been added to the back-buffer storage.

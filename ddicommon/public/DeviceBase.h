@@ -126,6 +126,10 @@ public:
     void setInteropRegistered(bool registered) { m_interopRegistered = registered; }
     StagingBuffer*& stagingBuffer(unsigned index) { return m_stagingBuffers[index & 3]; }
     uint32_t* stagingDesc() { return m_stagingDesc; }
+    /// Injections started on this device's ring; (count mod 4) picks the next buffer.
+    uint32_t& stagingWriteCount() { return m_stagingWriteCount; }
+    /// Transfers from buffer done on this device's ring; the worker starts its scan there.
+    uint32_t& stagingReadCount() { return m_stagingReadCount; }
 
     Adapter* adapter() const { return m_pAdapter; }
 
@@ -156,6 +160,10 @@ private:
     Adapter* m_pAdapter;
     StagingBuffer* m_stagingBuffers[kGpuSlots];
     uint32_t m_stagingDesc[kStagingDescSize];
+    // Each device counts its own ring: counts shared by devices on several threads would
+    // shift one device's ring under another.
+    uint32_t m_stagingWriteCount;
+    uint32_t m_stagingReadCount;
     CRITICAL_SECTION m_deviceLock;
     std::map<uint64_t, ResourceDDI9*> m_resourceMap;
     uint32_t m_interopGroupId;

@@ -8,6 +8,8 @@
 //   EXCEPTION_CONTINUE_EXECUTION  execution resumes with the registers of the CONTEXT;
 //   EXCEPTION_CONTINUE_SEARCH     the signal goes on to the handler that was there before
 //                                 (the default action, or a sanitizer's report).
+#include "ThreadRegisters.h"
+
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
 
@@ -53,58 +55,9 @@ DWORD exceptionCodeOf(int signal, const siginfo_t* info) {
 }
 
 void contextOf(const ucontext_t* uc, CONTEXT& context) {
-    const greg_t* r = uc->uc_mcontext.gregs;
     memset(&context, 0, sizeof context);
     context.ContextFlags = CONTEXT_FULL | CONTEXT_SEGMENTS;
-    context.Rax = static_cast<DWORD64>(r[REG_RAX]);
-    context.Rcx = static_cast<DWORD64>(r[REG_RCX]);
-    context.Rdx = static_cast<DWORD64>(r[REG_RDX]);
-    context.Rbx = static_cast<DWORD64>(r[REG_RBX]);
-    context.Rsp = static_cast<DWORD64>(r[REG_RSP]);
-    context.Rbp = static_cast<DWORD64>(r[REG_RBP]);
-    context.Rsi = static_cast<DWORD64>(r[REG_RSI]);
-    context.Rdi = static_cast<DWORD64>(r[REG_RDI]);
-    context.R8 = static_cast<DWORD64>(r[REG_R8]);
-    context.R9 = static_cast<DWORD64>(r[REG_R9]);
-    context.R10 = static_cast<DWORD64>(r[REG_R10]);
-    context.R11 = static_cast<DWORD64>(r[REG_R11]);
-    context.R12 = static_cast<DWORD64>(r[REG_R12]);
-    context.R13 = static_cast<DWORD64>(r[REG_R13]);
-    context.R14 = static_cast<DWORD64>(r[REG_R14]);
-    context.R15 = static_cast<DWORD64>(r[REG_R15]);
-    context.Rip = static_cast<DWORD64>(r[REG_RIP]);
-    context.EFlags = static_cast<DWORD>(r[REG_EFL]);
-    context.SegCs = static_cast<WORD>(r[REG_CSGSFS] & 0xFFFF);
-    context.SegGs = static_cast<WORD>((r[REG_CSGSFS] >> 16) & 0xFFFF);
-    context.SegFs = static_cast<WORD>((r[REG_CSGSFS] >> 32) & 0xFFFF);
-    if (uc->uc_mcontext.fpregs) {
-        static_assert(sizeof(*uc->uc_mcontext.fpregs) == sizeof(context.FltSave), "FXSAVE");
-        memcpy(context.FltSave, uc->uc_mcontext.fpregs, sizeof context.FltSave);
-        context.MxCsr = uc->uc_mcontext.fpregs->mxcsr;
-    }
-}
-
-// Writes the registers a filter may have changed back into the thread's state.
-void applyContext(const CONTEXT& context, ucontext_t* uc) {
-    greg_t* r = uc->uc_mcontext.gregs;
-    r[REG_RAX] = static_cast<greg_t>(context.Rax);
-    r[REG_RCX] = static_cast<greg_t>(context.Rcx);
-    r[REG_RDX] = static_cast<greg_t>(context.Rdx);
-    r[REG_RBX] = static_cast<greg_t>(context.Rbx);
-    r[REG_RSP] = static_cast<greg_t>(context.Rsp);
-    r[REG_RBP] = static_cast<greg_t>(context.Rbp);
-    r[REG_RSI] = static_cast<greg_t>(context.Rsi);
-    r[REG_RDI] = static_cast<greg_t>(context.Rdi);
-    r[REG_R8] = static_cast<greg_t>(context.R8);
-    r[REG_R9] = static_cast<greg_t>(context.R9);
-    r[REG_R10] = static_cast<greg_t>(context.R10);
-    r[REG_R11] = static_cast<greg_t>(context.R11);
-    r[REG_R12] = static_cast<greg_t>(context.R12);
-    r[REG_R13] = static_cast<greg_t>(context.R13);
-    r[REG_R14] = static_cast<greg_t>(context.R14);
-    r[REG_R15] = static_cast<greg_t>(context.R15);
-    r[REG_RIP] = static_cast<greg_t>(context.Rip);
-    r[REG_EFL] = static_cast<greg_t>(context.EFlags);
+    sim::readThreadRegisters(*uc, context);
 }
 
 // Hands the signal on to whoever handled it before the filter was set.
@@ -140,7 +93,7 @@ void onSignal(int signal, siginfo_t* info, void* ucontext) {
     if (answer == EXCEPTION_EXECUTE_HANDLER)
         _exit(static_cast<int>(record.ExceptionCode));
     if (answer == EXCEPTION_CONTINUE_EXECUTION) {
-        applyContext(context, uc);
+        sim::writeThreadRegisters(context, *uc); // the registers the filter may have changed
         return;
     }
     passOn(signal, info);

@@ -11,6 +11,7 @@
 // thread could hold, allocate nothing and write no journal entries; handles that
 // OpenThread gave out are found through a lock-free table of their own.
 #include "ThreadControl.h"
+#include "ThreadRegisters.h"
 
 #include "platform/sim/win32_api.h"
 #include "sim/Call.h"
@@ -193,79 +194,6 @@ HandleKind threadOf(HANDLE handle, pid_t& tid) {
     return HandleKind::None;
 }
 
-// ---- Registers ---------------------------------------------------------------------------
-constexpr DWORD kFlagMask = 0xFF;
-
-void readContext(const ucontext_t& uc, CONTEXT& context) {
-    const greg_t* r = uc.uc_mcontext.gregs;
-    DWORD flags = context.ContextFlags & kFlagMask;
-    if (flags & (CONTEXT_CONTROL & kFlagMask)) {
-        context.Rip = static_cast<DWORD64>(r[REG_RIP]);
-        context.Rsp = static_cast<DWORD64>(r[REG_RSP]);
-        context.EFlags = static_cast<DWORD>(r[REG_EFL]);
-        context.SegCs = static_cast<WORD>(r[REG_CSGSFS] & 0xFFFF);
-        context.SegSs = 0x2B; // the user data selector; Linux does not report it
-    }
-    if (flags & (CONTEXT_INTEGER & kFlagMask)) {
-        context.Rax = static_cast<DWORD64>(r[REG_RAX]);
-        context.Rcx = static_cast<DWORD64>(r[REG_RCX]);
-        context.Rdx = static_cast<DWORD64>(r[REG_RDX]);
-        context.Rbx = static_cast<DWORD64>(r[REG_RBX]);
-        context.Rbp = static_cast<DWORD64>(r[REG_RBP]);
-        context.Rsi = static_cast<DWORD64>(r[REG_RSI]);
-        context.Rdi = static_cast<DWORD64>(r[REG_RDI]);
-        context.R8 = static_cast<DWORD64>(r[REG_R8]);
-        context.R9 = static_cast<DWORD64>(r[REG_R9]);
-        context.R10 = static_cast<DWORD64>(r[REG_R10]);
-        context.R11 = static_cast<DWORD64>(r[REG_R11]);
-        context.R12 = static_cast<DWORD64>(r[REG_R12]);
-        context.R13 = static_cast<DWORD64>(r[REG_R13]);
-        context.R14 = static_cast<DWORD64>(r[REG_R14]);
-        context.R15 = static_cast<DWORD64>(r[REG_R15]);
-    }
-    if (flags & (CONTEXT_SEGMENTS & kFlagMask)) {
-        context.SegGs = static_cast<WORD>((r[REG_CSGSFS] >> 16) & 0xFFFF);
-        context.SegFs = static_cast<WORD>((r[REG_CSGSFS] >> 32) & 0xFFFF);
-        context.SegDs = context.SegEs = 0;
-    }
-    if ((flags & (CONTEXT_FLOATING_POINT & kFlagMask)) && uc.uc_mcontext.fpregs) {
-        memcpy(context.FltSave, uc.uc_mcontext.fpregs, sizeof context.FltSave);
-        context.MxCsr = uc.uc_mcontext.fpregs->mxcsr;
-    }
-}
-
-void writeContext(const CONTEXT& context, ucontext_t& uc) {
-    greg_t* r = uc.uc_mcontext.gregs;
-    DWORD flags = context.ContextFlags & kFlagMask;
-    if (flags & (CONTEXT_CONTROL & kFlagMask)) {
-        // Segment selectors stay: user code cannot change them on Linux.
-        r[REG_RIP] = static_cast<greg_t>(context.Rip);
-        r[REG_RSP] = static_cast<greg_t>(context.Rsp);
-        r[REG_EFL] = static_cast<greg_t>(context.EFlags);
-    }
-    if (flags & (CONTEXT_INTEGER & kFlagMask)) {
-        r[REG_RAX] = static_cast<greg_t>(context.Rax);
-        r[REG_RCX] = static_cast<greg_t>(context.Rcx);
-        r[REG_RDX] = static_cast<greg_t>(context.Rdx);
-        r[REG_RBX] = static_cast<greg_t>(context.Rbx);
-        r[REG_RBP] = static_cast<greg_t>(context.Rbp);
-        r[REG_RSI] = static_cast<greg_t>(context.Rsi);
-        r[REG_RDI] = static_cast<greg_t>(context.Rdi);
-        r[REG_R8] = static_cast<greg_t>(context.R8);
-        r[REG_R9] = static_cast<greg_t>(context.R9);
-        r[REG_R10] = static_cast<greg_t>(context.R10);
-        r[REG_R11] = static_cast<greg_t>(context.R11);
-        r[REG_R12] = static_cast<greg_t>(context.R12);
-        r[REG_R13] = static_cast<greg_t>(context.R13);
-        r[REG_R14] = static_cast<greg_t>(context.R14);
-        r[REG_R15] = static_cast<greg_t>(context.R15);
-    }
-    if ((flags & (CONTEXT_FLOATING_POINT & kFlagMask)) && uc.uc_mcontext.fpregs) {
-        memcpy(uc.uc_mcontext.fpregs, context.FltSave, sizeof context.FltSave);
-        uc.uc_mcontext.fpregs->mxcsr = context.MxCsr;
-    }
-}
-
 // ---- Suspension --------------------------------------------------------------------------
 DWORD suspend(pid_t tid) {
     std::call_once(s_handlerInstalled, installHandler);
@@ -399,7 +327,7 @@ BOOL WINAPI GetThreadContext(HANDLE handle, PCONTEXT context) {
     if (tid == hostThreadId()) {
         ucontext_t own;
         getcontext(&own);
-        readContext(own, *context);
+        sim::readThreadRegisters(own, *context);
         return TRUE;
     }
     std::lock_guard<std::mutex> guard(s_control);
@@ -409,7 +337,7 @@ BOOL WINAPI GetThreadContext(HANDLE handle, PCONTEXT context) {
         sim::setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    readContext(*stopped, *context);
+    sim::readThreadRegisters(*stopped, *context);
     return TRUE;
 }
 
@@ -426,6 +354,6 @@ BOOL WINAPI SetThreadContext(HANDLE handle, const CONTEXT* context) {
         sim::setLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    writeContext(*context, *stopped);
+    sim::writeThreadRegisters(*context, *stopped);
     return TRUE;
 }

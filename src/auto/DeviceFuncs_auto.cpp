@@ -2,6 +2,7 @@
 #include "DeviceFuncs_auto.h"
 
 #include "Device9.h"
+#include "DeviceUse.h"
 #include "GuardedEntry.h"
 #include "Report.h"
 
@@ -21,6 +22,13 @@ static_assert(0 VESSA_DEVICEFUNCS_WRAPPED(VESSA_DEVICEFUNCS_COUNT) == DeviceFunc
               "wrapped entry count");
 #undef VESSA_DEVICEFUNCS_COUNT
 
+/// An entry that found its device just before another thread destroyed it.
+HRESULT retiredDevice(const char* entry, HANDLE hDevice) {
+    VESSA_REPORT(Error, 0, "!pDevice->retired()", "%s: device %p was destroyed meanwhile", entry,
+                 hDevice);
+    return E_FAIL;
+}
+
 } // namespace
 
 namespace DeviceFuncs {
@@ -30,10 +38,13 @@ namespace DeviceFuncs {
     HRESULT APIENTRY member params {                                                               \
         static_assert(std::is_same<decltype(&member), Pfn>::value, #member " signature");          \
         return guardedEntry(#member, [&]() -> HRESULT {                                            \
-            Device* pDevice = Device::fromRuntimeHandle(hDevice);                                  \
+            DeviceUse use(hDevice);                                                                \
+            Device* pDevice = use.get();                                                           \
             if (!pDevice)                                                                          \
                 return E_FAIL;                                                                     \
             DeviceLockGuard lock(pDevice);                                                         \
+            if (pDevice->retired())                                                                \
+                return retiredDevice(#member, hDevice);                                            \
             return Route(pDevice, lock, VESSA_UNPAREN args);                                       \
         });                                                                                        \
     }

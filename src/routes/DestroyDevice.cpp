@@ -2,8 +2,10 @@
 //
 // The worker is stopped first, with the device lock released, since it takes that lock on
 // every pass. Then, under the lock, the device gives back its interop registration, its
-// icon and its vendor devices (presenting GPU first), leaves the registry, and is deleted
-// after the lock is let go: the lock lives in the object.
+// icon and its vendor devices (presenting GPU first), leaves the registry and is retired.
+// The object itself is deleted by the last entry that still uses it, after that entry let go
+// of the lock, which lives in the object: another thread may have found the device just
+// before, and be waiting for its lock.
 #include "DeviceRoute.h"
 
 #include "GpuServices.h"
@@ -47,6 +49,9 @@ HRESULT DestroyDevice(Device* pDevice, DeviceLockGuard& lock, HANDLE hDevice) {
     lock.unlock();
     pDevice->stopWorker();
     lock.relock();
+    // Another DestroyDevice may have come in while the lock was let go.
+    if (pDevice->retired())
+        return E_FAIL;
 
     releaseInterop(pDevice);
     releaseIcon(pDevice);
@@ -63,9 +68,7 @@ HRESULT DestroyDevice(Device* pDevice, DeviceLockGuard& lock, HANDLE hDevice) {
     }
     HRESULT result = pDevice->destroyOnAllGpus();
     OpenAdapter::removeDevice(hDevice);
-
-    lock.unlock();
-    delete pDevice;
+    pDevice->retire();
     return result;
 }
 

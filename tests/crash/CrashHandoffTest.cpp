@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -258,4 +259,37 @@ TEST(CrashHandoff, AMissingWatchdogProgramIsReported) {
     FakeCrash crash;
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND),
               launchWatchdog(&crash.pointers, text::w(u"C:\\dizizir\\none.exe"), text::w(u"1")));
+}
+
+TEST(CrashHandoff, AWatchdogThatOpenedThePipeFirstGetsTheReport) {
+    // A pipe of this test's own, so that no other hand-off on the machine meets it.
+    const char16_t name[] = u"\\\\.\\pipe\\vessa_test_early_watchdog";
+    HANDLE pipe = CreateNamedPipeW(text::w(name), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, 0, 1,
+                                   1024, 1024, 2000, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe);
+    // The watchdog is faster than the crashing process: it opens the pipe before the connect.
+    HANDLE client = CreateFileW(text::w(name), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, client);
+    std::string received;
+    std::thread reader([&] {
+        char buffer[512];
+        DWORD read = 0;
+        while (ReadFile(client, buffer, sizeof buffer, &read, nullptr) && read > 0)
+            received.append(buffer, read);
+    });
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE running = CreateEventW(nullptr, TRUE, FALSE, nullptr); // a watchdog that runs on
+    FakeCrash crash;
+    testing::internal::CaptureStdout();
+    DWORD result = sendCrashReport(pipe, event, running, &crash.pointers, 4321);
+    testing::internal::GetCapturedStdout();
+    CloseHandle(pipe); // the reader sees the end of the report
+    reader.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), result);
+    ASSERT_EQ(crashreport::kSize, received.size());
+    EXPECT_EQ(4321u, u32At(received, crashreport::kThreadIdOffset));
+    EXPECT_EQ(crashreport::kMarker, u32At(received, crashreport::kMarkerOffset));
+    CloseHandle(client);
+    CloseHandle(event);
+    CloseHandle(running);
 }

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using adaptertest::machine;
@@ -282,4 +283,38 @@ TEST_F(DeviceInterposition, ThousandCreateDestroyCyclesLeaveNoKernelOrDriverObje
     EXPECT_EQ(m_baseline.syncObjects, after.syncObjects);
     EXPECT_EQ(driverDevices, sim::umd::counts().devices);
     EXPECT_EQ(std::string::npos, adaptertest::log().find("code:")) << adaptertest::log();
+}
+
+// An entry finds its device, then waits for the device's lock; a DestroyDevice that got the
+// lock first must not leave it waiting on freed memory (the address sanitizer would report
+// it) nor let it reach the destroyed device's drivers.
+TEST_F(DeviceInterposition, EntryWaitingForTheLockOfADeviceBeingDestroyedFailsSafely) {
+    auto holdLock = reinterpret_cast<BOOL (*)(HANDLE, BOOL)>(reinterpret_cast<void (*)(void)>(
+        GetProcAddress(GetModuleHandleW(WSTR("vessad3d9u.dll")), "vessaProbeHoldDeviceLock")));
+    ASSERT_NE(nullptr, holdLock);
+    int flushesRefused = 0;
+    // Which waiting thread gets the lock first is up to the scheduler: enough rounds see
+    // both orders.
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(S_OK, m_adapter->createDevice(m_device));
+        const HANDLE hDevice = m_device->driverDevice();
+        const PFND3DDDI_FLUSH flush = m_device->funcs().pfnFlush;
+        ASSERT_TRUE(holdLock(hDevice, TRUE));
+        HRESULT destroyed = E_NOTIMPL, flushed = E_NOTIMPL;
+        std::thread destroyer([&] { destroyed = m_device->destroy(); });
+        std::thread flusher([&] { flushed = flush(hDevice); });
+        // Both threads find the device and wait for its lock.
+        Sleep(50);
+        ASSERT_TRUE(holdLock(hDevice, FALSE));
+        destroyer.join();
+        flusher.join();
+        EXPECT_EQ(S_OK, destroyed);
+        EXPECT_TRUE(flushed == S_OK || flushed == E_FAIL) << flushed;
+        flushesRefused += flushed == E_FAIL;
+        m_device.reset();
+    }
+    // A flush that came after the destruction reached no driver: the NVIDIA driver saw only
+    // the flushes that were answered S_OK.
+    EXPECT_EQ(20u - size_t(flushesRefused), calls("simumd_nv.dll", "Flush", kNvidia));
+    EXPECT_EQ(m_baseline.devices, sim::Kernel::instance().counts().devices);
 }

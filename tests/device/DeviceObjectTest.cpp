@@ -156,16 +156,15 @@ TEST(GpuServicesLifetime, AnInteropStartRemakesServicesAnotherDeviceEndDeletedAn
     ASSERT_TRUE(GpuServices::destroyInstanceIfUnused());
     ASSERT_EQ(nullptr, GpuServices::instance());
 
-    GpuServices* services = GpuServices::acquireInteropUser();
+    bool started = true;
+    GpuServices* services = GpuServices::startInteropUser(false, started);
     ASSERT_NE(nullptr, services);
     EXPECT_EQ(services, GpuServices::instance());
+    EXPECT_FALSE(started); // no interop library is installed here
     EXPECT_EQ(1u, services->getUserCount());
     // While the user is counted, no device's end deletes them.
     EXPECT_FALSE(GpuServices::destroyInstanceIfUnused());
     EXPECT_EQ(services, GpuServices::instance());
-    // The start itself counts nothing more.
-    services->initInterop(false);
-    EXPECT_EQ(1u, services->getUserCount());
 
     services->destroyGpuInterop();
     EXPECT_EQ(0u, services->getUserCount());

@@ -47,9 +47,12 @@ size_t calls(const char* module, const char* entry, int gpu) {
 /// A device created through the library on the default machine, and its helpers.
 class ResourceTest : public ::testing::Test {
 protected:
+    /// The machine a test runs on.
+    virtual sim::MachineDesc machineDesc() const { return sim::presets::defaultMachine(); }
+
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(sim::installMachine(sim::presets::defaultMachine(), &error)) << error;
+        ASSERT_TRUE(sim::installMachine(machineDesc(), &error)) << error;
         adaptertest::clearLog();
         AdapterSource source;
         source.library = "vessad3d9u.dll";
@@ -298,10 +301,7 @@ TEST_F(ResourceTest, DownsamplingTwinIsANonMultisampledLockableSurface) {
 
 // ---- The API copy -------------------------------------------------------------------------
 
-// Disabled: on the machine with deferred GPU execution the presenting GPU's Blt out of the
-// staging block is not yet submitted, nor ordered after the rendering GPU's Blt into it, when
-// the copy returns; the copier needs that synchronisation before these checks can hold.
-TEST_F(ResourceTest, DISABLED_ApiCopyMovesA720pSurfaceThroughOneSystemMemoryBlock) {
+TEST_F(ResourceTest, ApiCopyMovesA720pSurfaceThroughOneSystemMemoryBlock) {
     HANDLE hSrc = create(1280, 720);
     HANDLE hDst = create(1280, 720);
     ASSERT_NE(0u, createOnPresenting(hDst));
@@ -371,6 +371,73 @@ TEST_F(ResourceTest, DISABLED_ApiCopyMovesA720pSurfaceThroughOneSystemMemoryBloc
     EXPECT_EQ(1u, calls(kIntelDriver, "Blt", kIntel));
 }
 
+/// The default machine on the virtual clock, where copies take GPU time: the presenting GPU
+/// is four times slower at a copy than the rendering GPU.
+class ResourceOnBusyGpusTest : public ResourceTest {
+protected:
+    sim::MachineDesc machineDesc() const override {
+        sim::MachineDesc desc = sim::presets::defaultMachine();
+        desc.virtualClock = true;
+        desc.gpus[kNvidia].copyTimeUs = 2000;
+        desc.gpus[kIntel].copyTimeUs = 8000;
+        return desc;
+    }
+
+    uint32_t pixelOf(const sim::AllocationInfo& info) {
+        sim::Kernel::instance().waitForGpus(
+            [&] { return !sim::Kernel::instance().allocationBusy(info.handle); });
+        uint32_t pixel = 0;
+        memcpy(&pixel, info.pMemory + 10 * info.pitch + 10 * 4, 4);
+        return pixel;
+    }
+};
+
+TEST_F(ResourceOnBusyGpusTest, EachGpuWaitsForTheOtherAroundTheStagingBlock) {
+    HANDLE hSrc = create(64, 64);
+    HANDLE hFirst = create(64, 64);
+    HANDLE hSecond = create(64, 64);
+    auto copies = [&] {
+        return presentingAllocations([&](const sim::AllocationInfo& info) {
+            return !info.systemMemory && info.width == 64 && info.height == 64;
+        });
+    };
+    ASSERT_NE(0u, createOnPresenting(hFirst));
+    ASSERT_EQ(1u, copies().size());
+    const sim::AllocationInfo first = copies()[0];
+    ASSERT_NE(0u, createOnPresenting(hSecond));
+    sim::AllocationInfo second;
+    for (const sim::AllocationInfo& info : copies()) {
+        if (info.handle != first.handle)
+            second = info;
+    }
+    ASSERT_NE(0u, second.handle);
+    const RECT all = {0, 0, 64, 64};
+
+    ASSERT_EQ(S_OK, m_pDevice->colorFill(hSrc, 0, all, 0xFF0000FFu));
+    machine().journal().clear();
+    ASSERT_EQ(1, transfer(hFirst, hSrc));
+    // The presenting GPU's Blt is recorded only after a read-only lock of the rendering
+    // GPU's staging surface, and is submitted before the copy returns.
+    std::vector<std::string> order;
+    for (const sim::JournalEntry& e : machine().journal().entries()) {
+        if ((e.module == kNvidiaDriver || e.module == kIntelDriver) && e.entry != "CreateResource")
+            order.push_back(std::to_string(e.gpu) + ":" + e.entry);
+    }
+    EXPECT_EQ((std::vector<std::string>{"0:Lock", "0:Unlock", "1:Blt", "1:Lock", "1:Unlock",
+                                        "0:Blt", "0:Flush"}),
+              order);
+    sim::JournalEntry lock;
+    ASSERT_TRUE(machine().journal().last(kNvidiaDriver, "Lock", lock));
+    EXPECT_NE(std::string::npos, lock.arguments.find("Flags=0x1")) << lock.arguments;
+
+    // The next frame is written into the block while the presenting GPU still reads the
+    // first one out of it: unless the rendering GPU waits, the first copy shows the second.
+    ASSERT_EQ(S_OK, m_pDevice->colorFill(hSrc, 0, all, 0xFF00FF00u));
+    ASSERT_EQ(1, transfer(hSecond, hSrc));
+    EXPECT_EQ(0xFF0000FFu, pixelOf(first));
+    EXPECT_EQ(0xFF00FF00u, pixelOf(second));
+}
+
 TEST_F(ResourceTest, StagingBufferGoesWithItsResourceSurfacesFirst) {
     HANDLE hSrc = create(256, 128);
     HANDLE hDst = create(256, 128);
@@ -391,10 +458,7 @@ TEST_F(ResourceTest, StagingBufferGoesWithItsResourceSurfacesFirst) {
     EXPECT_EQ(0, reports("Error", 11028, "SWCopierDDI9 failed on pfnDestroyResource"));
 }
 
-// Disabled: on the machine with deferred GPU execution the presenting GPU's Blt out of the
-// staging block is not yet submitted, nor ordered after the rendering GPU's Blt into it, when
-// the copy returns; the copier needs that synchronisation before these checks can hold.
-TEST_F(ResourceTest, DISABLED_MultisampledSourceGetsANonMultisampledStagingBufferAndOneWarning) {
+TEST_F(ResourceTest, MultisampledSourceGetsANonMultisampledStagingBufferAndOneWarning) {
     HANDLE hSrc = create(320, 200, 4);
     HANDLE hDst = create(320, 200);
     ASSERT_NE(0u, createOnPresenting(hDst));

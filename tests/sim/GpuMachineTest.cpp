@@ -7,6 +7,8 @@
 #include "sim/gpus/PngWriter.h"
 #include "sim/gpus/ScenarioLoader.h"
 
+#include <fstream>
+#include <iterator>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -174,6 +176,43 @@ TEST(ScenarioTest, BaseMachineIsEditedAndRegistryAndFilesAreInstalled) {
     EXPECT_EQ(value.data, sim::utf16Bytes(m.gpus[1].registryInterfacePath(), false));
 }
 
+// An installation copies built modules into the product's folder and points the registry
+// at it, as the installer leaves a user's machine; a module the build lacks fails the
+// installation with its name.
+TEST(ScenarioTest, InstallSectionCopiesModulesAndWritesTheRegistryValue) {
+    const char* text = "[machine]\n"
+                       "base = default\n"
+                       "[install C:\\Program Files\\Quorvex\\Vessa]\n"
+                       "files = winmm.dll USER32.dll\n"
+                       "registry = HKLM\\SOFTWARE\\Quorvex\\VessaDriver\\InstallDirectory\n";
+    MachineDesc m;
+    std::string error;
+    ASSERT_TRUE(ScenarioLoader::loadText(text, "install", m, &error)) << error;
+    simtest::install(m);
+    sim::Machine& machine = sim::Machine::instance();
+    for (const char* name : {"winmm.dll", "USER32.dll"}) {
+        std::string copy;
+        std::string built;
+        ASSERT_TRUE(machine.root().readFile(
+            u"C:\\Program Files\\Quorvex\\Vessa\\" + sim::fromUtf8(name), copy))
+            << name;
+        std::ifstream original(machine.modules().find(name), std::ios::binary);
+        built.assign(std::istreambuf_iterator<char>(original), {});
+        EXPECT_FALSE(copy.empty());
+        EXPECT_EQ(copy, built) << name;
+    }
+    sim::RegistryValue value;
+    ASSERT_TRUE(machine.registry().getValue(u"HKLM\\SOFTWARE\\Quorvex\\VessaDriver",
+                                            u"InstallDirectory", value));
+    EXPECT_EQ(value.type, 1u);
+    EXPECT_EQ(value.data, sim::utf16Bytes("C:\\Program Files\\Quorvex\\Vessa", true));
+
+    m.installs[0].files.push_back("not_built.dll");
+    EXPECT_FALSE(sim::installMachine(m, &error));
+    EXPECT_NE(error.find("cannot install not_built.dll"), std::string::npos) << error;
+    simtest::install(sim::presets::defaultMachine());
+}
+
 TEST(ScenarioTest, InstallingReplacesTheVideoKeysOfThePreviousMachine) {
     simtest::install(sim::presets::defaultMachine());
     std::u16string nvidiaKey = sim::fromUtf8(sim::presets::nvidiaGpu().deviceKey(0));
@@ -221,6 +260,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadScenario{"[registry HKLM\\x]\nv = qword:1\n", "bad:2: bad registry value"},
         BadScenario{"[file c:\\a.txt]\nkey = v\n", "bad:2: file lines start with '|'"},
         BadScenario{"| text\n", "bad:1: '|' lines belong to a [file] section"},
+        BadScenario{"[install C:\\V]\nfiles = a.dll ..\\b.dll\n",
+                    "bad:2: install file '..\\b.dll' must be a bare module name"},
+        BadScenario{"[install C:\\V]\nregistry = InstallDirectory\n",
+                    "bad:2: install registry wants <key>\\<value name>"},
+        BadScenario{"[install C:\\V]\nfolder = x\n", "bad:2: unknown install key 'folder'"},
+        BadScenario{"[install]\n", "bad:1: section [install] needs a name"},
         BadScenario{"[weather sunny]\n", "bad:1: unknown section kind 'weather'"},
         BadScenario{"[gpu]\n", "bad:1: section [gpu] needs a name"},
         BadScenario{"[machine]\nbase = default\n[display \\\\.\\DISPLAY2]\nstate = primary\n",

@@ -227,7 +227,8 @@ TEST(AppScripts, BadKeysAndValuesNameTheLine) {
     const Case cases[] = {
         {"colour = red", "unknown app key 'colour'"}, {"frames = 0", "bad value '0'"},
         {"rate = fast", "bad value 'fast'"},          {"path = sideways", "bad value 'sideways'"},
-        {"size = 10x10", "bad value '10x10'"},        {"scene = teapot", "bad value 'teapot'"}};
+        {"size = 10x10", "bad value '10x10'"},        {"scene = teapot", "bad value 'teapot'"},
+        {"icon-corner = top", "bad value 'top'"},     {"exe = ", "bad value ''"}};
     for (const Case& c : cases) {
         std::string text = std::string("[machine]\nbase = default\n[app x]\n") + c.line + "\n";
         sim::MachineDesc machine;

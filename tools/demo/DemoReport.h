@@ -1,9 +1,10 @@
-// The demo's report: the machine, each run's frames, timings and oracle check, and the
-// journal and driver counts per GPU, written as Markdown.
+// The demo's report: per machine, its GPUs and displays and the runs made on it, with
+// frames, timings, the oracle check of every shown frame, pacing figures and the transfer
+// path; written as Markdown (report.md) and as JSON (summary.json) for scripts and checks.
 #pragma once
 
-#include "sim/app/AppScript.h"
-#include "sim/app/SceneRunner.h"
+#include "RunSummary.h"
+
 #include "sim/gpus/MachineDesc.h"
 
 #include <string>
@@ -11,34 +12,32 @@
 
 namespace demo {
 
-/// One finished (or failed) run of the demo.
-struct RunRecord {
-    sim::app::AppScript script;
-    sim::app::RunReport report;
-    uint32_t exactFrames = 0;        ///< frames whose scan-out equals the oracle
-    std::string firstDifference;     ///< the first frame that did not, described
-    std::vector<std::string> pngs;   ///< frames written, relative to the output folder
-    std::vector<std::string> counts; ///< "module!entry gpu N: count" lines
-};
-
-/// Collects the runs and writes report.md.
+/// Collects runs grouped by the machine they ran on, and writes the report files.
 class DemoReport {
 public:
-    explicit DemoReport(const sim::MachineDesc& machine) : m_machine(machine) {}
+    /// Starts a group of runs on a machine (`title`: the scenario, or "default").
+    void beginMachine(const std::string& title, const sim::MachineDesc& machine);
+    /// Adds a run to the current machine.
+    void add(RunSummary run);
 
-    void add(RunRecord record) { m_runs.push_back(std::move(record)); }
-    const std::vector<RunRecord>& runs() const { return m_runs; }
-
-    /// The report as Markdown.
+    /// report.md's text.
     std::string markdown() const;
-    /// Writes it; false with the reason when the file cannot be written.
-    bool write(const std::string& path, std::string& error) const;
+    /// summary.json's text: {"runs": [ {...}, ... ]}.
+    std::string json() const;
+    /// Writes text into a file; false with the reason when it cannot.
+    static bool writeFile(const std::string& path, const std::string& text, std::string& error);
 
 private:
-    std::string machineSection() const;
+    struct Group {
+        std::string title;
+        sim::MachineDesc machine;
+        std::vector<RunSummary> runs;
+    };
+    static std::string machineSection(const sim::MachineDesc& machine);
+    static std::string runsTable(const std::vector<RunSummary>& runs);
+    static std::string runDetails(const RunSummary& run);
 
-    const sim::MachineDesc& m_machine;
-    std::vector<RunRecord> m_runs;
+    std::vector<Group> m_groups;
 };
 
 } // namespace demo

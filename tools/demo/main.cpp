@@ -1,13 +1,21 @@
-// vessa-demo: renders the demo scenes on the simulated hybrid machine and writes frames
-// and a report. Without arguments it runs the direct-mode scenes on each GPU of the default
-// machine with a monitor on every GPU (the pixel oracle of interposed runs).
+// vessa-demo: renders the demo scenes on the simulated hybrid machine and writes frames,
+// timelines, report.md and summary.json. Without a scenario it runs the direct-mode scenes
+// on each GPU of the default machine with a monitor on every GPU (the pixel oracle of
+// interposed runs). Each run is a process of its own.
 //
-//   vessa-demo [--scenario FILE] [--out DIR] [--frames N] [--rate HZ]
+//   vessa-demo [--scenario FILE]... [--out DIR] [--frames N] [--rate HZ] [--journal]
+//
+// Exit status: 0 when every run showed only pixel-exact frames; 1 when a direct run did
+// not; 3 when only interposed runs did not; 2 for bad arguments or an unusable scenario.
 #include "DemoReport.h"
+#include "RunInProcess.h"
+#include "RunJournal.h"
+#include "ScanOutChecker.h"
+#include "Timeline.h"
 
+#include "sim/Clock.h"
 #include "sim/Machine.h"
 #include "sim/app/AppScript.h"
-#include "sim/app/FrameCompare.h"
 #include "sim/app/SceneRunner.h"
 #include "sim/drivers/DriverControl.h"
 #include "sim/gpus/Display.h"
@@ -15,6 +23,7 @@
 #include "sim/gpus/Presets.h"
 
 #include <algorithm>
+#include <errno.h>
 #include <map>
 #include <set>
 #include <stdio.h>
@@ -27,14 +36,23 @@
 namespace {
 
 struct Options {
-    std::string scenario;
+    std::vector<std::string> scenarios;
     std::string out = "out/demo";
     uint32_t frames = 0;
     double rate = -1.0;
+    bool journal = false; ///< write each run's journal as <run>-journal.txt
 };
 
+// Scan-outs the display keeps with their pixels: enough for every frame shown between two
+// application presents, so each one is compared.
+constexpr size_t kKeptScanOuts = 64;
+
+// Machine time given to presents still queued for a vertical blank when the frame loop ends.
+constexpr uint64_t kDrainNs = 100'000'000;
+
 void usage() {
-    fprintf(stderr, "usage: vessa-demo [--scenario FILE] [--out DIR] [--frames N] [--rate HZ]\n");
+    fprintf(stderr, "usage: vessa-demo [--scenario FILE]... [--out DIR] [--frames N] [--rate HZ] "
+                    "[--journal]\n");
 }
 
 bool parseArguments(int argc, char** argv, Options& options) {
@@ -42,13 +60,17 @@ bool parseArguments(int argc, char** argv, Options& options) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h")
             return false;
+        if (arg == "--journal") {
+            options.journal = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             fprintf(stderr, "vessa-demo: %s needs a value\n", arg.c_str());
             return false;
         }
         std::string value = argv[++i];
         if (arg == "--scenario") {
-            options.scenario = value;
+            options.scenarios.push_back(value);
         } else if (arg == "--out") {
             options.out = value;
         } else if (arg == "--frames") {
@@ -104,9 +126,10 @@ bool makeFolders(const std::string& path) {
 }
 
 // Every journal entry of the run, grouped by module, entry and GPU, busiest first.
-std::vector<std::string> journalCounts(int gpuA, int gpuB) {
+std::vector<std::string> journalCounts(const std::vector<sim::JournalEntry>& entries,
+                                       const std::set<int>& gpus) {
     std::map<std::tuple<std::string, std::string, int>, size_t> counts;
-    for (const sim::JournalEntry& e : sim::Machine::instance().journal().entries())
+    for (const sim::JournalEntry& e : entries)
         ++counts[std::make_tuple(e.module, e.entry, e.gpu)];
     std::vector<std::pair<size_t, std::string>> lines;
     for (const auto& c : counts) {
@@ -119,7 +142,7 @@ std::vector<std::string> journalCounts(int gpuA, int gpuB) {
     std::vector<std::string> out;
     for (const auto& l : lines)
         out.push_back(l.second);
-    for (int gpu : std::set<int>{gpuA, gpuB}) {
+    for (int gpu : gpus) {
         if (gpu < 0)
             continue;
         sim::umd::DriverStats st = sim::umd::stats(gpu);
@@ -133,48 +156,158 @@ std::vector<std::string> journalCounts(int gpuA, int gpuB) {
     return out;
 }
 
-demo::RunRecord runOne(const sim::app::AppScript& script, const std::string& outDir) {
-    demo::RunRecord record;
-    record.script = script;
+// The GPU the frames were rendered on: the one whose driver drew (an interposed run opens
+// the display's adapter, and the product decides where the drawing goes).
+int renderingGpu(const sim::MachineDesc& machine, int fallback) {
+    int best = fallback;
+    uint64_t most = 0;
+    for (size_t gpu = 0; gpu < machine.gpus.size(); ++gpu) {
+        uint64_t draws = sim::umd::stats(int(gpu)).draws;
+        if (draws > most) {
+            most = draws;
+            best = int(gpu);
+        }
+    }
+    return best;
+}
+
+std::string hresultText(HRESULT hr) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08X", unsigned(hr));
+    return text;
+}
+
+// One run, inside its own process.
+void writeJournal(const std::vector<sim::JournalEntry>& entries, const std::string& path) {
+    FILE* pFile = fopen(path.c_str(), "w");
+    if (!pFile) {
+        fprintf(stderr, "vessa-demo: cannot write %s\n", path.c_str());
+        return;
+    }
+    for (const sim::JournalEntry& e : entries)
+        fprintf(pFile, "%llu %.6f %s!%s gpu=%d \"%s\" result=%lld\n",
+                (unsigned long long)e.sequence, double(e.timeNs) / 1e9, e.module.c_str(),
+                e.entry.c_str(), e.gpu, e.arguments.c_str(), (long long)e.result);
+    fclose(pFile);
+}
+
+demo::RunSummary runOne(const sim::app::AppScript& script, const sim::MachineDesc& machine,
+                        const std::string& outDir, bool keepJournal) {
+    bool interposed = script.path == sim::app::AppPath::Interposed;
     sim::Machine::instance().journal().clear();
     sim::umd::resetStats();
     sim::Display::instance().clear();
+    sim::Display::instance().setKeepLimit(kKeptScanOuts);
+
+    demo::RunSummary s;
+    s.name = script.name;
+    s.scene = sim::app::sceneKindName(script.scene);
+    s.path = interposed ? "interposed" : "direct";
+    s.pathText = demo::pathText(script);
+    s.framesRequested = script.frames;
+
+    sim::app::RunReport report;
+    demo::ScanOutChecker checker(script);
+    demo::TimelineEvents events;
     std::set<uint32_t> dumped = {0, script.frames / 2, script.frames - 1};
-    sim::app::RunReport& report = record.report;
+    bool first = true;
     auto observe = [&](uint32_t frame) {
-        // Presents are queued to the display's vertical blanks: compare each frame once the
-        // GPU has shown it.
-        sim::Display::instance().waitForCount(report.displayGpu, report.vidPnSourceId, frame + 1);
-        sim::ScanOut shown;
-        if (!sim::Display::instance().last(report.displayGpu, report.vidPnSourceId, shown))
-            return;
-        sim::Image expected;
-        sim::app::SceneRunner::expectedFrame(script, report, frame, expected);
-        sim::app::FrameDifference d = sim::app::compareFrames(expected, shown.image);
-        if (d.equal()) {
-            ++record.exactFrames;
-        } else if (record.firstDifference.empty()) {
-            char text[160];
-            if (d.sameSize)
-                snprintf(text, sizeof text,
-                         "frame %u: %zu pixels differ, the first at (%u,%u): 0x%08X expected, "
-                         "0x%08X shown",
-                         frame, d.differing, d.firstX, d.firstY, d.expected, d.actual);
-            else
-                snprintf(text, sizeof text, "frame %u: %ux%u shown, %ux%u expected", frame,
-                         shown.image.width, shown.image.height, expected.width, expected.height);
-            record.firstDifference = text;
+        events.appPresents.push_back(sim::Clock::instance().nowNs());
+        if (first) {
+            checker.setIgnored(
+                demo::iconRectangles(script.iconCorner, report.displayWidth, report.displayHeight));
+            first = false;
         }
+        // A direct present shows every frame: wait until it did. Through the product, frames
+        // may be repeated or held back by pacing, so whatever has shown is looked at.
+        if (!interposed)
+            sim::Display::instance().waitForCount(report.displayGpu, report.vidPnSourceId,
+                                                  frame + 1);
+        checker.check(report, frame);
         if (dumped.count(frame)) {
             std::string name = script.name + "-frame" + std::to_string(frame) + ".png";
             if (sim::Display::instance().writeLastPng(report.displayGpu, report.vidPnSourceId,
                                                       outDir + "/" + name))
-                record.pngs.push_back(name);
+                s.pngs.push_back(name);
         }
     };
     sim::app::SceneRunner::run(script, report, observe);
-    record.counts = journalCounts(report.gpu, report.displayGpu);
-    return record;
+    if (report.framesPresented > 0) {
+        sim::Clock::instance().sleepFor(kDrainNs);
+        checker.check(report, report.framesPresented - 1);
+    }
+
+    s.ok = report.result == S_OK;
+    s.result = s.ok ? "ok" : hresultText(report.result) + " " + report.failure;
+    s.gpu = report.gpu;
+    s.displayGpu = report.displayGpu;
+    s.width = report.width;
+    s.height = report.height;
+    s.framesPresented = report.framesPresented;
+    s.seconds = report.seconds;
+    s.averageFrameMs = report.averageFrameMs;
+    s.worstFrameMs = report.worstFrameMs;
+    s.firstDifference = checker.firstDifference();
+    demo::summariseShown(checker.shown(), s);
+
+    std::vector<sim::JournalEntry> entries = sim::Machine::instance().journal().entries();
+    if (keepJournal)
+        writeJournal(entries, outDir + "/" + script.name + "-journal.txt");
+    int renderGpu = renderingGpu(machine, report.gpu);
+    demo::JournalStages stages =
+        demo::readStages(entries, machine, renderGpu, report.displayGpu, interposed);
+    s.transferPath = stages.transferPath;
+    s.counts = journalCounts(entries, {renderGpu, report.displayGpu});
+
+    events.transfers = std::move(stages.transfers);
+    events.presentingPresents = std::move(stages.presentingPresents);
+    events.scanOuts = checker.shown();
+    std::string timeline = script.name + "-timeline.png";
+    std::string error;
+    if (demo::writeTimeline(events, outDir + "/" + timeline, error))
+        s.timeline = timeline;
+    else
+        fprintf(stderr, "vessa-demo: %s\n", error.c_str());
+    return s;
+}
+
+struct Batch {
+    std::string title;
+    sim::MachineDesc machine;
+    std::vector<sim::app::AppScript> scripts;
+};
+
+bool loadBatches(const Options& options, std::vector<Batch>& batches) {
+    if (options.scenarios.empty()) {
+        // The default runs render directly on each GPU and present there, so every GPU
+        // has a monitor.
+        Batch b;
+        b.title = "the default demo";
+        b.machine = sim::presets::monitorOnEveryGpu();
+        b.scripts = defaultScripts(b.machine);
+        batches.push_back(b);
+    }
+    for (const std::string& file : options.scenarios) {
+        Batch b;
+        b.title = file.substr(file.find_last_of('/') + 1);
+        std::string error;
+        if (!sim::app::loadScenario(file, b.machine, b.scripts, &error)) {
+            fprintf(stderr, "vessa-demo: %s\n", error.c_str());
+            return false;
+        }
+        if (b.scripts.empty())
+            b.scripts = defaultScripts(b.machine);
+        batches.push_back(b);
+    }
+    for (Batch& b : batches) {
+        for (sim::app::AppScript& s : b.scripts) {
+            if (options.frames)
+                s.frames = options.frames;
+            if (options.rate >= 0)
+                s.rate = options.rate;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -185,57 +318,64 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
-    // The default runs render directly on each GPU and present there, so every GPU has a
-    // monitor; a scenario brings its own machine.
-    sim::MachineDesc machine = sim::presets::monitorOnEveryGpu();
-    std::vector<sim::app::AppScript> scripts;
-    if (!options.scenario.empty()) {
-        std::string error;
-        if (!sim::app::loadScenario(options.scenario, machine, scripts, &error)) {
-            fprintf(stderr, "vessa-demo: %s\n", error.c_str());
-            return 2;
-        }
-    }
-    std::string error;
-    if (!sim::installMachine(machine, &error)) {
-        fprintf(stderr, "vessa-demo: cannot install the machine: %s\n", error.c_str());
+    std::vector<Batch> batches;
+    if (!loadBatches(options, batches))
         return 2;
-    }
-    if (scripts.empty())
-        scripts = defaultScripts(machine);
-    for (sim::app::AppScript& s : scripts) {
-        if (options.frames)
-            s.frames = options.frames;
-        if (options.rate >= 0)
-            s.rate = options.rate;
-    }
-    if (!makeFolders(options.out)) {
-        fprintf(stderr, "vessa-demo: cannot create %s\n", options.out.c_str());
+    std::string runsDir = options.out + "/.runs";
+    if (!makeFolders(runsDir)) {
+        fprintf(stderr, "vessa-demo: cannot create %s\n", runsDir.c_str());
         return 2;
     }
 
-    demo::DemoReport report(machine);
-    bool allGood = true;
-    for (const sim::app::AppScript& script : scripts) {
-        printf("running %-16s %s, %u frames at %g Hz ...", script.name.c_str(),
-               sim::app::sceneKindName(script.scene), script.frames, script.rate);
-        fflush(stdout);
-        demo::RunRecord record = runOne(script, options.out);
-        const sim::app::RunReport& r = record.report;
-        bool good = r.result == 0 && record.exactFrames == r.framesPresented;
-        allGood = allGood && good;
-        if (r.result == 0)
-            printf(" %u frames in %.2f s on GPU %d, %u pixel-exact\n", r.framesPresented, r.seconds,
-                   r.gpu, record.exactFrames);
-        else
-            printf(" failed (0x%08X): %s\n", unsigned(r.result), r.failure.c_str());
-        report.add(std::move(record));
+    demo::DemoReport report;
+    bool directGood = true;
+    bool interposedGood = true;
+    size_t runIndex = 0;
+    for (const Batch& batch : batches) {
+        std::string error;
+        if (!sim::installMachine(batch.machine, &error)) {
+            fprintf(stderr, "vessa-demo: %s: cannot install the machine: %s\n", batch.title.c_str(),
+                    error.c_str());
+            return 2;
+        }
+        report.beginMachine(batch.title, batch.machine);
+        for (const sim::app::AppScript& script : batch.scripts) {
+            printf("running %-22s %-10s %-10s %u frames at %g Hz ...", script.name.c_str(),
+                   sim::app::sceneKindName(script.scene),
+                   script.path == sim::app::AppPath::Direct ? "direct" : "interposed",
+                   script.frames, script.rate);
+            fflush(stdout);
+            std::string exchange = runsDir + "/" + std::to_string(runIndex++) + ".txt";
+            demo::RunSummary r = demo::runInChildProcess(script, exchange, [&]() {
+                return runOne(script, batch.machine, options.out, options.journal);
+            });
+            bool good = r.allExact();
+            if (r.path == "direct")
+                directGood = directGood && good && r.newFrames == r.framesPresented;
+            else
+                interposedGood = interposedGood && good;
+            if (r.ok)
+                printf(" %u presented, %llu shown (%llu new, %llu repeated), %llu pixel-exact, "
+                       "%llu mismatched\n",
+                       r.framesPresented, (unsigned long long)r.scanOuts,
+                       (unsigned long long)r.newFrames, (unsigned long long)r.repeated,
+                       (unsigned long long)r.exact, (unsigned long long)r.mismatched);
+            else
+                printf(" failed: %s\n", r.result.c_str());
+            report.add(std::move(r));
+        }
     }
+    std::string error;
     std::string reportPath = options.out + "/report.md";
-    if (!report.write(reportPath, error)) {
+    std::string summaryPath = options.out + "/summary.json";
+    if (!demo::DemoReport::writeFile(reportPath, report.markdown(), error) ||
+        !demo::DemoReport::writeFile(summaryPath, report.json(), error)) {
         fprintf(stderr, "vessa-demo: %s\n", error.c_str());
         return 1;
     }
-    printf("\nreport: %s\nframes: %s/*.png\n", reportPath.c_str(), options.out.c_str());
-    return allGood ? 0 : 1;
+    printf("\nreport: %s\nsummary: %s\nframes and timelines: %s/*.png\n", reportPath.c_str(),
+           summaryPath.c_str(), options.out.c_str());
+    if (!directGood)
+        return 1;
+    return interposedGood ? 0 : 3;
 }

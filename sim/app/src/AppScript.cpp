@@ -94,6 +94,12 @@ bool setScriptKey(AppScript& s, const std::string& key, const std::string& value
         ok = parseUnsigned(value, 0, 4, s.interval);
     } else if (key == "frame-us") {
         ok = parseUnsigned(value, 0, 10000000, s.frameUs);
+    } else if (key == "exe") {
+        ok = !value.empty();
+        s.executable = value;
+    } else if (key == "icon-corner") {
+        ok = value == "UL" || value == "UR" || value == "LL" || value == "LR" || value == "none";
+        s.iconCorner = value == "none" ? std::string() : value;
     } else {
         error = "unknown app key '" + key + "'";
         return false;

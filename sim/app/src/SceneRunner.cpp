@@ -2,6 +2,8 @@
 #include "sim/app/SceneRunner.h"
 
 #include "sim/Clock.h"
+#include "sim/Machine.h"
+#include "sim/WideString.h"
 #include "sim/gpus/GpuMachine.h"
 #include "sim/runtime/RuntimeDevice.h"
 
@@ -56,6 +58,9 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
     std::shared_ptr<const MachineDesc> pMachine = installedMachine();
     if (!pMachine)
         return fail(report, E_FAIL, "no machine installed");
+
+    if (!script.executable.empty())
+        Machine::instance().setExecutablePath(fromUtf8(script.executable));
 
     std::unique_ptr<rt::RuntimeAdapter> pAdapter;
     HRESULT hr;

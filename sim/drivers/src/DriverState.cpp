@@ -145,6 +145,12 @@ void DriverState::noteForeignResource(const Device& device, const void* hResourc
                 owner.adapter().profileIndex(), owner.gpu(), detail);
 }
 
+Device* DriverState::resourceOwner(const void* hResource) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_resources.find(hResource);
+    return it == m_resources.end() ? nullptr : const_cast<Device*>(it->second);
+}
+
 void DriverState::registerRuntimeAdapter(const void* hAdapter, int gpu) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_runtimeAdapters[hAdapter] = gpu;
@@ -200,6 +206,25 @@ void registerRuntimeAdapter(const void* hAdapter, int gpu) {
 }
 void unregisterRuntimeAdapter(const void* hAdapter) {
     DriverState::instance().unregisterRuntimeAdapter(hAdapter);
+}
+
+bool resourceSurfaces(const void* hResource, std::vector<SurfaceAllocation>& out) {
+    out.clear();
+    Device* pDevice = DriverState::instance().resourceOwner(hResource);
+    if (!pDevice)
+        return false;
+    std::lock_guard<std::recursive_mutex> guard(pDevice->mutex());
+    Resource* pResource = pDevice->findResource(const_cast<void*>(hResource));
+    if (!pResource)
+        return false;
+    for (const Surface& surface : pResource->surfaces) {
+        SurfaceAllocation entry;
+        entry.hAllocation = surface.hAllocation;
+        entry.width = surface.width;
+        entry.height = surface.height;
+        out.push_back(entry);
+    }
+    return true;
 }
 
 } // namespace umd

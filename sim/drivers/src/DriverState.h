@@ -67,6 +67,8 @@ public:
     /// Journals a resource handle that `pDevice` does not have when another device, of
     /// this module or another, created it: "<module>!ForeignHandle".
     void noteForeignResource(const Device& device, const void* hResource);
+    /// The device that created (or opened) `hResource`; null when none did.
+    Device* resourceOwner(const void* hResource);
 
     void registerRuntimeAdapter(const void* hAdapter, int gpu);
     void unregisterRuntimeAdapter(const void* hAdapter);

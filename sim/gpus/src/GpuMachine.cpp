@@ -9,6 +9,7 @@
 #include "sim/gpus/Presets.h"
 #include "sim/gpus/ScenarioLoader.h"
 
+#include <filesystem>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -61,6 +62,52 @@ bool writeFiles(const MachineDesc& desc, std::string* error) {
     return true;
 }
 
+// A product module the build keeps out of the module search path, so that only an
+// installation finds it (the interop library, in "interop" beside the modules folder); empty
+// when there is none.
+std::string outsideSearchPath(Machine& machine, const std::string& name) {
+    std::error_code failure;
+    std::filesystem::path modules(machine.modules().buildDirectory());
+    if (!modules.has_filename())
+        modules = modules.parent_path(); // a trailing separator
+    std::filesystem::path candidate = modules.parent_path() / "interop" / name;
+    return std::filesystem::is_regular_file(candidate, failure) ? candidate.string()
+                                                                : std::string();
+}
+
+// Copies the product's files from the build into their installation folders. The copy keeps
+// the host file's permissions, so a copied module loads as the built one does.
+bool installProducts(const MachineDesc& desc, std::string* error) {
+    Machine& machine = Machine::instance();
+    for (const InstallDesc& install : desc.installs) {
+        std::u16string folder = fromUtf8(install.directory);
+        if (!machine.root().createFolder(folder)) {
+            if (error)
+                *error = "cannot create installation folder " + install.directory;
+            return false;
+        }
+        for (const std::string& name : install.files) {
+            std::string built = machine.modules().find(name);
+            if (built.empty())
+                built = outsideSearchPath(machine, name);
+            std::string target = machine.root().toHost(folder + u"\\" + fromUtf8(name));
+            if (!built.empty() && built == target)
+                continue; // already in place (the folder is in the search path)
+            std::error_code failure;
+            if (built.empty() ||
+                !std::filesystem::copy_file(
+                    built, target, std::filesystem::copy_options::overwrite_existing, failure)) {
+                if (error)
+                    *error =
+                        "cannot install " + name + " into " + install.directory +
+                        (built.empty() ? ": no such module was built" : ": " + failure.message());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::mutex& installLock() {
     static std::mutex* s_pLock = new std::mutex();
     return *s_pLock;
@@ -108,7 +155,7 @@ bool installMachine(const MachineDesc& desc, std::string* error) {
     Clock::instance().setMode(desc.virtualClock ? Clock::Mode::Virtual : Clock::Mode::Real);
     Kernel::instance().reset(pDesc);
     Display::instance().clear();
-    return writeRegistry(desc, error) && writeFiles(desc, error);
+    return writeRegistry(desc, error) && writeFiles(desc, error) && installProducts(desc, error);
 }
 
 std::shared_ptr<const MachineDesc> installedMachine() {

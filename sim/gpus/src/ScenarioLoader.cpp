@@ -384,6 +384,38 @@ bool applyRegistry(const Section& s, MachineDesc& m, Failure& f) {
     return true;
 }
 
+// [install <folder>]: "files = a.dll b.dll" copies built modules into the folder when the
+// machine is installed; "registry = <key>\<value>" names the string value that points at it.
+bool applyInstall(const Section& s, MachineDesc& m, Failure& f) {
+    InstallDesc install;
+    install.directory = s.title;
+    for (const ScenarioEntry& e : s.entries) {
+        if (e.key == "files") {
+            std::stringstream names(e.value);
+            std::string name;
+            while (names >> name) {
+                if (name.find_first_of("\\/:") != std::string::npos) {
+                    f = {e.line, "install file '" + name + "' must be a bare module name"};
+                    return false;
+                }
+                install.files.push_back(name);
+            }
+        } else if (e.key == "registry") {
+            size_t cut = e.value.find_last_of('\\');
+            if (cut == std::string::npos || cut == 0 || cut + 1 == e.value.size()) {
+                f = {e.line, "install registry wants <key>\\<value name>, not '" + e.value + "'"};
+                return false;
+            }
+            m.addString(e.value.substr(0, cut), e.value.substr(cut + 1), install.directory);
+        } else {
+            f = {e.line, "unknown install key '" + e.key + "'"};
+            return false;
+        }
+    }
+    m.installs.push_back(install);
+    return true;
+}
+
 // [clock]: "mode = virtual" runs the machine on simulated time, "real" (the default) on
 // the host's.
 bool applyClock(const Section& s, MachineDesc& m, Failure& f) {
@@ -398,6 +430,25 @@ bool applyClock(const Section& s, MachineDesc& m, Failure& f) {
             return false;
         }
         m.virtualClock = mode == "virtual";
+    }
+    return true;
+}
+
+// [interop]: "notify-us = N", the time the simulated interop library takes from an
+// injection to its CPU notification.
+bool applyInterop(const Section& s, MachineDesc& m, Failure& f) {
+    for (const ScenarioEntry& e : s.entries) {
+        char* end = nullptr;
+        unsigned long value = strtoul(e.value.c_str(), &end, 10);
+        if (e.key != "notify-us") {
+            f = {e.line, "unknown interop key '" + e.key + "'"};
+            return false;
+        }
+        if (e.value.empty() || *end != 0 || value > 10000000ul) {
+            f = {e.line, "notify-us wants microseconds from 0 to 10000000, not '" + e.value + "'"};
+            return false;
+        }
+        m.interopNotifyUs = static_cast<uint32_t>(value);
     }
     return true;
 }
@@ -425,6 +476,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown
     }
     if (s.kind == "clock")
         return applyClock(s, m, f);
+    if (s.kind == "interop")
+        return applyInterop(s, m, f);
     if (s.title.empty()) {
         f = {s.line, "section [" + s.kind + "] needs a name"};
         return false;
@@ -435,6 +488,8 @@ bool applySection(const Section& s, MachineDesc& m, bool first, bool skipUnknown
         return applyDisplay(s, s.kind == "mirror", m, f);
     if (s.kind == "registry")
         return applyRegistry(s, m, f);
+    if (s.kind == "install")
+        return applyInstall(s, m, f);
     if (s.kind == "file") {
         if (!s.entries.empty()) {
             f = {s.entries.front().line, "file lines start with '|'"};

@@ -1,6 +1,7 @@
 // The call journal.
 #include "sim/Journal.h"
 
+#include "sim/Clock.h"
 #include "sim/WideString.h"
 
 namespace sim {
@@ -14,6 +15,7 @@ bool matches(const JournalEntry& e, std::string_view module, std::string_view en
 } // namespace
 
 void Journal::record(JournalEntry entry) {
+    entry.timeNs = Clock::instance().nowNs();
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_enabled)
         return;

@@ -24,6 +24,7 @@ struct JournalEntry {
     int64_t result = 0;    ///< the returned status (NTSTATUS, HRESULT, Win32 error, BOOL)
     uint32_t threadId = 0; ///< calling thread (GetCurrentThreadId)
     uint64_t sequence = 0; ///< order of the call across all threads, from 1
+    uint64_t timeNs = 0;   ///< the machine's clock (sim::Clock) when it was recorded
 };
 
 /// Thread-safe record of calls. Module names compare case-insensitively (as Windows

@@ -37,11 +37,17 @@ struct AppScript {
     uint32_t backBuffers = 2; ///< flip chain: surfaces besides the front buffer
     uint32_t interval = 1;    ///< D3DDDI_FLIPINTERVAL_TYPE of each present
     uint32_t frameUs = 0;     ///< CPU time the application spends per frame (machine clock)
+    /// The application's executable (a Windows path the run reports as its own file name,
+    /// which selects its section of the product's application database); empty: unchanged.
+    std::string executable;
+    /// Corner where the product's in-game icon is drawn ("UL", "UR", "LL", "LR"); the
+    /// oracle comparison leaves that rectangle out. Empty: no icon expected.
+    std::string iconCorner;
 };
 
 /// Sets one script key ("scene", "frames", "rate", "path", "gpu", "display", "library",
-/// "export", "size", "backbuffers", "interval", "frame-us"); false with a reason for a bad key or
-/// value.
+/// "export", "size", "backbuffers", "interval", "frame-us", "exe", "icon-corner"); false with a
+/// reason for a bad key or value.
 SIM_API bool setScriptKey(AppScript& script, const std::string& key, const std::string& value,
                           std::string& error);
 

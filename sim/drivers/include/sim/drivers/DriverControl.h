@@ -63,5 +63,16 @@ SIM_API DriverCounts counts();
 SIM_API void registerRuntimeAdapter(const void* hAdapter, int gpu);
 SIM_API void unregisterRuntimeAdapter(const void* hAdapter);
 
+/// Where one subresource of a driver resource keeps its pixels.
+struct SurfaceAllocation {
+    uint32_t hAllocation = 0; ///< the kernel allocation
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+/// The kernel allocations of every subresource of the resource a driver handed out as
+/// `hResource` (any module's). False when no driver knows the handle. Components that move
+/// pixels behind the drivers' backs (the simulated interop library) find memory this way.
+SIM_API bool resourceSurfaces(const void* hResource, std::vector<SurfaceAllocation>& out);
+
 } // namespace umd
 } // namespace sim

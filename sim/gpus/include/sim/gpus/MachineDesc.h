@@ -119,14 +119,25 @@ struct FileDesc {
     std::string content;
 };
 
+/// A product installation: files of the build's module folder copied into a folder of the
+/// machine, as the product's installer lays them out on a user's machine.
+struct InstallDesc {
+    std::string directory;          ///< Windows path of the installation folder
+    std::vector<std::string> files; ///< module file names, found in the module search path
+};
+
 /// The whole machine: GPUs, display devices in enumeration order, registry and files.
 struct SIM_API MachineDesc {
     std::vector<GpuDesc> gpus;
     std::vector<DisplayDeviceDesc> displays;
     std::vector<RegistryValueDesc> registry;
     std::vector<FileDesc> files;
+    std::vector<InstallDesc> installs;
     /// The machine runs on the virtual clock (sim::Clock) instead of real time.
     bool virtualClock = false;
+    /// Time from an injection into an interop staging buffer to its CPU notification
+    /// (microseconds on the machine's clock), as the simulated interop library keeps it.
+    uint32_t interopNotifyUs = 0;
 
     /// Index of the GPU with this id, -1 when there is none.
     int findGpu(const std::string& id) const;

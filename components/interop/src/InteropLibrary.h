@@ -1,0 +1,105 @@
+// The state and operations of the simulated interop library: registered devices, mapped
+// resources, staging buffer tokens and CPU notifications, and the two halves of a
+// transfer, which move pixels between the simulated GPUs' kernel allocations.
+//
+// Every operation is thread-safe: devices on several threads call in at once. Objects are
+// named by handles from counters (never reused), so a stale or made-up handle is refused
+// with a status instead of being followed.
+#pragma once
+
+#include "VessaInterop.h"
+#include "sim/drivers/DriverControl.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdint.h>
+#include <vector>
+
+namespace interop {
+
+/// A staging buffer token's record. The token handed out is the record's address; byte 80
+/// is the filled flag the driver tests and clears.
+struct TokenRecord {
+    uint8_t header[kViTokenFilledFlagOffset];
+    uint8_t filled;
+    uint8_t reserved[7];
+};
+static_assert(sizeof(TokenRecord::header) == 80, "the filled flag is byte 80 of the record");
+
+class InteropLibrary {
+public:
+    static InteropLibrary& instance();
+
+    // Root
+    VI_STATUS createObjects(ViObject** ppGpu, ViObject** ppDdi9);
+    VI_STATUS destroyObjects(ViObject* pDdi9, ViObject* pGpu);
+    UINT nextGroupId();
+
+    // DDI9 interop object
+    VI_STATUS registerDevice(const ViDeviceDescriptor* pDescriptors, UINT groupId, UINT count);
+    VI_STATUS forgetDevice(UINT groupId);
+    VI_STATUS mapResource(UINT groupId, UINT gpu, UINT64 hResource, UINT64* pCell);
+    VI_STATUS unmap(UINT64 mapped);
+
+    // GPU interop object
+    VI_STATUS createToken(UINT groupId, UINT renderingGpu, UINT presentingGpu, UINT width,
+                          UINT height, UINT bitsPerPixel, UINT format, UINT64* pToken);
+    VI_STATUS destroyToken(UINT64 token);
+    VI_STATUS createNotification(UINT groupId, UINT gpu, UINT64* pNotification);
+    VI_STATUS destroyNotification(UINT64 notification);
+    VI_STATUS testNotification(UINT64 notification);
+    VI_STATUS inject(UINT64 srcMapped, UINT srcSub, const RECT* pSrcRect, UINT64 dstMapped,
+                     UINT dstSub, const RECT* pDstRect, UINT64 token, UINT64 notification);
+    VI_STATUS transferFromBuffer(UINT64 token, UINT64 dstMapped, UINT dstSub);
+
+    /// Live objects, for leak checks.
+    size_t liveTokens();
+    size_t liveNotifications();
+    size_t liveMappings();
+
+private:
+    struct Device {
+        ViDeviceDescriptor descriptors[2] = {};
+        UINT count = 0;
+    };
+    struct Mapping {
+        UINT groupId = 0;
+        UINT gpu = 0;
+        const void* hResource = nullptr;
+    };
+    struct Token {
+        TokenRecord record = {};
+        UINT groupId = 0;
+        UINT width = 0;
+        UINT height = 0;
+        UINT bytesPerPixel = 4;
+        std::vector<uint8_t> pixels;
+        RECT dstRect = {};
+        uint64_t readyAtNs = 0; ///< when the injected frame is complete
+        bool injected = false;
+    };
+    struct Notification {
+        UINT groupId = 0;
+        uint64_t readyAtNs = 0;
+        bool armed = false; ///< an injection was queued and has not been seen done
+    };
+
+    InteropLibrary() = default;
+    /// The kernel allocation of surface `sub` of a mapped resource; 0 when none.
+    static uint32_t surfaceAllocation(const Mapping& mapping, UINT sub);
+    /// Flushes the rendering GPU's device of `groupId`, so that what it drew reaches its
+    /// queue before the injection reads it.
+    void flushDevice(UINT groupId, UINT gpu);
+
+    std::mutex m_lock;
+    bool m_objectsLive = false;
+    UINT m_nextGroupId = 1;
+    uint64_t m_nextHandle = 1;
+    std::map<UINT, Device> m_devices;
+    std::map<uint64_t, Mapping> m_mappings;
+    std::map<uint64_t, std::unique_ptr<Token>> m_tokens;
+    std::map<uint64_t, Notification> m_notifications;
+};
+
+} // namespace interop

@@ -1,0 +1,481 @@
+// The interop transfer on the simulated machine: the start of the interop library and its
+// statuses, the staging ring in both modes, mapping, registration, the worker pass, and
+// the frames that arrive on the presenting GPU.
+#include "InteropFixture.h"
+
+using namespace interoptest;
+
+namespace {
+
+const std::vector<std::pair<RECT, D3DCOLOR>> kPicture = {{{0, 0, 320, 240}, 0xFF102030u},
+                                                         {{320, 0, 640, 240}, 0xFF405060u},
+                                                         {{0, 240, 320, 480}, 0xFF708090u},
+                                                         {{320, 240, 640, 480}, 0xFFA0B0C0u},
+                                                         {{100, 200, 540, 280}, 0x80FF0000u}};
+
+std::map<std::string, std::string> syncMode() {
+    return {{"should_umd_sync_copy", "1"}};
+}
+std::map<std::string, std::string> asyncMode() {
+    return {{"should_umd_sync_copy", "0"}};
+}
+
+class InteropTest : public ::testing::Test {
+protected:
+    void start(const std::map<std::string, std::string>& values, bool withInterop = true,
+               const sim::MachineDesc& desc = virtualMachine()) {
+        ASSERT_NO_FATAL_FAILURE(installMachine(desc, values, withInterop));
+        ASSERT_NO_FATAL_FAILURE(m_device.open());
+    }
+    void TearDown() override {
+        machine().faults().clear();
+        m_device.close();
+    }
+    InteropDevice m_device;
+};
+
+} // namespace
+
+// ---- Starting the interop ----------------------------------------------------------------
+
+TEST_F(InteropTest, InstalledLibraryStartsTheInteropAndTheWorker) {
+    start(syncMode());
+    EXPECT_EQ(1u, calls(kInterop, "VI_getFactory"));
+    EXPECT_EQ(1u, calls(kInterop, "create"));
+    // Synchronous mode configures the GPU interop object twice, in this order.
+    std::vector<std::string> configured;
+    for (const sim::JournalEntry& e : machine().journal().entries())
+        if (e.module == kInterop && (e.entry == "setSynchronous" || e.entry == "setOptions"))
+            configured.push_back(e.entry + " " + e.arguments);
+    EXPECT_EQ((std::vector<std::string>{"setSynchronous 0 10 0", "setOptions options=0xffffffff"}),
+              configured);
+    EXPECT_EQ(uint32_t(kWorkerRunning), m_device.workerState());
+    double fraction = 0;
+    BOOL asynchronous = TRUE;
+    uint32_t users = 0;
+    auto services = probe<BOOL (*)(double*, BOOL*, uint32_t*)>("vessaProbeGpuServices");
+    ASSERT_TRUE(services && services(&fraction, &asynchronous, &users));
+    EXPECT_FALSE(asynchronous);
+    EXPECT_EQ(1u, users);
+}
+
+TEST_F(InteropTest, WithoutTheLibraryTheDeviceUsesTheApiCopyWithoutAWorker) {
+    start(syncMode(), false);
+    EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
+    HANDLE hSrc = m_device.create(64, 64);
+    HANDLE hDst = m_device.createDestination(64, 64);
+    machine().journal().clear();
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+    EXPECT_EQ(1u, calls("simumd_nv.dll", "Blt", kNvidia)); // the API copy's first half
+}
+
+TEST_F(InteropTest, CreateStatusesFailTheStartAndOnlyUnknownRefusalsAreReported) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    struct Case {
+        VI_STATUS status;
+        int warnings;
+    };
+    const Case cases[] = {{0x00040300, 0}, {0x00050900, 0}, {0x00040900, 1}, {0x00040000, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.status);
+        adaptertest::clearLog();
+        machine().faults().failNth(kInterop, "create", 1, c.status);
+        InteropDevice device;
+        device.open();
+        EXPECT_EQ(uint32_t(kWorkerNone), device.workerState());
+        EXPECT_EQ(c.warnings, reports("Warning", 11051, "unknown error interop"));
+        device.close();
+        machine().faults().clear();
+    }
+    // The start succeeds again once the library does.
+    InteropDevice device;
+    device.open();
+    EXPECT_EQ(uint32_t(kWorkerRunning), device.workerState());
+}
+
+TEST_F(InteropTest, LibraryWithoutARootFallsBackToTheApiCopy) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    machine().faults().failNth(kInterop, "VI_getFactory", 1, 0);
+    m_device.open();
+    EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
+    EXPECT_EQ(0u, calls(kInterop, "create"));
+}
+
+TEST_F(InteropTest, ASecondStartCountsAUserAndTheLastEndDestroysTheObjects) {
+    start(syncMode());
+    InteropDevice second;
+    second.open();
+    EXPECT_EQ(1u, calls(kInterop, "create"));
+    double fraction = 0;
+    BOOL asynchronous = TRUE;
+    uint32_t users = 0;
+    auto services = probe<BOOL (*)(double*, BOOL*, uint32_t*)>("vessaProbeGpuServices");
+    ASSERT_TRUE(services(&fraction, &asynchronous, &users));
+    EXPECT_EQ(2u, users);
+
+    second.close();
+    EXPECT_EQ(0u, calls(kInterop, "destroy"));
+    ASSERT_TRUE(services(&fraction, &asynchronous, &users));
+    EXPECT_EQ(1u, users);
+    m_device.close();
+    EXPECT_EQ(1u, calls(kInterop, "destroy"));
+    EXPECT_FALSE(services(&fraction, &asynchronous, &users)); // the services went with it
+}
+
+// ---- Registration and mapping ---------------------------------------------------------------
+
+TEST_F(InteropTest, RegistrationDescribesBothGpusByteForByte) {
+    start(syncMode());
+    uint8_t bytes[112];
+    auto descriptors = probe<BOOL (*)(HANDLE, void*)>("vessaProbeDeviceDescriptors");
+    ASSERT_TRUE(descriptors && descriptors(m_device.hDevice(), bytes));
+    uint64_t views[2], funcs[2], callbacks = 0, callThrough = 0;
+    auto addresses = probe<BOOL (*)(HANDLE, uint64_t*, uint64_t*, uint64_t*, uint64_t*)>(
+        "vessaProbeDeviceAddresses");
+    ASSERT_TRUE(addresses(m_device.hDevice(), views, funcs, &callbacks, &callThrough));
+    auto u64 = [&](int descriptor, int offset) {
+        uint64_t value;
+        memcpy(&value, bytes + descriptor * 56 + offset, 8);
+        return value;
+    };
+    auto u32 = [&](int descriptor, int offset) {
+        uint32_t value;
+        memcpy(&value, bytes + descriptor * 56 + offset, 4);
+        return value;
+    };
+    // The rendering GPU's vendor device is what the runtime holds; its kernel device is the
+    // one created on the NVIDIA GPU.
+    EXPECT_EQ(uint64_t(uintptr_t(m_device.hDevice())), u64(1, 8));
+    D3DKMT_HANDLE kernelDevice = D3DKMT_HANDLE(u64(1, 16));
+    EXPECT_EQ(kNvidia, sim::Kernel::instance().deviceGpu(kernelDevice));
+    EXPECT_EQ(kNvidia, sim::Kernel::instance().adapterGpu(D3DKMT_HANDLE(u64(1, 0))));
+    EXPECT_NE(0u, u64(0, 0));
+    EXPECT_NE(0u, u64(0, 8));
+    EXPECT_NE(0u, u64(0, 16));
+    for (int d = 0; d < 2; ++d) {
+        SCOPED_TRACE(d);
+        EXPECT_EQ(1u, bytes[d * 56 + 24]);
+        EXPECT_EQ(d == 0 ? 1u : 0u, bytes[d * 56 + 25]);
+        for (int i = 26; i < 32; ++i)
+            EXPECT_EQ(0u, bytes[d * 56 + i]);
+        EXPECT_EQ(views[d], u64(d, 32));
+        EXPECT_EQ(funcs[d], u64(d, 40));
+        EXPECT_EQ(0u, u32(d, 52));
+    }
+    EXPECT_EQ(3u, u32(0, 48)); // Intel
+    EXPECT_EQ(1u, u32(1, 48)); // NVIDIA
+
+    // The first transfer registers the device once, with two descriptors.
+    HANDLE hSrc = m_device.create(64, 64);
+    HANDLE hDst = m_device.createDestination(64, 64);
+    m_device.transfer(hDst, hSrc);
+    m_device.transfer(hDst, hSrc);
+    ASSERT_EQ(1u, calls(kInterop, "registerDevice"));
+    sim::JournalEntry entry;
+    ASSERT_TRUE(machine().journal().last(kInterop, "registerDevice", entry));
+    EXPECT_NE(std::string::npos, entry.arguments.find("count=2"));
+    char expected[64];
+    snprintf(expected, sizeof expected, "callThrough=%p", reinterpret_cast<void*>(callThrough));
+    EXPECT_NE(std::string::npos, entry.arguments.find(expected)) << entry.arguments;
+    snprintf(expected, sizeof expected, "callbacks=%p", reinterpret_cast<void*>(callbacks));
+    EXPECT_NE(std::string::npos, entry.arguments.find(expected)) << entry.arguments;
+}
+
+TEST_F(InteropTest, EachResourceIsMappedOncePerGpuAndMultiSurfaceOnesWithTheirSizes) {
+    start(syncMode());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    machine().journal().clear();
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(1u, calls(kInterop, "mapResource", kIntel));
+    EXPECT_EQ(1u, calls(kInterop, "mapResource", kNvidia));
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(2u, calls(kInterop, "mapResource"));
+    EXPECT_NE(0u, m_device.mappedCell(hSrc, kNvidia));
+    EXPECT_NE(0u, m_device.mappedCell(hDst, kIntel));
+
+    HANDLE hChain = m_device.create(32, 16, 0, 3);
+    m_device.transfer(hDst, hChain);
+    ASSERT_EQ(1u, calls(kInterop, "mapMultiResource", kNvidia));
+    sim::JournalEntry entry;
+    ASSERT_TRUE(machine().journal().last(kInterop, "mapMultiResource", entry));
+    EXPECT_NE(std::string::npos, entry.arguments.find("count=3 sizes=[32x16 32x16 32x16]"))
+        << entry.arguments;
+}
+
+TEST_F(InteropTest, ARefusedMappingIsNotCachedAndIsAskedAgain) {
+    start(syncMode());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    machine().faults().failNth(kInterop, "mapResource", 2, kViStatusInvalidArgument);
+    machine().journal().clear();
+    m_device.transfer(hDst, hSrc); // the source's mapping (second call) fails
+    EXPECT_EQ(1, reports("Error", 10982, "mapResource failed 40200"));
+    EXPECT_EQ(0u, m_device.mappedCell(hSrc, kNvidia));
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+    m_device.transfer(hDst, hSrc);
+    EXPECT_NE(0u, m_device.mappedCell(hSrc, kNvidia));
+    EXPECT_EQ(1u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
+TEST_F(InteropTest, MappedCellsAreReleasedWithTheirResources) {
+    start(syncMode());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    m_device.transfer(hDst, hSrc);
+    size_t tokens, notifications, mappings;
+    libraryLiveObjects(tokens, notifications, mappings);
+    EXPECT_EQ(2u, mappings);
+    m_device.device().destroyResource(hSrc);
+    libraryLiveObjects(tokens, notifications, mappings);
+    EXPECT_EQ(1u, mappings);
+    m_device.close();
+    libraryLiveObjects(tokens, notifications, mappings);
+    EXPECT_EQ(0u, mappings);
+    EXPECT_EQ(0u, tokens);
+    EXPECT_EQ(0u, notifications);
+}
+
+// ---- The ring --------------------------------------------------------------------------------
+
+TEST_F(InteropTest, OneSynchronousFrameCallsTheLibraryInOrder) {
+    start(syncMode());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    machine().journal().clear();
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    std::vector<std::string> expected = {"VI_getNextGroupId@-1", "registerDevice@-1"};
+    for (int i = 0; i < 4; ++i) {
+        expected.push_back("createStagingBufferToken@1");
+        expected.push_back("createCpuNotificationEvent@1");
+    }
+    const std::vector<std::string> tail = {"mapResource@0",
+                                           "mapResource@1",
+                                           "Flush@1", // the library's own flush
+                                           "injectBufferedSurfaceTransfer@-1",
+                                           "Flush@1", // the system's flush
+                                           "testCpuNotification@-1",
+                                           "transferFromBufSurface@-1",
+                                           "CreateQuery@0",
+                                           "IssueQuery@0"};
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(expected, frameCalls());
+}
+
+TEST_F(InteropTest, OneAsynchronousFrameNeitherFlushesNorWaitsNorQueries) {
+    start(asyncMode());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    m_device.transfer(hDst, hSrc); // registration and buffers
+    machine().journal().clear();
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ((std::vector<std::string>{"Flush@1", "injectBufferedSurfaceTransfer@-1",
+                                        "transferFromBufSurface@-1"}),
+              frameCalls());
+}
+
+TEST_F(InteropTest, PixelsArriveOnThePresentingGpuInBothModes) {
+    for (bool asynchronous : {false, true}) {
+        SCOPED_TRACE(asynchronous ? "asynchronous" : "synchronous");
+        start(asynchronous ? asyncMode() : syncMode());
+        HANDLE hSrc = m_device.create(640, 480);
+        HANDLE hDst = m_device.createDestination(640, 480);
+        m_device.paint(hSrc, kPicture);
+        EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+        m_device.completionStep(hDst, hSrc);
+        sim::AllocationInfo copy = m_device.presentingCopy(640, 480);
+        ASSERT_NE(0u, copy.handle);
+        EXPECT_EQ(0, wrongPixels(copy, kPicture, 640));
+        m_device.close();
+        if (!asynchronous)
+            break; // the process-wide mode is set by the first start: one mode per process
+    }
+}
+
+TEST_F(InteropTest, AsynchronousPixelsArriveOnThePresentingGpu) {
+    start(asyncMode());
+    HANDLE hSrc = m_device.create(640, 480);
+    HANDLE hDst = m_device.createDestination(640, 480);
+    m_device.paint(hSrc, kPicture);
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    sim::AllocationInfo copy = m_device.presentingCopy(640, 480);
+    ASSERT_NE(0u, copy.handle);
+    EXPECT_EQ(0, wrongPixels(copy, kPicture, 640));
+}
+
+TEST_F(InteropTest, PartialCopyStagesOnlyTheFirstPartOfEachRow) {
+    std::map<std::string, std::string> values = syncMode();
+    values["partial_copy"] = "0.5";
+    start(values);
+    RECT rect = {};
+    auto partialRect = probe<BOOL (*)(uint32_t, uint32_t, RECT*)>("vessaProbePartialRect");
+    ASSERT_TRUE(partialRect(1280, 720, &rect));
+    EXPECT_EQ(0, rect.left);
+    EXPECT_EQ(0, rect.top);
+    EXPECT_EQ(640, rect.right);
+    EXPECT_EQ(720, rect.bottom);
+
+    HANDLE hSrc = m_device.create(640, 480);
+    HANDLE hDst = m_device.createDestination(640, 480);
+    m_device.paint(hSrc, kPicture);
+    machine().journal().clear();
+    m_device.transfer(hDst, hSrc);
+    sim::JournalEntry entry;
+    ASSERT_TRUE(machine().journal().last(kInterop, "injectBufferedSurfaceTransfer", entry));
+    EXPECT_NE(std::string::npos, entry.arguments.find("rect=(0,0,320,480)")) << entry.arguments;
+    sim::AllocationInfo copy = m_device.presentingCopy(640, 480);
+    EXPECT_EQ(0, wrongPixels(copy, kPicture, 320));
+    uint32_t beyond;
+    memcpy(&beyond, copy.pMemory + 10 * copy.pitch + 400 * 4, 4);
+    EXPECT_EQ(0u, beyond); // never staged
+}
+
+TEST_F(InteropTest, TheFifthSynchronousTransferWaitsForSlotZeroAndTheWorkerFinishesIt) {
+    start(syncMode());
+    ASSERT_TRUE(m_device.stopWorker()); // the test runs the worker's passes itself
+    HANDLE hSrc = m_device.create(640, 480);
+    HANDLE hDst = m_device.createDestination(640, 480);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(1, m_device.transfer(hDst, hSrc));
+    StagingRing ring = m_device.ring();
+    const uint64_t slotZeroQuery = ring.queries[0];
+    ASSERT_NE(0u, slotZeroQuery);
+    for (uint32_t state : ring.states)
+        EXPECT_EQ(uint32_t(e_transferred), state);
+
+    m_device.paint(hSrc, kPicture);
+    machine().journal().clear();
+    EXPECT_EQ(0, m_device.transfer(hDst, hSrc)); // left to the worker
+    // Slot 0's presenting query was waited for and released before the injection.
+    std::vector<std::string> order;
+    for (const sim::JournalEntry& e : machine().journal().entries())
+        if ((e.module == "simumd_intel.dll" &&
+             (e.entry == "GetQueryData" || e.entry == "DestroyQuery")) ||
+            (e.module == kInterop && e.entry == "injectBufferedSurfaceTransfer"))
+            order.push_back(e.entry);
+    ASSERT_GE(order.size(), 3u);
+    EXPECT_EQ("GetQueryData", order.front());
+    EXPECT_EQ("DestroyQuery", order[order.size() - 2]);
+    EXPECT_EQ("injectBufferedSurfaceTransfer", order.back());
+    ring = m_device.ring();
+    EXPECT_EQ(uint32_t(e_injected), ring.states[0]);
+    EXPECT_EQ(5u, ring.writeCount);
+    EXPECT_EQ(4u, ring.readCount);
+
+    // The worker copies it out to the swap chain's present target and presents it.
+    EXPECT_EQ(0, m_device.presentTarget(hDst));
+    ASSERT_TRUE(m_device.workerPass());
+    EXPECT_EQ(1, m_device.presentTarget(hDst));
+    ring = m_device.ring();
+    EXPECT_EQ(uint32_t(e_transferred), ring.states[0]);
+    EXPECT_EQ(5u, ring.readCount);
+    EXPECT_EQ(0, wrongPixels(m_device.presentingCopy(640, 480), kPicture, 640));
+}
+
+TEST_F(InteropTest, ASourceOfAnotherSizeRecreatesAllFourBuffersFirst) {
+    start(syncMode());
+    HANDLE hSmall = m_device.create(320, 240);
+    HANDLE hLarge = m_device.create(640, 480);
+    HANDLE hDst = m_device.createDestination(640, 480);
+    m_device.transfer(hDst, hSmall);
+    machine().journal().clear();
+    m_device.transfer(hDst, hLarge);
+    std::vector<std::string> order;
+    for (const sim::JournalEntry& e : machine().journal().entries())
+        if (e.module == kInterop &&
+            (e.entry == "destroyStagingBufferToken" || e.entry == "createStagingBufferToken" ||
+             e.entry == "injectBufferedSurfaceTransfer"))
+            order.push_back(e.entry);
+    std::vector<std::string> expected(4, "destroyStagingBufferToken");
+    expected.insert(expected.end(), 4, "createStagingBufferToken");
+    expected.push_back("injectBufferedSurfaceTransfer");
+    EXPECT_EQ(expected, order);
+    EXPECT_EQ(640u, m_device.ring().desc[0]);
+    EXPECT_EQ(480u, m_device.ring().desc[1]);
+}
+
+TEST_F(InteropTest, AMultisampledSourceGetsPlainBuffersAndOneWarningPerChange) {
+    start(syncMode());
+    HANDLE hSrc = m_device.create(64, 48, 4);
+    HANDLE hPlain = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    m_device.transfer(hDst, hSrc);
+    m_device.transfer(hDst, hSrc);
+    const char* message = "GpuServices Warning: Force Non-Multisampled Staging Buffer creation";
+    EXPECT_EQ(1, reports("Warning", 0, message, "DeviceBase:238"));
+    sim::JournalEntry entry;
+    ASSERT_TRUE(machine().journal().last(kInterop, "createStagingBufferToken", entry));
+    EXPECT_NE(std::string::npos, entry.arguments.find("ms=0/")) << entry.arguments;
+    EXPECT_EQ(4u, m_device.ring().desc[5]); // the stored description keeps the type
+    m_device.transfer(hDst, hPlain);
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(2, reports("Warning", 0, message, "DeviceBase:238"));
+}
+
+// ---- Faults --------------------------------------------------------------------------------
+
+TEST_F(InteropTest, AFailedInjectionLeavesTheDestinationsFrameInPlace) {
+    start(syncMode());
+    HANDLE hSrc = m_device.create(640, 480);
+    HANDLE hDst = m_device.createDestination(640, 480);
+    m_device.paint(hSrc, kPicture);
+    ASSERT_EQ(1, m_device.transfer(hDst, hSrc));
+    m_device.paint(hSrc, {{{0, 0, 640, 480}, 0xFFFFFFFFu}});
+    machine().faults().failNth(kInterop, "injectBufferedSurfaceTransfer", 1, kViStatusGpuFailure);
+    machine().journal().clear();
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(0u, calls(kInterop, "transferFromBufSurface"));
+    EXPECT_EQ(0, wrongPixels(m_device.presentingCopy(640, 480), kPicture, 640));
+}
+
+TEST_F(InteropTest, ANotificationThatNeverComesCostsABoundedWait) {
+    sim::MachineDesc desc = virtualMachine();
+    desc.interopNotifyUs = 10000000; // ten seconds: longer than any wait
+    start(syncMode(), true, desc);
+    ASSERT_TRUE(m_device.stopWorker());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ(uint32_t(e_injected), m_device.ring().states[0]);
+    EXPECT_EQ(0u, calls(kInterop, "transferFromBufSurface"));
+    EXPECT_EQ(1, reports("Warning", 0, "gave up waiting 2000 ms"));
+    // The completion step gives up the same way; the worker finishes once it is signalled.
+    m_device.completionStep(hDst, hSrc);
+    Sleep(10000);
+    m_device.presentTarget(hDst);
+    ASSERT_TRUE(m_device.workerPass());
+    EXPECT_EQ(uint32_t(e_transferred), m_device.ring().states[0]);
+    EXPECT_EQ(1, m_device.presentTarget(hDst));
+}
+
+TEST_F(InteropTest, FailingTokensAndNotificationsAreReportedAndNeverFollowed) {
+    start(syncMode());
+    machine().faults().failAlways(kInterop, "createStagingBufferToken", kViStatusOutOfMemory);
+    machine().faults().failAlways(kInterop, "createCpuNotificationEvent", kViStatusOutOfMemory);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    m_device.transfer(hDst, hSrc);
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(4, reports("Error", 11052, "createStagingBufferToken failed 40400"));
+    EXPECT_EQ(4, reports("Error", 0, "createCpuNotificationEvent failed 40400"));
+    EXPECT_EQ(0u, m_device.ring().tokens[0]);
+    EXPECT_EQ(0u, calls(kInterop, "transferFromBufSurface")); // nothing was ever filled
+}
+
+TEST(InteropInstallTest, AnInstallSectionFindsTheInteropLibraryOutsideTheModules) {
+    // The library is built beside, not into, the modules folder: only an installation
+    // puts it where the product looks.
+    sim::MachineDesc desc = sim::presets::defaultMachine();
+    sim::InstallDesc install;
+    install.directory = "C:\\Program Files\\Quorvex\\Vessa";
+    install.files = {"vessaInterop.dll"};
+    desc.installs.push_back(install);
+    std::string error;
+    ASSERT_TRUE(sim::installMachine(desc, &error)) << error;
+    std::string copied;
+    EXPECT_TRUE(
+        machine().root().readFile(u"C:\\Program Files\\Quorvex\\Vessa\\vessaInterop.dll", copied));
+    EXPECT_EQ(hostFile(VESSA_TEST_INTEROP_DIR "/vessaInterop.dll"), copied);
+    EXPECT_TRUE(machine().modules().find("vessaInterop.dll").empty());
+}
