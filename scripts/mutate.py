@@ -233,10 +233,14 @@ def suites_of(test_file):
 
 
 def selection_for(path, targets):
-    """(targets, ctest regex) for the tests that name the file's header or class; None for
-    a file no test names (the whole suite then)."""
+    """(targets, ctest regex) for the tests that name the file's header or class (or, in
+    components/, the component); None for a file no test names (the whole suite then)."""
     stem = os.path.splitext(os.path.basename(path))[0]
-    token = re.compile(r"\b" + re.escape(stem) + r"\b")
+    names = [stem]
+    parts = path.split(os.sep)
+    if parts[0] == "components" and len(parts) > 1:
+        names.append(parts[1])  # a component's tests name the component ("...Controller.dll")
+    token = re.compile(r"\b(" + "|".join(re.escape(n) for n in names) + r")\b")
     chosen, suites = [], set()
     for target, sources in targets.items():
         hit = False

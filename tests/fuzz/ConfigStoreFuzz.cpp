@@ -9,7 +9,7 @@ Configuration* s_store = nullptr;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    s_store = &fuzz::createStore();
+    s_store = &fuzz::createStore("<kora><default><all><gpu_count>2</gpu_count></all></default></kora>");
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // The interception engine's relocator on any function prologue: a plan it accepts covers
-// the patch with whole instructions and emits exactly the entry it announced, at both ends
-// of the range of entry addresses it allows.
+// the patch with whole instructions (or ends the flow inside it) and emits exactly the entry
+// it announced, at both ends of the range of entry addresses it allows.
 //
 // Input: the patch length (from the first byte), then the function's bytes.
 #include "hook/Relocator.h"
@@ -20,7 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     hook::RelocationPlan plan;
     if (relocator.plan(code, available, address, patchLength, plan) != hook::HookStatus::Ok)
         return 0;
-    if (plan.movedLength() < patchLength || plan.movedLength() > available || plan.moved().empty())
+    if (plan.moved().empty() || plan.movedLength() > available)
+        abort();
+    // Fewer bytes than the patch move only when the flow ends inside it (the rest is fill or
+    // dead code the patch may overwrite).
+    if (plan.movedLength() < patchLength && !plan.moved().back().instruction.endsFlow)
         abort();
     if (plan.lowestEntry() > plan.highestEntry())
         abort();

@@ -8,7 +8,7 @@
 #include "platform/text.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::createStore();
+    fuzz::createStore(fuzz::sampleFile("vessa.xml"));
     return 0;
 }
 

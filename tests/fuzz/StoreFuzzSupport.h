@@ -9,18 +9,31 @@
 
 #include "sim/Machine.h"
 
+#include <fstream>
+#include <sstream>
 #include <stdlib.h>
 #include <string>
 
 namespace fuzz {
 
-/// Installs a game on an intel_nv machine with a small valid database, user settings and
-/// loader ini, and creates the store on it.
-inline Configuration& createStore() {
+/// A sample file of the installation (config/), empty when it cannot be read.
+inline std::string sampleFile(const std::string& name) {
+    std::ifstream file(std::string(VESSA_FUZZ_SAMPLE_DIR) + "/" + name, std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+/// Installs a game on an intel_nv machine with the sample user settings, a loader ini and
+/// `database`, and creates the store on it. Properties the first database holds are cached
+/// at once and never looked up again; the others are looked up in every input's database.
+inline Configuration& createStore(const std::string& database) {
     useBuildModules();
     vessaconfig::ConfigScene scene;
-    scene.database = "<kora><default><all><gpu_count>2</gpu_count></all></default></kora>";
-    scene.userSettings = "<userSettings><default/></userSettings>";
+    scene.database = database;
+    scene.userSettings = sampleFile("userSettings.xml");
+    if (scene.database->empty() || scene.userSettings->empty())
+        abort();
     scene.loaderIni = "[game.exe]\nACTIVE=1\nVA=96\n";
     std::string error;
     if (!vessaconfig::installConfigScene(scene, error))

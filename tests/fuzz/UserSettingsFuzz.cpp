@@ -7,7 +7,7 @@ Configuration* s_store = nullptr;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    s_store = &fuzz::createStore();
+    s_store = &fuzz::createStore(fuzz::sampleFile("vessa.xml"));
     return 0;
 }
 
