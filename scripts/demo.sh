@@ -14,7 +14,8 @@ scripts/configure-native-release.sh
 cmake --build --preset native-release --target vessa-demo
 if [ $# -eq 0 ]; then
     set -- --scenario sim/scenarios/demo-direct.scenario \
-        --scenario sim/scenarios/demo-interposed.scenario
+        --scenario sim/scenarios/demo-interposed.scenario \
+        --scenario sim/scenarios/demo-interop.scenario
 fi
 status=0
 build/native-release/bin/vessa-demo --out out/demo "$@" || status=$?

@@ -7,6 +7,7 @@
 #include "AuxAdapterCallbacks.h"
 #include "Configuration.h"
 #include "Device9.h"
+#include "FlipManager.h"
 #include "GpuEnumerator.h"
 #include "GpuServices.h"
 #include "OpenAdapter.h"
@@ -174,9 +175,8 @@ HRESULT Adapter::createDevice(D3DDDIARG_CREATEDEVICE* pCreateData) {
         delete pDevice;
         return E_FAIL;
     }
-    // The services the constructor made may already be gone again (another device ended on
-    // another thread): the start takes them, or makes them, itself.
-    startGpuServices(pDevice);
+    if (pDevice->gpuServices())
+        startGpuServices(pDevice);
     OpenAdapter::addDevice(pCreateData->hDevice, pDevice);
     return S_OK;
 }
@@ -188,17 +188,12 @@ void Adapter::startGpuServices(Device* pDevice) {
         VESSA_REPORT_AT(84, Warning, 0, "false",
                         "dx9: Turning ZARI off as should_umd_sync_copy is off");
         config->setProperty(ConfigProperty::use_zari_dx9, 0);
+        // The device read the option when it was made: it must hear of the change too.
+        if (pDevice->m_pFlipManager)
+            pDevice->m_pFlipManager->setZari(false);
     }
-    // Looked up and started in one step: another device ending on another thread may delete
-    // services nobody uses at any moment, including these between a look-up and their use.
-    bool started = false;
-    GpuServices* services = GpuServices::startInteropUser(syncCopyOff, started);
-    if (!VESSA_CHECK(Error, 0, services != nullptr, "dx9: no memory for the GPU services")) {
-        config->setProperty(ConfigProperty::use_api_copy_dx9, 1);
-        pDevice->execution().setUseApiCopy(true);
-        return;
-    }
-    if (started) {
+    GpuServices* services = static_cast<GpuServices*>(pDevice->gpuServices());
+    if (services->initInterop(syncCopyOff)) {
         pDevice->setInteropUser(true);
         pDevice->startWorker();
         return;
@@ -209,6 +204,9 @@ void Adapter::startGpuServices(Device* pDevice) {
     services->destroyGpuInterop();
     GpuServices::destroyInstanceIfUnused();
     pDevice->execution().setUseApiCopy(true);
+    // ZARI follows the interop's staging buffers; without them the device paces by ORR.
+    if (pDevice->m_pFlipManager)
+        pDevice->m_pFlipManager->setZari(false);
 }
 
 HRESULT Adapter::closeAdapter() {

@@ -57,7 +57,7 @@ void copyKeptEntries(D3DDDI_DEVICEFUNCS* pDst, const D3DDDI_DEVICEFUNCS* pSrc) {
 
 Device::Device(HANDLE hRuntimeDevice, Adapter* pAdapter)
     : m_pVessaIcon(nullptr), m_pFlipManager(nullptr), m_execution(this), m_swCopier(this),
-      m_interopUser(false) {
+      m_interopUser(false), m_holdsGpuServices(false) {
     memset(static_cast<void*>(m_deviceFuncs), 0, sizeof m_deviceFuncs);
     setAdapter(pAdapter);
     ddiHandles().setRuntimeHandle(asValue(hRuntimeDevice));
@@ -67,8 +67,8 @@ Device::Device(HANDLE hRuntimeDevice, Adapter* pAdapter)
 
     createIcon();
 
-    if (!GpuServices::instance())
-        GpuServices::createInstance();
+    // Held for the device's life: another device's teardown never deletes it under this one.
+    m_holdsGpuServices = GpuServices::acquire();
 
     m_pSwapChain = new (std::nothrow) SwapChainDDI9(this);
     VESSA_CHECK_AT(92, Error, 11137, m_pSwapChain != 0,
@@ -104,7 +104,10 @@ void Device::discardIcon() {
 Device::~Device() {
     // A worker that was never stopped would run on a deleted device (and on the services).
     stopWorker();
-    GpuServices::destroyInstanceIfUnused();
+    if (m_holdsGpuServices)
+        GpuServices::release();
+    else
+        GpuServices::destroyInstanceIfUnused();
 
     delete m_pFlipManager;
     m_pFlipManager = nullptr;

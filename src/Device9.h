@@ -111,6 +111,7 @@ private:
     Execution9 m_execution;
     SWCopierDDI9 m_swCopier;
     bool m_interopUser;
+    bool m_holdsGpuServices;
     std::atomic<unsigned> m_uses{0};
     std::atomic<bool> m_retired{false};
 };

@@ -5,6 +5,7 @@
 #include "Device9.h"
 #include "OpenAdapter.h"
 #include "Report.h"
+#include "SwapChainDDI9.h"
 
 namespace {
 
@@ -91,6 +92,25 @@ bool FlipManager::shouldRepeat() {
     if (m_vsyncRequested || !m_orrEnabled)
         return false;
     return orrDecision();
+}
+
+HRESULT FlipManager::onPresent(const D3DDDIARG_PRESENT* pData) {
+    if (!VESSA_CHECK(Error, 11125, 0 != m_pSwapChain,
+                     "NULL m_pSwapChain in FlipManager::onPresent"))
+        return E_FAIL;
+    HRESULT result;
+    if (!shouldRepeat()) {
+        if (m_zari && m_dropDraw && m_frameDropped)
+            m_frameDropped = false;
+        result = m_pSwapChain->presentFrame(pData, m_zari, 1);
+    } else {
+        // The draws of the frame after a repeated one are skipped: it would be dropped too.
+        if (m_zari && m_dropDraw)
+            m_frameDropped = true;
+        result = m_pSwapChain->repeatPresent(pData);
+    }
+    m_decisionPending = true;
+    return result;
 }
 
 bool FlipManager::orrDecision() {

@@ -17,6 +17,7 @@
 #include <string.h>
 
 std::atomic<uint32_t> GpuServices::s_interopUserCount{0};
+uint32_t GpuServices::s_holders = 0;
 std::atomic<GpuServices*> GpuServices::s_pInstance{nullptr};
 std::atomic<ViObject*> GpuServices::s_pRoot{nullptr};
 std::atomic<ViObject*> GpuServices::s_pGpuInterop{nullptr};
@@ -25,21 +26,6 @@ std::atomic<PFNVI_GETNEXTGROUPID> GpuServices::s_pfnGetNextGroupId{nullptr};
 std::recursive_mutex GpuServices::s_instanceLock;
 
 namespace {
-
-// The text of a real-valued property as a number. A property without a value copies whole
-// rows: a missing setting must not shrink every frame to nothing.
-double parseFraction(const WCHAR* text) {
-    char narrow[64] = {};
-    for (size_t i = 0; text && text[i] && i + 1 < sizeof narrow; ++i)
-        narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
-    char* end = nullptr;
-    double value = strtod(narrow, &end);
-    if (end == narrow)
-        return 1.0;
-    if (!(value >= 0.0))
-        return 0.0;
-    return value > 1.0 ? 1.0 : value;
-}
 
 unsigned roleIndex(int role) {
     return role >= 0 && role < int(DdiObject::kGpuSlots) ? unsigned(role) : 0;
@@ -74,25 +60,51 @@ GpuServices* GpuServices::createInstance() {
     return s_pInstance.load();
 }
 
-GpuServices* GpuServices::startInteropUser(bool asynchronous, bool& started) {
-    std::lock_guard<std::recursive_mutex> guard(s_instanceLock);
-    started = false;
-    GpuServices* services = createInstance();
-    if (services)
-        started = services->initInterop(asynchronous);
-    return services;
-}
-
 bool GpuServices::destroyInstanceIfUnused() {
     std::lock_guard<std::recursive_mutex> guard(s_instanceLock);
     GpuServices* services = s_pInstance.load();
     if (!services)
         return true;
-    if (services->getUserCount() != 0)
+    if (services->getUserCount() != 0 || s_holders != 0)
         return false;
     s_pInstance.store(nullptr);
     delete services;
     return true;
+}
+
+bool GpuServices::acquire() {
+    std::lock_guard<std::recursive_mutex> guard(s_instanceLock);
+    if (!createInstance())
+        return false;
+    ++s_holders;
+    return true;
+}
+
+void GpuServices::release() {
+    std::lock_guard<std::recursive_mutex> guard(s_instanceLock);
+    if (s_holders != 0)
+        --s_holders;
+    destroyInstanceIfUnused();
+}
+
+double GpuServices::fractionFromText(const WCHAR* text) {
+    char narrow[64] = {};
+    for (size_t i = 0; text && text[i] && i + 1 < sizeof narrow; ++i)
+        narrow[i] = text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+    char* end = nullptr;
+    double value = strtod(narrow, &end);
+    // A property without a number copies whole rows: a missing setting must not shrink
+    // every frame to nothing.
+    if (end == narrow)
+        return 1.0;
+    if (!(value >= 0.0))
+        return 0.0;
+    return value > 1.0 ? 1.0 : value;
+}
+
+RECT GpuServices::partialRect(uint32_t width, uint32_t height, double fraction) {
+    RECT rect = {0, 0, LONG(double(width) * fraction), LONG(height)};
+    return rect;
 }
 
 void GpuServices::freeMappedCell(void* pCell) {
@@ -101,7 +113,7 @@ void GpuServices::freeMappedCell(void* pCell) {
 
 GpuServices::GpuServices() : m_hInteropModule(nullptr), m_partialCopy(1.0), m_asynchronous(true) {
     m_partialCopy =
-        parseFraction(Configuration::getInstance()->getProperty(ConfigProperty::partial_copy));
+        fractionFromText(Configuration::getInstance()->getProperty(ConfigProperty::partial_copy));
     timeBeginPeriod(1);
 }
 
@@ -112,8 +124,7 @@ GpuServices::~GpuServices() {
 }
 
 RECT GpuServices::partialRect(uint32_t width, uint32_t height) const {
-    RECT rect = {0, 0, LONG(double(width) * m_partialCopy), LONG(height)};
-    return rect;
+    return partialRect(width, height, m_partialCopy);
 }
 
 // ---- Interop start and end -------------------------------------------------------------------
@@ -538,7 +549,7 @@ void GpuServices::workerPass(Device* pDevice) {
             continue;
         ResourceDDI9* pTarget = nullptr;
         UINT sub = 0;
-        pDevice->m_pSwapChain->getPresentTarget(pTarget, sub);
+        pDevice->m_pSwapChain->getPresentTarget(&pTarget, &sub);
         MappingRequest dst = {pTarget, 1};
         if (!pTarget || !getMappedResource(pDevice, presentingGpu(), dst))
             continue;

@@ -45,15 +45,20 @@ public:
     /// Creates the process-wide object unless it exists; returns it (null when the
     /// allocation failed).
     static GpuServices* createInstance();
-    /// Starts the interop for one more user on the process-wide object, creating it when
-    /// missing (another device's end on another thread may just have deleted it), all under
-    /// the lock destroyInstanceIfUnused takes: the object returned has the user counted and
-    /// stays alive until that user's destroyGpuInterop. `started` tells what initInterop
-    /// answered. Null, with nothing counted, when the object cannot be allocated.
-    static GpuServices* startInteropUser(bool asynchronous, bool& started);
-    /// Deletes the process-wide object if no interop user is left. True when it was deleted
-    /// (or did not exist).
+    /// Deletes the process-wide object if no interop user is left and no device holds it.
+    /// True when it was deleted (or did not exist).
     static bool destroyInstanceIfUnused();
+    /// A device takes hold of the process-wide object (creating it when missing) for its
+    /// life, so that no other device's teardown deletes it under it. False when there is
+    /// none (the allocation failed).
+    static bool acquire();
+    /// A device lets go of the object; the last holder deletes it once no interop is left.
+    static void release();
+    /// The partial-copy fraction a property text gives: clamped to 0.0..1.0, 1.0 when the
+    /// text holds no number.
+    static double fractionFromText(const WCHAR* text);
+    /// The rect a transfer of a `width` x `height` source copies with `fraction` of each row.
+    static RECT partialRect(uint32_t width, uint32_t height, double fraction);
     /// Frees a mapped cell without the library (the library is gone).
     static void freeMappedCell(void* pCell);
 
@@ -152,6 +157,7 @@ private:
     bool m_asynchronous;
 
     static std::atomic<uint32_t> s_interopUserCount;
+    static uint32_t s_holders; // under s_instanceLock
     static std::atomic<GpuServices*> s_pInstance;
     static std::atomic<ViObject*> s_pRoot;
     static std::atomic<ViObject*> s_pGpuInterop;

@@ -76,9 +76,11 @@ bool GpuServicesDDI9::onAfterCreateDevice(Device* pDevice) {
         pDdi9, descriptors, pDevice->interopGroupId(), 2, &pDevice->runtimeCallbacks(presenting),
         pDevice->kernelCallThroughTable());
     pDevice->setInteropRegistered(true);
-    if (!VESSA_CHECK(Error, 10981, retVal == VI_SUCCESS_VAL,
-                     "Failed on After Create Device, viRetVal:%x", static_cast<unsigned>(retVal)))
+    if (retVal != VI_SUCCESS_VAL) {
+        VESSA_REPORT(Error, 10981, "retVal", "Failed on After Create Device, viRetVal:%x",
+                     static_cast<unsigned>(retVal));
         return false;
+    }
     return true;
 }
 

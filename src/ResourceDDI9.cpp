@@ -196,7 +196,8 @@ bool ResourceDDI9::createOnPresentingGPU() {
             args.hResource = nullptr;
     }
     setUserHandle(unsigned(presenting), fromHandle(args.hResource));
-    return true;
+    // True means "made now": the present paths then fill their storage with it.
+    return retVal == S_OK && args.hResource != nullptr;
 }
 
 void ResourceDDI9::createNonMultisampledBuffer() {

@@ -41,7 +41,8 @@ public:
     uint32_t format() override;
 
     /// Creates a non-multisampled copy on the presenting GPU under the runtime's handle.
-    /// False when one exists already; true otherwise, even when the driver failed (reported).
+    /// True only when the copy was made in this call: false when one exists already or the
+    /// driver failed (reported; the next call tries again).
     virtual bool createOnPresentingGPU();
     /// Moves surface `srcSub` from the rendering GPU into surface `dstSub` of `hDst` (a
     /// presenting-GPU handle) through the API copy; the staging buffer is made on first use.

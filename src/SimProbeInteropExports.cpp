@@ -25,13 +25,14 @@ GpuServices* services(Device* pDevice) {
 class ProbeSwapChain : public SwapChainDDI9 {
 public:
     explicit ProbeSwapChain(Device* pDevice) : SwapChainDDI9(pDevice) {}
-    void getPresentTarget(ResourceDDI9*& pResource, unsigned& subresource) override {
-        pResource = m_pTarget;
-        subresource = m_subresource;
+    void getPresentTarget(ResourceDDI9** ppResource, UINT* pSubresource) override {
+        *ppResource = m_pTarget;
+        *pSubresource = m_subresource;
     }
-    void presentTransferred(ResourceDDI9* pResource, unsigned subresource) override {
+    HRESULT presentTransferred(ResourceDDI9* pResource, UINT subresource) override {
         if (pResource == m_pTarget && subresource == m_subresource)
             ++m_presents;
+        return S_OK;
     }
     ResourceDDI9* m_pTarget = nullptr;
     unsigned m_subresource = 0;

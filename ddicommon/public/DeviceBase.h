@@ -78,6 +78,8 @@ public:
     /// The lock of the wrapped device entries and the worker; recursive for its owner.
     void lock() { EnterCriticalSection(&m_deviceLock); }
     void unlock() { LeaveCriticalSection(&m_deviceLock); }
+    /// Takes the lock only if no other thread holds it; true when taken.
+    bool tryLock() { return TryEnterCriticalSection(&m_deviceLock) != FALSE; }
 
     // ---- Context slots --------------------------------------------------------------------
     /// Stores `contextHandle` in slot `index` only while that slot is still 0: the first

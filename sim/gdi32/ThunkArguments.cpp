@@ -146,6 +146,8 @@ std::string describeOut(const D3DKMT_CREATEALLOCATION* p) {
     std::string out = text("hResource=0x%x hAllocation=", p->hResource);
     for (UINT i = 0; i < p->NumAllocations && i < 8; ++i)
         out += text(i ? ",0x%x" : "0x%x", p->pAllocationInfo[i].hAllocation);
+    if (p->hGlobalShare)
+        out += text(" hGlobalShare=0x%x", p->hGlobalShare);
     return out;
 }
 
@@ -314,14 +316,17 @@ std::string describeIn(const D3DKMT_OPENRESOURCE* p) {
     return p ? text("hDevice=0x%x hGlobalShare=0x%x", p->hDevice, p->hGlobalShare) : kNull;
 }
 std::string describeOut(const D3DKMT_OPENRESOURCE* p) {
-    return text("hResource=0x%x", p->hResource);
+    std::string out = text("hResource=0x%x hAllocation=", p->hResource);
+    for (UINT i = 0; p->pOpenAllocationInfo && i < p->NumAllocations && i < 8; ++i)
+        out += text(i ? ",0x%x" : "0x%x", p->pOpenAllocationInfo[i].hAllocation);
+    return out;
 }
 
 std::string describeIn(const D3DKMT_QUERYRESOURCEINFO* p) {
     return p ? text("hDevice=0x%x hGlobalShare=0x%x", p->hDevice, p->hGlobalShare) : kNull;
 }
-std::string describeOut(const D3DKMT_QUERYRESOURCEINFO*) {
-    return "";
+std::string describeOut(const D3DKMT_QUERYRESOURCEINFO* p) {
+    return text("allocations=%u privateData=%u", p->NumAllocations, p->TotalPrivateDriverDataSize);
 }
 
 std::string describeIn(const D3DKMT_SETVIDPNSOURCEOWNER* p) {

@@ -34,9 +34,10 @@ HRESULT CreateResource(Device* pDevice, DeviceLockGuard&, HANDLE hDevice,
         else
             reportAssertion(ReportLevel::Error, 11064, "DeviceFuncs_auto.cpp", 197,
                             "pDevice->m_pFlipManager", "pDevice->m_pFlipManager is NULL");
-        // The swap chain's primary storage (a copy on the presenting GPU at the first flip
-        // present) builds on this object; until it exists a primary is made like any
-        // resource, on the rendering GPU.
+        // The primary is made on the rendering GPU now and copied to the presenting GPU at
+        // its first flip present; the swap chain keeps it.
+        if (pDevice->m_pSwapChain)
+            return pDevice->m_pSwapChain->createPrimaryResource(pResource);
     }
 
     HANDLE hRuntimeResource = pResource->hResource;

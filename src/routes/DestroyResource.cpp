@@ -31,8 +31,10 @@ HRESULT DestroyResource(Device* pDevice, DeviceLockGuard&, HANDLE hDevice, HANDL
         return E_FAIL; // reported by the look-up; no driver knows what to destroy
 
     if (SwapChainDDI9* swapChain = pDevice->m_pSwapChain) {
+        // Asked before the removal: the swap chain forgets the primary as it removes it.
+        const bool presentSource = swapChain->isPresentSource(res);
         swapChain->removeResource(res);
-        if (swapChain->isPresentSource(res) && pDevice->m_pFlipManager)
+        if (presentSource && pDevice->m_pFlipManager)
             pDevice->m_pFlipManager->resetPacing();
     }
 

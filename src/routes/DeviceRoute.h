@@ -3,14 +3,32 @@
 
 #include "Device9.h"
 #include "DeviceFuncs_auto.h"
+#include "FlipManager.h"
 #include "OpenAdapter.h"
 #include "Report.h"
+#include "ResourceDDI9.h"
+#include "SwapChainDDI9.h"
 
 namespace DeviceFuncs {
 
 /// The rendering GPU's index.
 inline unsigned renderingIndex() {
     return static_cast<unsigned>(OpenAdapter::renderingGPU());
+}
+
+/// The presenting GPU's index.
+inline unsigned presentingIndex() {
+    return static_cast<unsigned>(OpenAdapter::presentingGPU());
+}
+
+/// Two GPUs: the application renders on one and is shown on the other.
+inline bool isHybrid() {
+    return OpenAdapter::renderingGPU() != OpenAdapter::presentingGPU();
+}
+
+/// True when the draws of the current frame are skipped (drop-draw mode, dropped frame).
+inline bool dropsFrame(Device* pDevice) {
+    return pDevice->m_pFlipManager && pDevice->m_pFlipManager->dropsDraws();
 }
 
 /// Calls `member` of the rendering GPU's table with the runtime's arguments unchanged (the
@@ -25,5 +43,20 @@ HRESULT forwardToRendering(Device* pDevice, Pfn D3DDDI_DEVICEFUNCS::*member, con
         return E_FAIL;
     return entry(args...);
 }
+
+/// As forwardToRendering, unless the current frame's draws are skipped: S_OK then, and the
+/// driver never sees the call.
+template <typename Pfn, typename... Args>
+HRESULT forwardUnlessDropped(Device* pDevice, Pfn D3DDDI_DEVICEFUNCS::*member, const char* name,
+                             Args... args) {
+    if (dropsFrame(pDevice))
+        return S_OK;
+    return forwardToRendering(pDevice, member, name, args...);
+}
+
+/// Exchanges the runtime's resource handle `*pHandle` for the handle that names the
+/// resource on the rendering GPU (the primary's for a shared resource). False, reported,
+/// for a handle the device does not know or that names nothing there.
+bool exchangeForPresentHandle(Device* pDevice, HANDLE* pHandle);
 
 } // namespace DeviceFuncs

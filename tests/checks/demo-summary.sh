@@ -26,9 +26,9 @@ check() { # <jq filter that must be true> <message>
         fail=1
     fi
 }
-check '.runs | map(.name) | sort == ["flip-icon","flip-orr","flip-zari","intel-direct","intel-windowed","nvidia-direct","windowed-orr","windowed-zari"]' \
+check '.runs | map(.name) | sort == ["composited-orr","flip-icon","flip-orr","flip-zari","intel-composited","intel-direct","intel-mode-switch","intel-windowed","nvidia-direct","windowed-orr","windowed-zari"]' \
     "the summary lists every run of both scenarios once"
-check 'all(.runs[]; (.frames_presented, .new, .repeated, .pixel_exact, .mismatched, .scan_outs, .compared, .mean_new_interval_ms, .worst_new_interval_ms | type == "number") and (.transfer_path | type == "string") and (.ok | type == "boolean"))' \
+check 'all(.runs[]; (.frames_presented, .new, .repeated, .pixel_exact, .mismatched, .scan_outs, .compared, .icon_frames, .mean_new_interval_ms, .worst_new_interval_ms | type == "number") and (.transfer_path | type == "string") and (.ok | type == "boolean"))' \
     "every run has every field with its type"
 check 'all(.runs[]; .new + .repeated == .pixel_exact and .pixel_exact + .mismatched == .compared and .compared <= .scan_outs)' \
     "new + repeated = pixel-exact, pixel-exact + mismatched = compared <= scan-outs"

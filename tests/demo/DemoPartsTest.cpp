@@ -54,7 +54,7 @@ protected:
 
 TEST_F(ScanOutCheckerTest, TellsNewRepeatedAndMismatchedFramesApartOutsideTheIcon) {
     demo::ScanOutChecker checker(m_script);
-    checker.setIgnored(demo::iconRectangles("UR", 320, 200));
+    checker.setIconCorner("UR");
     show(frame(0), 1'000'000);
     show(frame(0), 17'000'000); // the same frame again
     checker.check(m_report, 1);
@@ -80,6 +80,7 @@ TEST_F(ScanOutCheckerTest, TellsNewRepeatedAndMismatchedFramesApartOutsideTheIco
     EXPECT_EQ(shown[4].kind, Kind::Mismatched);
     EXPECT_NE(checker.firstDifference().find("at (10,150)"), std::string::npos)
         << checker.firstDifference();
+    EXPECT_EQ(checker.iconFrames(), 1u); // frame 3 carried something in the icon's corner
 
     demo::RunSummary s;
     demo::summariseShown(shown, s);
@@ -156,15 +157,15 @@ sim::JournalEntry entry(const char* module, const char* name, int gpu, uint64_t 
 
 TEST(RunJournalTest, TellsTheTransferPathAndTimesTheStages) {
     sim::MachineDesc machine = sim::presets::defaultMachine(); // 0 Intel, 1 NVIDIA
-    std::vector<sim::JournalEntry> interop = {
+    std::vector<sim::JournalEntry> sharedBlock = {
         entry("gdi32.dll", "D3DKMTCreateAllocation", 1, 1, "[0 primary=0 source=0 sysmem=0x7f10]"),
         entry("gdi32.dll", "D3DKMTCreateAllocation", 0, 2, "[0 primary=0 source=0 sysmem=0x7f10]"),
         entry("simumd_intel.dll", "Blt", 0, 30),
         entry("simumd_intel.dll", "Present", 0, 40),
         entry("simumd_intel.dll", "Present", 0, 50),
     };
-    demo::JournalStages stages = demo::readStages(interop, machine, 1, 0, true);
-    EXPECT_NE(stages.transferPath.find("interop staging buffer"), std::string::npos);
+    demo::JournalStages stages = demo::readStages(sharedBlock, machine, 1, 0, true);
+    EXPECT_NE(stages.transferPath.find("shared by both GPUs"), std::string::npos);
     EXPECT_EQ(stages.transfers, std::vector<uint64_t>({30}));
     EXPECT_EQ(stages.presentingPresents, std::vector<uint64_t>({40, 50}));
 
@@ -184,6 +185,8 @@ TEST(RunJournalTest, TellsTheTransferPathAndTimesTheStages) {
     EXPECT_TRUE(stages.presentingPresents.empty());
     EXPECT_NE(stages.transferPath.find("none seen"), std::string::npos);
 
+    stages = demo::readStages(apiCopy, machine, -1, 0, true);
+    EXPECT_NE(stages.transferPath.find("nothing was rendered"), std::string::npos);
     stages = demo::readStages(apiCopy, machine, 0, 0, false);
     EXPECT_NE(stages.transferPath.find("none (rendered and shown on one GPU)"), std::string::npos);
     EXPECT_TRUE(stages.transfers.empty());
@@ -234,3 +237,18 @@ TEST(DemoReportTest, SummaryJsonEscapesTextsAndGroupsRunsByMachine) {
 }
 
 } // namespace
+
+TEST(RunJournalTest, FramesCopiedOutByTheInteropLibraryAreItsTransfers) {
+    sim::MachineDesc machine = sim::presets::defaultMachine();
+    std::vector<sim::JournalEntry> interop = {
+        entry("vessaInterop.dll", "injectBufferedSurfaceTransfer", sim::kNoGpu, 20),
+        entry("vessaInterop.dll", "transferFromBufSurface", sim::kNoGpu, 30),
+        entry("simumd_intel.dll", "Present", 0, 40),
+    };
+    interop.push_back(entry("vessaInterop.dll", "transferFromBufSurface", sim::kNoGpu, 45));
+    interop.back().result = 0x00040100; // a refused copy brings no frame
+    demo::JournalStages stages = demo::readStages(interop, machine, 1, 0, true);
+    EXPECT_NE(stages.transferPath.find("vessaInterop.dll"), std::string::npos);
+    EXPECT_EQ(stages.transfers, std::vector<uint64_t>({30}));
+    EXPECT_EQ(stages.presentingPresents, std::vector<uint64_t>({40}));
+}

@@ -123,13 +123,13 @@ TEST_F(DeviceObject, WorkerRunsPassesUntilStoppedAndItsHandleIsClosed) {
 }
 
 TEST_F(DeviceObject, WorkerWaitingForServicesStillLeavesOnAStopRequest) {
-    GpuServices::destroyInstanceIfUnused();
+    GpuServices::release(); // the fixture's device lets go: no services at all
     ASSERT_EQ(nullptr, GpuServices::instance());
     ASSERT_TRUE(m_device->startWorker());
     Sleep(30);
     m_device->stopWorker();
     EXPECT_EQ(uint32_t(kWorkerExited), m_device->workerState());
-    GpuServices::createInstance();
+    GpuServices::acquire();
 }
 
 TEST_F(DeviceObject, WorkerThatCannotStartLeavesTheStateAtNone) {
@@ -147,27 +147,4 @@ TEST_F(DeviceObject, DeviceDeletedWithResourcesInItsMapReportsThem) {
     EXPECT_EQ(
         1, reports("Warning", 10976, "Not all device resources were destroy!", "Device9.cpp:244"));
     EXPECT_NE(std::string::npos, adaptertest::log().find("Condition: m_resourceMap.empty()"));
-}
-
-TEST(GpuServicesLifetime, AnInteropStartRemakesServicesAnotherDeviceEndDeletedAndHoldsThem) {
-    // Another device's end on another thread may delete the services between this device's
-    // construction and its interop start.
-    GpuServices::createInstance();
-    ASSERT_TRUE(GpuServices::destroyInstanceIfUnused());
-    ASSERT_EQ(nullptr, GpuServices::instance());
-
-    bool started = true;
-    GpuServices* services = GpuServices::startInteropUser(false, started);
-    ASSERT_NE(nullptr, services);
-    EXPECT_EQ(services, GpuServices::instance());
-    EXPECT_FALSE(started); // no interop library is installed here
-    EXPECT_EQ(1u, services->getUserCount());
-    // While the user is counted, no device's end deletes them.
-    EXPECT_FALSE(GpuServices::destroyInstanceIfUnused());
-    EXPECT_EQ(services, GpuServices::instance());
-
-    services->destroyGpuInterop();
-    EXPECT_EQ(0u, services->getUserCount());
-    EXPECT_TRUE(GpuServices::destroyInstanceIfUnused());
-    EXPECT_EQ(nullptr, GpuServices::instance());
 }

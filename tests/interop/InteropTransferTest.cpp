@@ -102,6 +102,19 @@ TEST_F(InteropTest, LibraryWithoutARootFallsBackToTheApiCopy) {
     EXPECT_EQ(0u, calls(kInterop, "create"));
 }
 
+TEST_F(InteropTest, ALibraryAnsweringSuccessWithoutObjectsFallsBackToTheApiCopy) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    // A fault with status 0: "success", and the objects are never written.
+    machine().faults().failNth(kInterop, "create", 1, 0);
+    m_device.open();
+    EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
+    EXPECT_EQ(1, reports("Error", 0, "the interop library created no GPU interop object"));
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc)); // by the API copy
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
 TEST_F(InteropTest, ASecondStartCountsAUserAndTheLastEndDestroysTheObjects) {
     start(syncMode());
     InteropDevice second;
@@ -121,6 +134,26 @@ TEST_F(InteropTest, ASecondStartCountsAUserAndTheLastEndDestroysTheObjects) {
     m_device.close();
     EXPECT_EQ(1u, calls(kInterop, "destroy"));
     EXPECT_FALSE(services(&fraction, &asynchronous, &users)); // the services went with it
+}
+
+TEST_F(InteropTest, ADeviceThatFellBackEndsNoOtherDevicesInterop) {
+    ASSERT_NO_FATAL_FAILURE(installMachine(virtualMachine(), syncMode(), true));
+    machine().faults().failNth(kInterop, "create", 1, kViStatusNotSupported);
+    InteropDevice fellBack;
+    fellBack.open(); // its start failed and gave its count back at once
+    machine().faults().clear();
+    m_device.open();
+    EXPECT_EQ(uint32_t(kWorkerRunning), m_device.workerState());
+    fellBack.close(); // must not end the interop m_device holds
+    EXPECT_EQ(0u, calls(kInterop, "destroy"));
+    double fraction = 0;
+    BOOL asynchronous = TRUE;
+    uint32_t users = 0;
+    auto services = probe<BOOL (*)(double*, BOOL*, uint32_t*)>("vessaProbeGpuServices");
+    ASSERT_TRUE(services && services(&fraction, &asynchronous, &users));
+    EXPECT_EQ(1u, users);
+    m_device.close(); // the last holder ends it
+    EXPECT_EQ(1u, calls(kInterop, "destroy"));
 }
 
 // ---- Registration and mapping ---------------------------------------------------------------
@@ -371,6 +404,34 @@ TEST_F(InteropTest, TheFifthSynchronousTransferWaitsForSlotZeroAndTheWorkerFinis
     EXPECT_EQ(uint32_t(e_transferred), ring.states[0]);
     EXPECT_EQ(5u, ring.readCount);
     EXPECT_EQ(0, wrongPixels(m_device.presentingCopy(640, 480), kPicture, 640));
+}
+
+TEST_F(InteropTest, APresentingQueryThatFailsCountsAsDoneInsteadOfBeingWaitedOn) {
+    start(syncMode());
+    ASSERT_TRUE(m_device.stopWorker());
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(1, m_device.transfer(hDst, hSrc));
+    machine().faults().failAlways("simumd_intel.dll", "GetQueryData", E_FAIL);
+    machine().journal().clear();
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(1u, calls("simumd_intel.dll", "GetQueryData"));
+    EXPECT_EQ(1, reports("Warning", 0, "GetQueryData failed 80004005 on gpu:0"));
+    EXPECT_EQ(0, reports("Warning", 0, "gave up waiting"));
+    EXPECT_EQ(1u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
+TEST_F(InteropTest, AFailedRegistrationIsReportedOnceAndNeverRetried) {
+    start(syncMode());
+    machine().faults().failNth(kInterop, "registerDevice", 1, kViStatusInvalidArgument);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    m_device.transfer(hDst, hSrc);
+    m_device.transfer(hDst, hSrc);
+    EXPECT_EQ(1u, calls(kInterop, "registerDevice"));
+    EXPECT_EQ(1, reports("Error", 10981, "Failed on After Create Device, viRetVal:40200"));
+    EXPECT_TRUE(m_device.ring().registered);
 }
 
 TEST_F(InteropTest, ASourceOfAnotherSizeRecreatesAllFourBuffersFirst) {

@@ -265,7 +265,8 @@ TEST_F(ResourceTest, FailedPresentingCopyKeepsNoHandleThere) {
     machine().faults().failNth(kIntelDriver, "CreateResource", 1, E_OUTOFMEMORY);
     auto fn = probe<BOOL (*)(HANDLE, HANDLE, uint64_t*)>("vessaProbeCreateOnPresenting");
     uint64_t presenting = 1;
-    EXPECT_TRUE(fn(hDevice(), hResource, &presenting));
+    EXPECT_FALSE(fn(hDevice(), hResource, &presenting)); // nothing was made
+
     EXPECT_EQ(0u, presenting); // never the runtime's handle passed off as the driver's
     EXPECT_EQ(1, reports("Error", 11077, "Could Not create Primary on Presenting",
                          "ResourceDDI9.cpp:160"));

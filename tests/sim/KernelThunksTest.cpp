@@ -336,7 +336,9 @@ TEST_F(AllocationTest, RejectsInvalidParameters) {
     info.VidPnSourceId = 5;
     EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter); // no such source
     info.Flags.Value = 0;
-    create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateShared;
+    create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateShared; // shares a new resource only
+    EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusInvalidParameter);
+    create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::ExistingSysMem;
     EXPECT_EQ(D3DKMTCreateAllocation(&create), kStatusNotSupported);
     EXPECT_EQ(sim::Kernel::instance().counts().allocations, 0u);
     (void)h;

@@ -119,6 +119,36 @@ TEST(DirectMode, ChosenSizeAndBackBuffersAreHonoured) {
     EXPECT_EQ(640u, report.width);
 }
 
+// A game that changes resolution mid-run: a new flip chain, a new display mode; every frame,
+// before and after, is the oracle's at its size, and the display scans out in the new mode.
+TEST(DirectMode, AModeSwitchMidRunChangesTheScanOutAndTheOracle) {
+    installMonitorOnEveryGpu();
+    AppScript s = script(SceneKind::Rectangles, "intel", 8);
+    s.switchFrame = 4;
+    s.switchWidth = 1024;
+    s.switchHeight = 768;
+    RunReport report;
+    uint32_t shownWidth = 0;
+    auto check = [&](uint32_t frame) {
+        ASSERT_TRUE(sim::Display::instance().waitForCount(report.displayGpu, report.vidPnSourceId,
+                                                          frame + 1));
+        sim::ScanOut shown;
+        ASSERT_TRUE(sim::Display::instance().last(report.displayGpu, report.vidPnSourceId, shown));
+        sim::Image expected;
+        SceneRunner::expectedFrame(s, report, frame, expected);
+        EXPECT_TRUE(sim::app::compareFrames(expected, shown.image).equal()) << frame;
+        EXPECT_EQ(shown.image.width, frame < 4 ? 1280u : 1024u) << frame;
+        if (frame == 7) {
+            sim::DisplayMode mode = sim::Kernel::instance().currentMode(0, 0);
+            shownWidth = mode.width;
+        }
+    };
+    sim::Display::instance().clear();
+    ASSERT_EQ(S_OK, SceneRunner::run(s, report, check)) << report.failure;
+    EXPECT_EQ(report.switchedFrame, 4u);
+    EXPECT_EQ(shownWidth, 1024u); // the kernel's mode while the run owned the display
+}
+
 TEST(DirectMode, PacedRunTakesAboutItsFrameTime) {
     AppScript s = script(SceneKind::Rectangles, "intel", 5);
     s.rate = 100;
@@ -228,7 +258,8 @@ TEST(AppScripts, BadKeysAndValuesNameTheLine) {
         {"colour = red", "unknown app key 'colour'"}, {"frames = 0", "bad value '0'"},
         {"rate = fast", "bad value 'fast'"},          {"path = sideways", "bad value 'sideways'"},
         {"size = 10x10", "bad value '10x10'"},        {"scene = teapot", "bad value 'teapot'"},
-        {"icon-corner = top", "bad value 'top'"},     {"exe = ", "bad value ''"}};
+        {"icon-corner = top", "bad value 'top'"},     {"exe = ", "bad value ''"},
+        {"mode-switch = 10", "bad value '10'"},       {"mode-switch = 0 1024x768", "bad value"}};
     for (const Case& c : cases) {
         std::string text = std::string("[machine]\nbase = default\n[app x]\n") + c.line + "\n";
         sim::MachineDesc machine;

@@ -108,6 +108,8 @@ std::string DemoReport::runDetails(const RunSummary& r) {
           << " shown frames were gone from the display's memory before they were compared.\n\n";
     if (!r.firstDifference.empty())
         s << "Oracle mismatch: " << r.firstDifference << "\n\n";
+    if (r.iconFrames)
+        s << "The icon was drawn into " << r.iconFrames << " of the shown frames.\n\n";
     if (!r.timeline.empty())
         s << "Timeline: [" << r.timeline << "](" << r.timeline << ")\n\n";
     if (!r.pngs.empty()) {
@@ -168,7 +170,7 @@ std::string DemoReport::json() const {
               << ", \"frames_presented\": " << r.framesPresented << ", \"new\": " << r.newFrames
               << ", \"repeated\": " << r.repeated << ", \"pixel_exact\": " << r.exact
               << ", \"mismatched\": " << r.mismatched << ", \"scan_outs\": " << r.scanOuts
-              << ", \"compared\": " << r.compared
+              << ", \"compared\": " << r.compared << ", \"icon_frames\": " << r.iconFrames
               << ", \"mean_new_interval_ms\": " << number(r.meanNewIntervalMs)
               << ", \"worst_new_interval_ms\": " << number(r.worstNewIntervalMs)
               << ", \"transfer_path\": " << jsonString(r.transferPath)

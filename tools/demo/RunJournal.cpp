@@ -42,10 +42,17 @@ JournalStages readStages(const std::vector<sim::JournalEntry>& entries,
     static const std::set<std::string> kCopies = {"Blt", "Lock", "TexBlt", "BufBlt", "VolBlt"};
     std::map<std::string, std::set<int>> blockGpus; // system-memory block -> GPUs using it
     size_t renderingLocks = 0;
+    size_t interopTransfers = 0;
     for (const sim::JournalEntry& e : entries) {
         if (e.result < 0)
             continue;
-        if (sameModule(e.module, presentingDriver) && e.entry == "Present") {
+        if (interposed && sameModule(e.module, "vessaInterop.dll")) {
+            // The interop library's copy out of a staging buffer is a frame arriving.
+            if (e.entry == "transferFromBufSurface" && e.result == 0) {
+                ++interopTransfers;
+                stages.transfers.push_back(e.timeNs);
+            }
+        } else if (sameModule(e.module, presentingDriver) && e.entry == "Present") {
             stages.presentingPresents.push_back(e.timeNs);
         } else if (interposed && sameModule(e.module, presentingDriver) && kCopies.count(e.entry)) {
             stages.transfers.push_back(e.timeNs);
@@ -58,6 +65,10 @@ JournalStages readStages(const std::vector<sim::JournalEntry>& entries,
                 blockGpus[block].insert(e.gpu);
         }
     }
+    if (interposed && renderGpu < 0) {
+        stages.transferPath = "none seen (nothing was rendered)";
+        return stages;
+    }
     if (!interposed || renderGpu == displayGpu) {
         stages.transferPath = "none (rendered and shown on one GPU)";
         return stages;
@@ -66,8 +77,10 @@ JournalStages readStages(const std::vector<sim::JournalEntry>& entries,
     for (const auto& block : blockGpus)
         sharedBlock =
             sharedBlock || (block.second.count(renderGpu) && block.second.count(displayGpu));
-    if (sharedBlock)
-        stages.transferPath = "system memory shared by both GPUs (interop staging buffer)";
+    if (interopTransfers > 0)
+        stages.transferPath = "interop library staging buffers (vessaInterop.dll)";
+    else if (sharedBlock)
+        stages.transferPath = "system memory shared by both GPUs (API copy staging buffer)";
     else if (renderingLocks > 0)
         stages.transferPath = "CPU copy through locked staging surfaces (API copy)";
     else if (!stages.transfers.empty())

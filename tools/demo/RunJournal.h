@@ -18,8 +18,8 @@ struct JournalStages {
     std::string transferPath;                 ///< how frames crossed, described
 };
 
-/// Reads the stages of a run from journal entries. `renderGpu` is the GPU whose driver the
-/// runtime opened, `displayGpu` the one that showed the frames; a run on one GPU has no
+/// Reads the stages of a run from journal entries. `renderGpu` is the GPU that rendered the
+/// frames (-1: none did), `displayGpu` the one that showed them; a run on one GPU has no
 /// transfer.
 JournalStages readStages(const std::vector<sim::JournalEntry>& entries,
                          const sim::MachineDesc& machine, int renderGpu, int displayGpu,

@@ -44,6 +44,7 @@ std::string RunSummary::serialize() const {
     put("repeated", repeated);
     put("exact", exact);
     put("mismatched", mismatched);
+    put("iconFrames", iconFrames);
     put("meanNewIntervalMs", meanNewIntervalMs);
     put("worstNewIntervalMs", worstNewIntervalMs);
     put("transferPath", oneLine(transferPath));
@@ -111,6 +112,8 @@ bool RunSummary::parse(const std::string& text) {
             exact = u64();
         else if (key == "mismatched")
             mismatched = u64();
+        else if (key == "iconFrames")
+            iconFrames = u64();
         else if (key == "meanNewIntervalMs")
             meanNewIntervalMs = f64();
         else if (key == "worstNewIntervalMs")

@@ -32,6 +32,7 @@ struct RunSummary {
     uint64_t repeated = 0;   ///< shown frames equal to the application frame shown last
     uint64_t exact = 0;      ///< shown frames equal to some application frame (new + repeated)
     uint64_t mismatched = 0; ///< shown frames equal to none
+    uint64_t iconFrames = 0; ///< matching frames that differ inside the icon's rectangle
     double meanNewIntervalMs = 0.0; ///< between the scan-outs of consecutive new frames
     double worstNewIntervalMs = 0.0;
     std::string transferPath;

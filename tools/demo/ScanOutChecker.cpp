@@ -41,16 +41,16 @@ const sim::Image& ScanOutChecker::oracle(const sim::app::RunReport& report, uint
 }
 
 bool ScanOutChecker::matches(const sim::app::RunReport& report, uint32_t frame,
-                             const sim::Image& shown) {
-    return sim::app::compareFrames(oracle(report, frame), shown, m_ignored).equal();
+                             const sim::Image& shown, const std::vector<RECT>& ignored) {
+    return sim::app::compareFrames(oracle(report, frame), shown, ignored).equal();
 }
 
 void ScanOutChecker::describeMismatch(const sim::app::RunReport& report, uint32_t frame,
-                                      const sim::Image& shown) {
+                                      const sim::Image& shown, const std::vector<RECT>& ignored) {
     if (!m_firstDifference.empty())
         return;
     const sim::Image& expected = oracle(report, frame);
-    sim::app::FrameDifference d = sim::app::compareFrames(expected, shown, m_ignored);
+    sim::app::FrameDifference d = sim::app::compareFrames(expected, shown, ignored);
     char text[200];
     if (d.sameSize)
         snprintf(text, sizeof text,
@@ -81,14 +81,15 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
             continue;
         }
         const sim::Image& image = kept[index - firstKept].image;
-        if (m_lastFrame >= 0 && matches(report, uint32_t(m_lastFrame), image)) {
+        std::vector<RECT> ignored = iconRectangles(m_iconCorner, image.width, image.height);
+        if (m_lastFrame >= 0 && matches(report, uint32_t(m_lastFrame), image, ignored)) {
             shown.kind = ShownFrame::Kind::Repeated;
             shown.frame = m_lastFrame;
         } else {
             uint32_t oldest = uint32_t(std::max<int64_t>(m_lastFrame + 1, 0));
             uint32_t stop = newestFrame >= kCandidates ? newestFrame - kCandidates : 0;
             for (int64_t f = newestFrame; f >= int64_t(std::max(oldest, stop)); --f) {
-                if (matches(report, uint32_t(f), image)) {
+                if (matches(report, uint32_t(f), image, ignored)) {
                     shown.kind = ShownFrame::Kind::New;
                     shown.frame = f;
                     m_lastFrame = f;
@@ -97,9 +98,12 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
             }
             if (shown.kind != ShownFrame::Kind::New) {
                 shown.kind = ShownFrame::Kind::Mismatched;
-                describeMismatch(report, newestFrame, image);
+                describeMismatch(report, newestFrame, image, ignored);
             }
         }
+        if (shown.frame >= 0 && !ignored.empty() &&
+            !sim::app::compareFrames(oracle(report, uint32_t(shown.frame)), image).equal())
+            ++m_iconFrames;
         m_shown.push_back(shown);
         // Frames older than the one shown last are never looked for again.
         m_oracles.erase(m_oracles.begin(),

@@ -36,8 +36,10 @@ class ScanOutChecker {
 public:
     explicit ScanOutChecker(const sim::app::AppScript& script) : m_script(script) {}
 
-    /// Rectangles of the shown frames the comparison leaves out (the icon's).
-    void setIgnored(std::vector<RECT> ignored) { m_ignored = std::move(ignored); }
+    /// The corner of the shown frames whose icon rectangle the comparison leaves out ("UL",
+    /// "UR", "LL", "LR"; "" for none). The rectangle follows each frame's size, as the icon
+    /// follows a mode switch.
+    void setIconCorner(std::string corner) { m_iconCorner = std::move(corner); }
 
     /// Classifies the scan-outs of the report's display source that came since the last
     /// call; `newestFrame` is the newest application frame presented so far.
@@ -46,19 +48,23 @@ public:
     const std::vector<ShownFrame>& shown() const { return m_shown; }
     /// The first mismatch, described ("" when every checked frame matched).
     const std::string& firstDifference() const { return m_firstDifference; }
+    /// Matching frames whose ignored rectangles differ from the oracle: the icon was drawn.
+    uint64_t iconFrames() const { return m_iconFrames; }
 
 private:
     const sim::Image& oracle(const sim::app::RunReport& report, uint32_t frame);
-    bool matches(const sim::app::RunReport& report, uint32_t frame, const sim::Image& shown);
+    bool matches(const sim::app::RunReport& report, uint32_t frame, const sim::Image& shown,
+                 const std::vector<RECT>& ignored);
     void describeMismatch(const sim::app::RunReport& report, uint32_t frame,
-                          const sim::Image& shown);
+                          const sim::Image& shown, const std::vector<RECT>& ignored);
 
     const sim::app::AppScript& m_script;
-    std::vector<RECT> m_ignored;
+    std::string m_iconCorner;
     std::vector<ShownFrame> m_shown;
     std::map<uint32_t, sim::Image> m_oracles; ///< recent oracle frames by number
     int64_t m_lastFrame = -1;                 ///< the application frame shown last
     std::string m_firstDifference;
+    uint64_t m_iconFrames = 0;
 };
 
 /// Fills a summary's display figures from the classified scan-outs: scan-outs, compared,

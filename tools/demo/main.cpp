@@ -157,9 +157,9 @@ std::vector<std::string> journalCounts(const std::vector<sim::JournalEntry>& ent
 }
 
 // The GPU the frames were rendered on: the one whose driver drew (an interposed run opens
-// the display's adapter, and the product decides where the drawing goes).
-int renderingGpu(const sim::MachineDesc& machine, int fallback) {
-    int best = fallback;
+// the display's adapter, and the product decides where the drawing goes); -1 when none drew.
+int renderingGpu(const sim::MachineDesc& machine) {
+    int best = -1;
     uint64_t most = 0;
     for (size_t gpu = 0; gpu < machine.gpus.size(); ++gpu) {
         uint64_t draws = sim::umd::stats(int(gpu)).draws;
@@ -208,16 +208,11 @@ demo::RunSummary runOne(const sim::app::AppScript& script, const sim::MachineDes
 
     sim::app::RunReport report;
     demo::ScanOutChecker checker(script);
+    checker.setIconCorner(script.iconCorner);
     demo::TimelineEvents events;
     std::set<uint32_t> dumped = {0, script.frames / 2, script.frames - 1};
-    bool first = true;
     auto observe = [&](uint32_t frame) {
         events.appPresents.push_back(sim::Clock::instance().nowNs());
-        if (first) {
-            checker.setIgnored(
-                demo::iconRectangles(script.iconCorner, report.displayWidth, report.displayHeight));
-            first = false;
-        }
         // A direct present shows every frame: wait until it did. Through the product, frames
         // may be repeated or held back by pacing, so whatever has shown is looked at.
         if (!interposed)
@@ -248,12 +243,13 @@ demo::RunSummary runOne(const sim::app::AppScript& script, const sim::MachineDes
     s.averageFrameMs = report.averageFrameMs;
     s.worstFrameMs = report.worstFrameMs;
     s.firstDifference = checker.firstDifference();
+    s.iconFrames = checker.iconFrames();
     demo::summariseShown(checker.shown(), s);
 
     std::vector<sim::JournalEntry> entries = sim::Machine::instance().journal().entries();
     if (keepJournal)
         writeJournal(entries, outDir + "/" + script.name + "-journal.txt");
-    int renderGpu = renderingGpu(machine, report.gpu);
+    int renderGpu = interposed ? renderingGpu(machine) : report.gpu;
     demo::JournalStages stages =
         demo::readStages(entries, machine, renderGpu, report.displayGpu, interposed);
     s.transferPath = stages.transferPath;

@@ -56,6 +56,11 @@ VI_STATUS InteropLibrary::destroyObjects(ViObject* pDdi9, ViObject* pGpu) {
     if (!pDdi9 || !pGpu || !m_objectsLive)
         return kViStatusInvalidHandle;
     m_objectsLive = false;
+    // Whatever a user left behind goes with the objects that owned it.
+    m_devices.clear();
+    m_mappings.clear();
+    m_tokens.clear();
+    m_notifications.clear();
     return VI_SUCCESS_VAL;
 }
 

@@ -97,6 +97,13 @@ bool setScriptKey(AppScript& s, const std::string& key, const std::string& value
     } else if (key == "exe") {
         ok = !value.empty();
         s.executable = value;
+    } else if (key == "mode-switch") {
+        size_t space = value.find(' ');
+        size_t x = value.find('x', space == std::string::npos ? 0 : space);
+        ok = space != std::string::npos && x != std::string::npos &&
+             parseUnsigned(value.substr(0, space), 1, 1000000, s.switchFrame) &&
+             parseUnsigned(value.substr(space + 1, x - space - 1), 64, 16384, s.switchWidth) &&
+             parseUnsigned(value.substr(x + 1), 64, 16384, s.switchHeight);
     } else if (key == "icon-corner") {
         ok = value == "UL" || value == "UR" || value == "LL" || value == "LR" || value == "none";
         s.iconCorner = value == "none" ? std::string() : value;

@@ -42,11 +42,23 @@ bool parseSceneKind(const std::string& text, SceneKind& out) {
         out = SceneKind::Windowed;
         return true;
     }
+    if (text == "composited") {
+        out = SceneKind::Composited;
+        return true;
+    }
     return false;
 }
 
 const char* sceneKindName(SceneKind kind) {
-    return kind == SceneKind::Windowed ? "windowed" : "rectangles";
+    switch (kind) {
+    case SceneKind::Windowed:
+        return "windowed";
+    case SceneKind::Composited:
+        return "composited";
+    case SceneKind::Rectangles:
+        break;
+    }
+    return "rectangles";
 }
 
 struct Scene::Layout {

@@ -5,6 +5,7 @@
 #include "sim/Machine.h"
 #include "sim/WideString.h"
 #include "sim/gpus/GpuMachine.h"
+#include "sim/runtime/Compositor.h"
 #include "sim/runtime/RuntimeDevice.h"
 
 #include <memory>
@@ -42,8 +43,12 @@ struct Surfaces {
     HANDLE hSprite = nullptr;
     HANDLE hPrimary = nullptr;
     HANDLE hBackBuffer = nullptr;
+    HANDLE hWindow = nullptr; ///< the window's shared surface the compositor reads
+    std::unique_ptr<rt::Compositor> pCompositor;
     ~Surfaces() {
-        for (HANDLE h : {hSprite, hBackBuffer, hPrimary}) {
+        // The compositor lets go of the window's surface before the application does.
+        pCompositor.reset();
+        for (HANDLE h : {hSprite, hBackBuffer, hPrimary, hWindow}) {
             if (h)
                 pDevice->destroyResource(h);
         }
@@ -87,22 +92,51 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
         return fail(report, hr, "create the device");
 
     DisplayMode mode = sourceMode(*pMachine, report.displayGpu, report.vidPnSourceId);
-    bool windowed = script.scene == SceneKind::Windowed;
+    bool composited = script.scene == SceneKind::Composited;
+    bool windowed = script.scene == SceneKind::Windowed || composited;
     report.width = script.width ? script.width : (windowed ? 640 : mode.width);
     report.height = script.height ? script.height : (windowed ? 480 : mode.height);
     report.displayWidth = windowed ? mode.width : report.width;
     report.displayHeight = windowed ? mode.height : report.height;
-    Scene scene(report.width, report.height);
-    report.width = scene.width();
-    report.height = scene.height();
+    Scene firstScene(report.width, report.height);
+    report.width = firstScene.width();
+    report.height = firstScene.height();
+    std::unique_ptr<Scene> pScene(new Scene(firstScene));
 
     Surfaces surfaces;
     surfaces.pDevice = pDevice.get();
-    hr = scene.prepare(*pDevice, surfaces.hSprite);
+    hr = firstScene.prepare(*pDevice, surfaces.hSprite);
     if (FAILED(hr))
         return fail(report, hr, "create the sprite");
     UINT chain = script.backBuffers + 1;
-    if (windowed) {
+    if (composited) {
+        rt::SurfaceDesc desc;
+        desc.width = report.width;
+        desc.height = report.height;
+        hr = pDevice->createResource(desc, surfaces.hBackBuffer);
+        D3DKMT_HANDLE hShare = 0;
+        if (SUCCEEDED(hr)) {
+            hr =
+                pDevice->createSharedSurface(report.width, report.height, surfaces.hWindow, hShare);
+            if (FAILED(hr))
+                return fail(report, hr, "create the window's shared surface");
+        }
+        // The compositor of the display the application's adapter shows on.
+        std::string display = script.display;
+        const DisplayDeviceDesc* pDisplay =
+            pMachine->display(report.displayGpu, report.vidPnSourceId);
+        if (display.empty() && pDisplay)
+            display = pDisplay->deviceName;
+        int window = 0;
+        if (SUCCEEDED(hr)) {
+            hr = rt::Compositor::start(display, surfaces.pCompositor);
+            if (SUCCEEDED(hr))
+                hr = surfaces.pCompositor->addWindow(hShare, report.width, report.height, 0, 0,
+                                                     window);
+            if (FAILED(hr))
+                return fail(report, hr, "open the window in the desktop compositor");
+        }
+    } else if (windowed) {
         rt::SurfaceDesc desc;
         desc.width = report.width;
         desc.height = report.height;
@@ -127,14 +161,45 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
         // The application's own work of a frame.
         if (script.frameUs)
             Clock::instance().sleepFor(uint64_t(script.frameUs) * 1000);
-        if (windowed) {
-            hr = scene.draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
+        if (composited) {
+            // The window's present reaches the compositor's surface; the compositor shows
+            // it with the next composition.
+            hr = pScene->draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
+            RECT all = {0, 0, LONG(report.width), LONG(report.height)};
+            if (SUCCEEDED(hr))
+                hr = pDevice->presentToCompositor(surfaces.hBackBuffer, surfaces.hWindow, {all});
+            if (SUCCEEDED(hr))
+                hr = surfaces.pCompositor->compose();
+        } else if (windowed) {
+            hr = pScene->draw(*pDevice, surfaces.hBackBuffer, 0, surfaces.hSprite, frame);
             if (SUCCEEDED(hr))
                 hr = pDevice->present(surfaces.hBackBuffer, 0, surfaces.hPrimary, 0,
                                       D3DDDI_PRESENTFLAGS::Blt, script.interval);
         } else {
+            if (script.switchFrame && frame == script.switchFrame) {
+                // A new resolution: a new flip chain of that size, made the display's mode.
+                pDevice->destroyResource(surfaces.hPrimary);
+                surfaces.hPrimary = nullptr;
+                pScene.reset(new Scene(script.switchWidth, script.switchHeight));
+                pDevice->destroyResource(surfaces.hSprite);
+                surfaces.hSprite = nullptr;
+                hr = pScene->prepare(*pDevice, surfaces.hSprite);
+                if (SUCCEEDED(hr))
+                    hr = pDevice->createFlipChain(pScene->width(), pScene->height(),
+                                                  D3DDDIFMT_X8R8G8B8, chain, surfaces.hPrimary);
+                if (SUCCEEDED(hr))
+                    hr = pDevice->setDisplayMode(surfaces.hPrimary, 0);
+                if (FAILED(hr))
+                    return fail(report, hr, "switch the display mode");
+                report.switchedFrame = frame;
+                report.switchedWidth = pScene->width();
+                report.switchedHeight = pScene->height();
+                report.displayWidth = pScene->width();
+                report.displayHeight = pScene->height();
+                front = 0;
+            }
             UINT back = (front + 1) % chain;
-            hr = scene.draw(*pDevice, surfaces.hPrimary, back, surfaces.hSprite, frame);
+            hr = pScene->draw(*pDevice, surfaces.hPrimary, back, surfaces.hSprite, frame);
             if (SUCCEEDED(hr))
                 hr = pDevice->present(surfaces.hPrimary, back, nullptr, 0,
                                       D3DDDI_PRESENTFLAGS::Flip, script.interval);
@@ -167,8 +232,10 @@ HRESULT SceneRunner::run(const AppScript& script, RunReport& report,
 
 void SceneRunner::expectedFrame(const AppScript& script, const RunReport& report, uint32_t frame,
                                 Image& out) {
-    Scene scene(report.width, report.height);
-    if (script.scene != SceneKind::Windowed) {
+    bool switched = report.switchedFrame && frame >= report.switchedFrame;
+    Scene scene(switched ? report.switchedWidth : report.width,
+                switched ? report.switchedHeight : report.height);
+    if (script.scene == SceneKind::Rectangles) {
         scene.expected(frame, out);
         return;
     }

@@ -121,6 +121,7 @@ private:
     HRESULT record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work = GpuWork());
     HRESULT submit();
     HRESULT releaseResource(Resource& resource);
+    HRESULT checkDwmPresentBlt(UINT flags, const Resource& dst) const;
 
     std::recursive_mutex m_mutex;
     Adapter& m_adapter;
@@ -139,6 +140,9 @@ private:
     SimSubmissionDesc m_submission;
     std::map<Resource*, std::unique_ptr<Resource>> m_resources;
     std::map<Query*, std::unique_ptr<Query>> m_queries;
+    /// A present to the desktop compositor is open: its first Blt (BeginPresentToDwm) came,
+    /// its last (EndPresentToDwm) not yet.
+    bool m_dwmPresentOpen = false;
     Resource* m_pRenderTarget = nullptr;
     UINT m_renderTargetSubresource = 0;
     Resource* m_pDepthStencil = nullptr;

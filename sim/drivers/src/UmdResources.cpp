@@ -469,6 +469,24 @@ HRESULT Device::copyWork(Resource& src, Surface& srcSurface, const RECT& srcRect
     return S_OK;
 }
 
+// A present to the desktop compositor is a run of Blts into a shared surface: the first
+// flagged BeginPresentToDwm, the last EndPresentToDwm (one Blt may carry both), any between
+// ContinuePresentToDwm. A flag out of that order, or a destination the compositor cannot
+// have opened, is refused.
+HRESULT Device::checkDwmPresentBlt(UINT flags, const Resource& dst) const {
+    const UINT begin = D3DDDI_BLTFLAGS::BeginPresentToDwm;
+    const UINT next = D3DDDI_BLTFLAGS::ContinuePresentToDwm;
+    const UINT end = D3DDDI_BLTFLAGS::EndPresentToDwm;
+    if (!(flags & (begin | next | end)))
+        return S_OK;
+    bool shared = dst.opened || (dst.flags & D3DDDI_RESOURCEFLAGS::SharedResource);
+    if (!shared || ((flags & next) && (flags & (begin | end))))
+        return E_INVALIDARG;
+    if ((flags & begin) ? m_dwmPresentOpen : !m_dwmPresentOpen)
+        return E_INVALIDARG;
+    return S_OK;
+}
+
 HRESULT Device::blt(const D3DDDIARG_BLT& args) {
     Resource *pSrc = nullptr, *pDst = nullptr;
     Surface *pSrcSurface = nullptr, *pDstSurface = nullptr;
@@ -476,6 +494,12 @@ HRESULT Device::blt(const D3DDDIARG_BLT& args) {
     if (FAILED(hr))
         return hr;
     hr = checkSurface(args.hDstResource, args.DstSubResourceIndex, pDst, pDstSurface);
+    if (FAILED(hr))
+        return hr;
+    const UINT dwmFlags = D3DDDI_BLTFLAGS::BeginPresentToDwm |
+                          D3DDDI_BLTFLAGS::ContinuePresentToDwm | D3DDDI_BLTFLAGS::EndPresentToDwm;
+    UINT dwm = args.Flags.Value & dwmFlags;
+    hr = checkDwmPresentBlt(dwm, *pDst);
     if (FAILED(hr))
         return hr;
     if (!pixelAddressable(*pSrc) || !pixelAddressable(*pDst) ||
@@ -489,10 +513,16 @@ HRESULT Device::blt(const D3DDDIARG_BLT& args) {
         return E_INVALIDARG;
     GpuWork work;
     hr = copyWork(*pSrc, *pSrcSurface, args.SrcRect, *pDst, *pDstSurface, args.DstRect,
-                  args.Flags.Value, work);
+                  args.Flags.Value & ~dwmFlags, work);
     if (FAILED(hr))
         return hr;
-    return record(Op::Blt, pSrcSurface->hAllocation, pDstSurface->hAllocation, std::move(work));
+    hr = record(Op::Blt, pSrcSurface->hAllocation, pDstSurface->hAllocation, std::move(work));
+    if (FAILED(hr) || !dwm)
+        return hr;
+    m_dwmPresentOpen = !(dwm & D3DDDI_BLTFLAGS::EndPresentToDwm);
+    // The compositor reads the frame on its own device: the present's last Blt goes to the
+    // GPU at once, as a present does.
+    return m_dwmPresentOpen ? S_OK : submit();
 }
 
 HRESULT Device::colorFill(const D3DDDIARG_COLORFILL& args) {

@@ -82,6 +82,7 @@ void Kernel::reset(std::shared_ptr<const MachineDesc> pMachine) {
     m_adapters.clear();
     m_devices.clear();
     m_resources.clear();
+    m_shares.clear();
     m_allocations.clear();
     m_contexts.clear();
     m_syncObjects.clear();

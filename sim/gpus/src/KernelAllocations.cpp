@@ -87,11 +87,14 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
     if ((pArgs->PrivateDriverDataSize && !pArgs->pPrivateDriverData) ||
         (pArgs->PrivateRuntimeDataSize && !pArgs->pPrivateRuntimeData))
         return kStatusInvalidParameter;
-    // Shared resources need a global share table the simulated machine does not keep.
-    if (flags & (D3DKMT_CREATEALLOCATIONFLAGS::CreateShared |
-                 D3DKMT_CREATEALLOCATIONFLAGS::CreateProtected |
+    if (flags & (D3DKMT_CREATEALLOCATIONFLAGS::CreateProtected |
                  D3DKMT_CREATEALLOCATIONFLAGS::ExistingSysMem))
         return kStatusNotSupported;
+    // A shared resource is a new resource in video memory: the share names the resource,
+    // and the caller's system memory cannot be handed to another device.
+    bool shared = (flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateShared) != 0;
+    if (shared && !(flags & D3DKMT_CREATEALLOCATIONFLAGS::CreateResource))
+        return kStatusInvalidParameter;
     if (pArgs->hGlobalShare)
         return kStatusInvalidParameter;
     // Which resource the allocations join: a new one (CreateResource, hResource 0 on the
@@ -123,6 +126,8 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
         a.gpu = gpu;
         const uint8_t* pDriverData = static_cast<const uint8_t*>(info.pPrivateDriverData);
         created[i].privateData.assign(pDriverData, pDriverData + info.PrivateDriverDataSize);
+        if (info.pSystemMem && shared)
+            return kStatusInvalidParameter;
         if (info.pSystemMem) {
             // The caller's memory backs the allocation; it must outlive it, as on Windows.
             a.pMemory = static_cast<uint8_t*>(const_cast<void*>(info.pSystemMem));
@@ -143,6 +148,11 @@ NTSTATUS Kernel::CreateAllocation(D3DKMT_CREATEALLOCATION* pArgs, int& gpu) {
         const uint8_t* pData = static_cast<const uint8_t*>(pArgs->pPrivateDriverData);
         if (pData)
             resource.privateData.assign(pData, pData + pArgs->PrivateDriverDataSize);
+        if (shared) {
+            resource.hGlobalShare = newHandle();
+            m_shares[resource.hGlobalShare] = hResource;
+            pArgs->hGlobalShare = resource.hGlobalShare;
+        }
     }
     for (UINT i = 0; i < pArgs->NumAllocations; ++i) {
         D3DKMT_HANDLE h = newHandle();
@@ -509,6 +519,22 @@ NTSTATUS Kernel::SetDisplayMode(const D3DKMT_SETDISPLAYMODE* pArgs, int& gpu) {
     return kStatusInvalidParameter;
 }
 
+const Kernel::Resource* Kernel::sharedResourceFor(D3DKMT_HANDLE hGlobalShare, int deviceGpu) {
+    auto share = m_shares.find(hGlobalShare);
+    if (share == m_shares.end())
+        return nullptr;
+    auto resource = m_resources.find(share->second);
+    if (resource == m_resources.end()) {
+        m_shares.erase(share); // its creator destroyed it
+        return nullptr;
+    }
+    // Resources are shared between devices of one adapter; another GPU's memory is not
+    // reachable through a share handle.
+    if (this->deviceGpu(resource->second.hDevice) != deviceGpu)
+        return nullptr;
+    return &resource->second;
+}
+
 NTSTATUS Kernel::OpenResource(D3DKMT_OPENRESOURCE* pArgs, int& gpu) {
     std::lock_guard<std::recursive_mutex> guard(m_lock);
     gpu = -1;
@@ -517,8 +543,54 @@ NTSTATUS Kernel::OpenResource(D3DKMT_OPENRESOURCE* pArgs, int& gpu) {
     gpu = deviceGpu(pArgs->hDevice);
     if (gpu < 0)
         return kStatusInvalidParameter;
-    // No resource is ever shared, so no global share handle names one.
-    return kStatusInvalidParameter;
+    const Resource* pShared = sharedResourceFor(pArgs->hGlobalShare, gpu);
+    if (!pShared)
+        return kStatusInvalidParameter;
+    // The caller asks for exactly the allocations D3DKMTQueryResourceInfo counted, and gives
+    // room for their private data (the kernel hands each allocation's out of that buffer).
+    size_t totalPrivate = 0;
+    for (D3DKMT_HANDLE h : pShared->allocations)
+        totalPrivate += m_allocations[h].privateData.size();
+    if (pArgs->NumAllocations != pShared->allocations.size() || !pArgs->pOpenAllocationInfo ||
+        pArgs->TotalPrivateDriverDataBufferSize < totalPrivate ||
+        (totalPrivate && !pArgs->pTotalPrivateDriverDataBuffer) ||
+        pArgs->ResourcePrivateDriverDataSize < pShared->privateData.size() ||
+        (!pShared->privateData.empty() && !pArgs->pResourcePrivateDriverData))
+        return kStatusInvalidParameter;
+
+    D3DKMT_HANDLE hResource = newHandle();
+    Resource opened;
+    opened.hDevice = pArgs->hDevice;
+    opened.privateData = pShared->privateData;
+    if (!opened.privateData.empty())
+        memcpy(pArgs->pResourcePrivateDriverData, opened.privateData.data(),
+               opened.privateData.size());
+    uint8_t* pPrivate = static_cast<uint8_t*>(pArgs->pTotalPrivateDriverDataBuffer);
+    std::vector<D3DKMT_HANDLE> sources = pShared->allocations;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const Allocation& source = m_allocations[sources[i]];
+        Allocation alias;
+        alias.info = source.info;
+        alias.info.handle = newHandle();
+        alias.info.hDevice = pArgs->hDevice;
+        alias.info.hResource = hResource;
+        alias.info.lockCount = 0;
+        alias.pStorage = source.pStorage;
+        alias.privateData = source.privateData;
+        D3DDDI_OPENALLOCATIONINFO& out = pArgs->pOpenAllocationInfo[i];
+        out.hAllocation = alias.info.handle;
+        out.PrivateDriverDataSize = UINT(alias.privateData.size());
+        out.pPrivateDriverData = pPrivate;
+        if (!alias.privateData.empty()) {
+            memcpy(pPrivate, alias.privateData.data(), alias.privateData.size());
+            pPrivate += alias.privateData.size();
+        }
+        opened.allocations.push_back(alias.info.handle);
+        m_allocations[alias.info.handle] = std::move(alias);
+    }
+    m_resources[hResource] = std::move(opened);
+    pArgs->hResource = hResource;
+    return kStatusSuccess;
 }
 
 NTSTATUS Kernel::QueryResourceInfo(D3DKMT_QUERYRESOURCEINFO* pArgs, int& gpu) {
@@ -529,7 +601,17 @@ NTSTATUS Kernel::QueryResourceInfo(D3DKMT_QUERYRESOURCEINFO* pArgs, int& gpu) {
     gpu = deviceGpu(pArgs->hDevice);
     if (gpu < 0)
         return kStatusInvalidParameter;
-    return kStatusInvalidParameter;
+    const Resource* pShared = sharedResourceFor(pArgs->hGlobalShare, gpu);
+    if (!pShared)
+        return kStatusInvalidParameter;
+    size_t totalPrivate = 0;
+    for (D3DKMT_HANDLE h : pShared->allocations)
+        totalPrivate += m_allocations[h].privateData.size();
+    pArgs->NumAllocations = UINT(pShared->allocations.size());
+    pArgs->TotalPrivateDriverDataSize = UINT(totalPrivate);
+    pArgs->ResourcePrivateDriverDataSize = UINT(pShared->privateData.size());
+    pArgs->PrivateRuntimeDataSize = 0;
+    return kStatusSuccess;
 }
 
 } // namespace sim

@@ -94,6 +94,7 @@ HRESULT RuntimeDevice::destroy() {
     m_destroyed = true;
     // Shared primaries the runtime made itself go after the driver let go of them.
     std::map<HANDLE, D3DKMT_HANDLE> shared = m_sharedPrimaries;
+    shared.insert(m_openedShares.begin(), m_openedShares.end());
     for (auto& entry : shared)
         destroyResource(entry.first);
     HRESULT hr = m_funcs.pfnDestroyDevice ? m_funcs.pfnDestroyDevice(m_hDriverDevice) : E_FAIL;
@@ -129,6 +130,10 @@ HRESULT RuntimeDevice::createResource(const SurfaceDesc& desc, HANDLE& hResource
     args.Rotation = D3DDDI_ROTATION_IDENTITY;
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
     HANDLE hRuntime = args.hResource;
+    {
+        std::lock_guard<std::mutex> state(m_stateMutex);
+        m_creatingShared = (desc.flags & D3DDDI_RESOURCEFLAGS::SharedResource) != 0;
+    }
     setCreatingResource(hRuntime);
     HRESULT hr = m_funcs.pfnCreateResource(m_hDriverDevice, &args);
     setCreatingResource(nullptr);
@@ -197,6 +202,75 @@ HRESULT RuntimeDevice::openSharedPrimary(UINT width, UINT height, HANDLE& hResou
     return S_OK;
 }
 
+HRESULT RuntimeDevice::createSharedSurface(UINT width, UINT height, HANDLE& hResource,
+                                           D3DKMT_HANDLE& hGlobalShare) {
+    SurfaceDesc desc;
+    desc.width = width;
+    desc.height = height;
+    desc.flags = D3DDDI_RESOURCEFLAGS::RenderTarget | D3DDDI_RESOURCEFLAGS::SharedResource;
+    HRESULT hr = createResource(desc, hResource);
+    if (FAILED(hr))
+        return hr;
+    hGlobalShare = globalShare(hResource);
+    if (hGlobalShare)
+        return S_OK;
+    // The driver made no allocation through the runtime: nothing another device could open.
+    destroyResource(hResource);
+    hResource = nullptr;
+    return E_FAIL;
+}
+
+D3DKMT_HANDLE RuntimeDevice::globalShare(HANDLE hResource) const {
+    std::lock_guard<std::mutex> state(m_stateMutex);
+    auto runtime = m_driverToRuntime.find(hResource);
+    if (runtime == m_driverToRuntime.end())
+        return 0;
+    auto share = m_globalShares.find(runtime->second);
+    return share == m_globalShares.end() ? 0 : share->second;
+}
+
+HRESULT RuntimeDevice::openSharedSurface(D3DKMT_HANDLE hGlobalShare, HANDLE& hResource) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    D3DKMT_QUERYRESOURCEINFO query = {};
+    query.hDevice = m_hKernelDevice;
+    query.hGlobalShare = hGlobalShare;
+    NTSTATUS status = KernelThunks::get().pfnQueryResourceInfo(&query);
+    if (status < 0)
+        return toHresult(status);
+    std::vector<D3DDDI_OPENALLOCATIONINFO> allocations(query.NumAllocations);
+    std::vector<uint8_t> privateData(query.TotalPrivateDriverDataSize);
+    std::vector<uint8_t> resourceData(query.ResourcePrivateDriverDataSize);
+    D3DKMT_OPENRESOURCE openKernel = {};
+    openKernel.hDevice = m_hKernelDevice;
+    openKernel.hGlobalShare = hGlobalShare;
+    openKernel.NumAllocations = query.NumAllocations;
+    openKernel.pOpenAllocationInfo = allocations.data();
+    openKernel.pTotalPrivateDriverDataBuffer = privateData.data();
+    openKernel.TotalPrivateDriverDataBufferSize = UINT(privateData.size());
+    openKernel.pResourcePrivateDriverData = resourceData.data();
+    openKernel.ResourcePrivateDriverDataSize = UINT(resourceData.size());
+    status = KernelThunks::get().pfnOpenResource(&openKernel);
+    if (status < 0)
+        return toHresult(status);
+    D3DDDIARG_OPENRESOURCE open = {};
+    open.NumAllocations = openKernel.NumAllocations;
+    open.pOpenAllocationInfo = allocations.data();
+    open.hKMResource = openKernel.hResource;
+    open.hResource = newRuntimeHandle();
+    open.Rotation = D3DDDI_ROTATION_IDENTITY;
+    HRESULT hr = m_funcs.pfnOpenResource(m_hDriverDevice, &open);
+    if (FAILED(hr)) {
+        D3DKMT_DESTROYALLOCATION destroy = {};
+        destroy.hDevice = m_hKernelDevice;
+        destroy.hResource = openKernel.hResource;
+        KernelThunks::get().pfnDestroyAllocation(&destroy);
+        return hr;
+    }
+    m_openedShares[open.hResource] = openKernel.hResource;
+    hResource = open.hResource;
+    return S_OK;
+}
+
 HRESULT RuntimeDevice::destroyResource(HANDLE hResource) {
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
     HRESULT hr = m_funcs.pfnDestroyResource(m_hDriverDevice, hResource);
@@ -204,18 +278,21 @@ HRESULT RuntimeDevice::destroyResource(HANDLE hResource) {
         std::lock_guard<std::mutex> state(m_stateMutex);
         auto runtime = m_driverToRuntime.find(hResource);
         if (runtime != m_driverToRuntime.end()) {
+            m_globalShares.erase(runtime->second);
             m_runtimeResources.erase(runtime->second);
             m_kernelResources.erase(runtime->second);
             m_driverToRuntime.erase(runtime);
         }
     }
-    auto shared = m_sharedPrimaries.find(hResource);
-    if (shared != m_sharedPrimaries.end()) {
+    for (std::map<HANDLE, D3DKMT_HANDLE>* pMade : {&m_sharedPrimaries, &m_openedShares}) {
+        auto made = pMade->find(hResource);
+        if (made == pMade->end())
+            continue;
         D3DKMT_DESTROYALLOCATION destroy = {};
         destroy.hDevice = m_hKernelDevice;
-        destroy.hResource = shared->second;
+        destroy.hResource = made->second;
         KernelThunks::get().pfnDestroyAllocation(&destroy);
-        m_sharedPrimaries.erase(shared);
+        pMade->erase(made);
     }
     return hr;
 }
@@ -315,6 +392,27 @@ HRESULT RuntimeDevice::present(HANDLE hSrc, UINT srcSub, HANDLE hDst, UINT dstSu
     return hr;
 }
 
+HRESULT RuntimeDevice::presentToCompositor(HANDLE hSrc, HANDLE hShared,
+                                           const std::vector<RECT>& rects, UINT flagsOverride) {
+    if (rects.empty())
+        return E_INVALIDARG;
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    for (size_t i = 0; i < rects.size(); ++i) {
+        UINT flags = flagsOverride;
+        if (!flags) {
+            flags =
+                i == 0 ? D3DDDI_BLTFLAGS::BeginPresentToDwm : D3DDDI_BLTFLAGS::ContinuePresentToDwm;
+            if (i + 1 == rects.size())
+                flags =
+                    (flags & D3DDDI_BLTFLAGS::BeginPresentToDwm) | D3DDDI_BLTFLAGS::EndPresentToDwm;
+        }
+        HRESULT hr = blt(hSrc, 0, rects[i], hShared, 0, rects[i], flags);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
 HRESULT RuntimeDevice::setDisplayMode(HANDLE hPrimary, UINT subresource) {
     D3DDDIARG_SETDISPLAYMODE args = {hPrimary, subresource};
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
@@ -385,9 +483,16 @@ HRESULT RuntimeDevice::allocateCb(D3DDDICB_ALLOCATE& args) {
         create.hResource = known->second;
     else if (args.hResource)
         create.Flags.Value = D3DKMT_CREATEALLOCATIONFLAGS::CreateResource;
+    // A shared resource's allocations are created shared, so another device may open them.
+    bool shared = args.hResource && args.hResource == m_creatingResource && m_creatingShared &&
+                  known == m_kernelResources.end();
+    if (shared)
+        create.Flags.Value |= D3DKMT_CREATEALLOCATIONFLAGS::CreateShared;
     NTSTATUS status = KernelThunks::get().pfnCreateAllocation(&create);
     if (status < 0)
         return toHresult(status);
+    if (shared)
+        m_globalShares[args.hResource] = create.hGlobalShare;
     if (args.hResource)
         m_kernelResources[args.hResource] = create.hResource;
     args.hKMResource = create.hResource;

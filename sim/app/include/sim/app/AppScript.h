@@ -40,14 +40,19 @@ struct AppScript {
     /// The application's executable (a Windows path the run reports as its own file name,
     /// which selects its section of the product's application database); empty: unchanged.
     std::string executable;
+    /// Full screen only: at frame `switchFrame` (0: never) the application changes the
+    /// display mode to switchWidth x switchHeight, with a new flip chain of that size.
+    uint32_t switchFrame = 0;
+    uint32_t switchWidth = 0;
+    uint32_t switchHeight = 0;
     /// Corner where the product's in-game icon is drawn ("UL", "UR", "LL", "LR"); the
     /// oracle comparison leaves that rectangle out. Empty: no icon expected.
     std::string iconCorner;
 };
 
 /// Sets one script key ("scene", "frames", "rate", "path", "gpu", "display", "library",
-/// "export", "size", "backbuffers", "interval", "frame-us", "exe", "icon-corner"); false with a
-/// reason for a bad key or value.
+/// "export", "size", "backbuffers", "interval", "frame-us", "exe", "icon-corner", "mode-switch" as
+/// "<frame> <W>x<H>"); false with a reason for a bad key or value.
 SIM_API bool setScriptKey(AppScript& script, const std::string& key, const std::string& value,
                           std::string& error);
 

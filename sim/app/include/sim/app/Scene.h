@@ -20,9 +20,13 @@ namespace app {
 enum class SceneKind {
     Rectangles, ///< full screen: moving rectangles and sprites on a flip chain
     Windowed,   ///< the same frame in a window, presented by Blt into a shared primary
+    /// The window presented to the desktop compositor: Blts flagged Begin/End
+    /// PresentToDwm into the window's shared surface, which the compositor opens and
+    /// composes into the desktop at the origin
+    Composited,
 };
 
-/// Parses "rectangles" or "windowed"; false for anything else.
+/// Parses "rectangles", "windowed" or "composited"; false for anything else.
 SIM_API bool parseSceneKind(const std::string& text, SceneKind& out);
 SIM_API const char* sceneKindName(SceneKind kind);
 

@@ -21,8 +21,11 @@ struct RunReport {
     int gpu = -1;            ///< GPU whose driver the runtime opened
     int displayGpu = -1;     ///< GPU whose display shows the frames
     uint32_t vidPnSourceId = 0;
-    uint32_t width = 0; ///< frame size
+    uint32_t width = 0; ///< frame size (before a mode switch)
     uint32_t height = 0;
+    uint32_t switchedFrame = 0; ///< the frame a mode switch took effect at, 0: none
+    uint32_t switchedWidth = 0; ///< the frame size from then on
+    uint32_t switchedHeight = 0;
     uint32_t displayWidth = 0; ///< scanned-out image size (windowed: the shared primary)
     uint32_t displayHeight = 0;
     uint32_t framesPresented = 0;

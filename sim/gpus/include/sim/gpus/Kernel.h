@@ -188,10 +188,13 @@ private:
         D3DKMT_HANDLE hDevice = 0;
         std::vector<D3DKMT_HANDLE> allocations;
         std::vector<uint8_t> privateData;
+        D3DKMT_HANDLE hGlobalShare = 0; ///< set when it was created shared
     };
     struct Allocation {
         AllocationInfo info;
-        std::unique_ptr<uint8_t[]> pStorage;
+        /// Video memory; shared by the allocations of every device that opened the resource,
+        /// so that it lives as long as the last of them.
+        std::shared_ptr<uint8_t[]> pStorage;
         /// The CPU's copy while locked (video memory only); written back and freed at the
         /// last unlock, so a pointer kept past it is a use after free.
         std::unique_ptr<uint8_t[]> pLockCopy;
@@ -241,6 +244,9 @@ private:
     static bool newBuffers(CommandBuffers& buffers, uint32_t commandSize, uint32_t allocationCount,
                            uint32_t patchCount);
     void destroyAllocationLocked(D3DKMT_HANDLE h);
+    /// The resource a global share handle names, for a device of the same GPU; null when
+    /// the handle names none (or its creator destroyed it) or the GPU differs.
+    const Resource* sharedResourceFor(D3DKMT_HANDLE hGlobalShare, int deviceGpu);
     void destroyDeviceLocked(D3DKMT_HANDLE h);
     DisplayMode currentModeLocked(int gpu, uint32_t vidPnSourceId) const;
     /// Gives up a device's ownership of one source (all sources when `all`); a source whose
@@ -258,6 +264,8 @@ private:
     std::map<D3DKMT_HANDLE, Adapter> m_adapters;
     std::map<D3DKMT_HANDLE, Device> m_devices;
     std::map<D3DKMT_HANDLE, Resource> m_resources;
+    /// Global share handles of shared resources -> the resource that was created shared.
+    std::map<D3DKMT_HANDLE, D3DKMT_HANDLE> m_shares;
     std::map<D3DKMT_HANDLE, Allocation> m_allocations;
     std::map<D3DKMT_HANDLE, Context> m_contexts;
     std::map<D3DKMT_HANDLE, SyncObject> m_syncObjects;

@@ -53,6 +53,16 @@ public:
     /// created by the runtime in the kernel and opened on the driver.
     HRESULT openSharedPrimary(UINT width, UINT height, HANDLE& hResource);
     HRESULT destroyResource(HANDLE hResource);
+    /// A surface other devices of the adapter can open (the application's window surface
+    /// the desktop compositor reads): created through the driver with the SharedResource
+    /// flag; hGlobalShare is the kernel's share handle.
+    HRESULT createSharedSurface(UINT width, UINT height, HANDLE& hResource,
+                                D3DKMT_HANDLE& hGlobalShare);
+    /// Opens a surface another device of the adapter shared: the kernel's resource, then
+    /// the driver's (pfnOpenResource).
+    HRESULT openSharedSurface(D3DKMT_HANDLE hGlobalShare, HANDLE& hResource);
+    /// The kernel's share handle of a shared resource this device created; 0 for others.
+    D3DKMT_HANDLE globalShare(HANDLE hResource) const;
 
     // ---- Operations ----
     HRESULT colorFill(HANDLE hResource, UINT subresource, const RECT& rect, D3DCOLOR color);
@@ -69,6 +79,12 @@ public:
     HRESULT present(HANDLE hSrc, UINT srcSub, HANDLE hDst, UINT dstSub, UINT flags,
                     UINT interval = D3DDDI_FLIPINTERVAL_ONE);
     HRESULT setDisplayMode(HANDLE hPrimary, UINT subresource);
+    /// A windowed present with the desktop compositor: Blts of `rects` of hSrc into the
+    /// compositor's shared surface, the first flagged BeginPresentToDwm, the last
+    /// EndPresentToDwm, any between ContinuePresentToDwm (`flagsOverride`, when non-zero,
+    /// replaces those flags on every Blt).
+    HRESULT presentToCompositor(HANDLE hSrc, HANDLE hShared, const std::vector<RECT>& rects,
+                                UINT flagsOverride = 0);
     /// Issues an event query and polls it until it completes; polls counts the polls.
     HRESULT waitForIdle(UINT* pPolls = nullptr);
     /// pfnDestroyDevice of the driver, then the kernel device. Returns the driver's result.
@@ -129,6 +145,12 @@ private:
     /// The runtime handle of the resource the driver is creating (pfnCreateResource is
     /// running); the only one pfnAllocateCb accepts besides none.
     HANDLE m_creatingResource = nullptr;
+    /// The resource being created is shared: its kernel resource is created shared.
+    bool m_creatingShared = false;
+    /// Runtime handle -> the kernel's share handle, for shared resources.
+    std::map<HANDLE, D3DKMT_HANDLE> m_globalShares;
+    /// Resources opened from another device's share: driver handle -> kernel resource.
+    std::map<HANDLE, D3DKMT_HANDLE> m_openedShares;
     /// Shared primaries the runtime made itself: driver handle -> kernel resource.
     std::map<HANDLE, D3DKMT_HANDLE> m_sharedPrimaries;
     std::atomic<UINT> m_pendingInterval{D3DDDI_FLIPINTERVAL_ONE};
