@@ -29,7 +29,7 @@ std::string wide(const WCHAR* s, size_t limit) {
     size_t n = 0;
     while (n < limit && s[n])
         ++n;
-    return toUtf8(std::u16string_view(s, n));
+    return toUtf8(std::u16string_view(asU16(s), n));
 }
 
 std::string handles(const D3DKMT_HANDLE* pList, UINT count) {

@@ -135,7 +135,7 @@ BOOL enumDisplayDevices(const char* entry, const std::string* pDevice, DWORD ind
 
 BOOL WINAPI EnumDisplayDevicesW(LPCWSTR lpDevice, DWORD iDevNum, PDISPLAY_DEVICEW lpDisplayDevice,
                                 DWORD dwFlags) {
-    std::string device = lpDevice ? sim::toUtf8(sim::wideOf(lpDevice)) : std::string();
+    std::string device = lpDevice ? sim::toUtf8(sim::wideOf(sim::asU16(lpDevice))) : std::string();
     return enumDisplayDevices("EnumDisplayDevicesW", lpDevice ? &device : nullptr, iDevNum,
                               lpDisplayDevice, dwFlags);
 }

@@ -69,8 +69,18 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
     if (report.displayGpu < 0)
         return;
     sim::Display& display = sim::Display::instance();
-    std::vector<uint64_t> times = display.times(report.displayGpu, report.vidPnSourceId);
-    std::vector<sim::ScanOut> kept = display.kept(report.displayGpu, report.vidPnSourceId);
+    // Every read of the display first runs what the GPUs have due, and the product's threads
+    // may present meanwhile: the times and the kept frames are one picture only when no
+    // scan-out came between them.
+    std::vector<uint64_t> times;
+    std::vector<sim::ScanOut> kept;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        times = display.times(report.displayGpu, report.vidPnSourceId);
+        kept = display.kept(report.displayGpu, report.vidPnSourceId);
+        if (display.count(report.displayGpu, report.vidPnSourceId) == times.size() &&
+            kept.size() <= times.size())
+            break;
+    }
     size_t total = times.size();
     size_t firstKept = total >= kept.size() ? total - kept.size() : 0;
     for (size_t index = m_shown.size(); index < total; ++index) {

@@ -37,7 +37,7 @@ bool boundedText(const WCHAR* text, size_t limit, std::string& out) {
         ++n;
     if (n == limit)
         return false;
-    out = toUtf8(std::u16string_view(text, n));
+    out = toUtf8(std::u16string_view(asU16(text), n));
     return true;
 }
 

@@ -244,7 +244,7 @@ bool applyGpu(const Section& s, MachineDesc& m, Failure& f) {
         else if (k == "copy-us")
             ok = parseU32(e.value, g.copyTimeUs);
         else if (k == "video-memory-mib") {
-            uint32_t mib;
+            uint32_t mib = 0;
             ok = parseU32(e.value, mib);
             g.videoMemory = uint64_t(mib) << 20;
         } else if (k == "interface-value")

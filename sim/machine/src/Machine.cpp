@@ -4,8 +4,17 @@
 #include "sim/WideString.h"
 
 #include <stdlib.h>
+
+#ifdef _WIN32
+// The Windows test harness hosts the machine core inside a real Windows process.
+#include <windows.h>
+
+#include <filesystem>
+#include <random>
+#else
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 namespace sim {
 
@@ -15,16 +24,39 @@ thread_local uint32_t t_lastError = 0;
 
 // The root folder: VESSA_SIM_ROOT when the host environment names one, else a fresh
 // temporary folder of this process.
+std::string makeTemporaryFolder();
+
 RootFolder makeRoot() {
     const char* configured = getenv("VESSA_SIM_ROOT");
     if (configured && *configured)
         return RootFolder(configured, false);
+    return RootFolder(makeTemporaryFolder(), true);
+}
+
+#ifdef _WIN32
+std::string makeTemporaryFolder() {
+    std::error_code error;
+    std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+    if (error)
+        temp = ".";
+    std::random_device seed;
+    for (int attempt = 0;; ++attempt) {
+        std::filesystem::path folder =
+            temp /
+            ("vessa-sim-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(seed()));
+        if (std::filesystem::create_directory(folder, error) || attempt == 16)
+            return folder.string();
+    }
+}
+#else
+std::string makeTemporaryFolder() {
     const char* tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vessa-sim-XXXXXX";
     if (!mkdtemp(pattern.data()))
         pattern = "/tmp/vessa-sim-" + std::to_string(getpid());
-    return RootFolder(pattern, true);
+    return pattern;
 }
+#endif
 
 } // namespace
 
@@ -64,7 +96,11 @@ void setLastError(uint32_t error) {
 }
 
 uint32_t currentThreadId() {
+#ifdef _WIN32
+    return static_cast<uint32_t>(GetCurrentThreadId());
+#else
     return static_cast<uint32_t>(syscall(SYS_gettid));
+#endif
 }
 
 } // namespace sim

@@ -3,8 +3,9 @@
 
 #include "sim/RootFolder.h"
 
+#include <filesystem>
 #include <stdlib.h>
-#include <sys/stat.h>
+#include <system_error>
 
 #ifndef SIM_DEFAULT_MODULE_DIR
 #error "SIM_DEFAULT_MODULE_DIR must name the build's modules folder"
@@ -15,8 +16,8 @@ namespace sim {
 namespace {
 
 bool isFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code error;
+    return std::filesystem::is_regular_file(std::filesystem::path(path), error);
 }
 
 } // namespace

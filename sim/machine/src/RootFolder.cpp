@@ -3,13 +3,10 @@
 
 #include "sim/WideString.h"
 
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
-#include <ftw.h>
-#include <limits.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 #include <vector>
 
 namespace sim {
@@ -20,39 +17,32 @@ namespace {
 // outlive every static destructor that might still log into the root.
 std::string* s_ownedRoot = nullptr;
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-    ::remove(path);
-    return 0;
-}
+// Host file-system work goes through std::filesystem, with error codes (never exceptions), so
+// the machine core builds for the Windows test harness as well.
+namespace fs = std::filesystem;
 
 void removeOwnedRoot() {
+    std::error_code ignored;
     if (s_ownedRoot && !getenv("VESSA_SIM_KEEP_ROOT"))
-        nftw(s_ownedRoot->c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+        fs::remove_all(fs::path(*s_ownedRoot), ignored);
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    return fs::is_directory(fs::path(path), error);
 }
 
 bool makeDirectories(const std::string& path) {
     if (path.empty())
         return false;
-    if (isDirectory(path))
-        return true;
-    size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash)))
-        return false;
-    return ::mkdir(path.c_str(), 0777) == 0 || isDirectory(path);
+    std::error_code error;
+    return fs::create_directories(fs::path(path), error) || isDirectory(path);
 }
 
 std::string absoluteHostPath(const std::string& path) {
-    if (!path.empty() && path[0] == '/')
-        return path;
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd))
-        return path;
-    return std::string(cwd) + "/" + path;
+    std::error_code error;
+    fs::path absolute = fs::absolute(fs::path(path), error);
+    return error ? path : absolute.string();
 }
 
 // Splits a Windows path into components ('\' or '/'), resolving "." and "..".
@@ -86,8 +76,9 @@ bool isDriveLetter(char16_t c) {
 
 RootFolder::RootFolder(std::string hostRoot, bool owned) : m_currentDirectory(u"C:\\") {
     makeDirectories(hostRoot);
-    char resolved[PATH_MAX];
-    m_hostRoot = realpath(hostRoot.c_str(), resolved) ? std::string(resolved) : hostRoot;
+    std::error_code error;
+    fs::path resolved = fs::canonical(fs::path(hostRoot), error);
+    m_hostRoot = error ? hostRoot : resolved.string();
     makeDirectories(m_hostRoot + "/c");
     if (owned && !s_ownedRoot) {
         s_ownedRoot = new std::string(m_hostRoot);
@@ -96,21 +87,19 @@ RootFolder::RootFolder(std::string hostRoot, bool owned) : m_currentDirectory(u"
 }
 
 std::string RootFolder::findEntryNoCase(const std::string& dir, const std::string& name) {
-    struct stat st;
-    if (::lstat((dir + "/" + name).c_str(), &st) == 0)
+    std::error_code error;
+    if (fs::symlink_status(fs::path(dir + "/" + name), error).type() != fs::file_type::not_found &&
+        !error)
         return name; // exact spelling exists
-    DIR* d = ::opendir(dir.c_str());
-    if (!d)
+    fs::directory_iterator entries(fs::path(dir), error);
+    if (error)
         return name;
-    std::string found = name;
-    while (struct dirent* e = ::readdir(d)) {
-        if (equalNoCase(std::string_view(e->d_name), name)) {
-            found = e->d_name;
-            break;
-        }
+    for (const fs::directory_entry& entry : entries) {
+        std::string entryName = entry.path().filename().string();
+        if (equalNoCase(std::string_view(entryName), name))
+            return entryName;
     }
-    ::closedir(d);
-    return found;
+    return name;
 }
 
 std::string RootFolder::toHost(std::string_view windowsPath) const {

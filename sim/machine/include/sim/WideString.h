@@ -9,6 +9,17 @@
 
 namespace sim {
 
+/// 16-bit wide text as char16_t, whichever type spells WCHAR: char16_t on the simulated
+/// machine, wchar_t in the Windows test harness (where the machine core runs too).
+template <class Char> const char16_t* asU16(const Char* s) {
+    static_assert(sizeof(Char) == sizeof(char16_t), "WCHAR is 16 bits");
+    return reinterpret_cast<const char16_t*>(s);
+}
+template <class Char> char16_t* asU16(Char* s) {
+    static_assert(sizeof(Char) == sizeof(char16_t), "WCHAR is 16 bits");
+    return reinterpret_cast<char16_t*>(s);
+}
+
 /// Length of a terminated 16-bit string; 0 for null.
 SIM_API size_t wideLength(const char16_t* s);
 
