@@ -1,6 +1,6 @@
 # The project's commands. Each installs what it needs first (scripts/bootstrap.sh), so a
 # fresh Debian 12 machine needs nothing else.
-.PHONY: all bootstrap test demo bench dist format format-check
+.PHONY: all bootstrap test demo bench dist fuzz mutate format format-check
 
 all: test
 
@@ -23,6 +23,18 @@ bench:
 # The installation tree for a Windows 7 x64 machine, in out/dist (docs/install.md).
 dist:
 	scripts/dist.sh
+
+# Every fuzz target for FUZZ_SECONDS (default 600) each; build/native-fuzz keeps what they
+# learn and any crashing input.
+fuzz:
+	scripts/fuzz.sh
+
+# Fault seeding: small faults planted one at a time, the tests of each file run against it;
+# the score and the survivors go into docs/reliability.md. MUTATE_ARGS passes options
+# (--count N, --seed S, --kinds k1,k2, --files REGEX).
+mutate:
+	scripts/bootstrap.sh
+	python3 scripts/mutate.py $(MUTATE_ARGS)
 
 # clang-format over every C/C++ file of the project (tracked or new, build trees excluded).
 FORMAT_FILES = git ls-files -z --cached --others --exclude-standard -- '*.c' '*.cc' '*.cpp' '*.cxx' '*.h' '*.hh' '*.hpp' '*.hxx' '*.inl' '*.inc' | xargs -0 -r

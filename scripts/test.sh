@@ -4,16 +4,18 @@
 #   tsan        preset native-tsan (ThreadSanitizer): only the suites that run several
 #               threads at once (target concurrency_tests, ctest label "concurrency")
 #   mingw-wine  preset mingw-release, tests under Wine
+#   fuzz        preset native-fuzz: every fuzz target over its seed corpus, then a few
+#               seconds of fuzzing each (scripts/fuzz.sh --check)
 # Prints one summary line per build and finally "N passed, N failed" on a line of its own.
 # A configure or build failure counts as one failed test of that build. Exit status 0 only
 # when every build and test passed.
-#   VESSA_TEST_BUILDS="native tsan mingw-wine" selects the builds (default: all three).
+#   VESSA_TEST_BUILDS="native tsan mingw-wine fuzz" selects the builds (default: all four).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 CTEST_ARGS=(-j2 --output-on-failure --timeout 300)
-builds=${VESSA_TEST_BUILDS:-native tsan mingw-wine}
+builds=${VESSA_TEST_BUILDS:-native tsan mingw-wine fuzz}
 
 scripts/bootstrap.sh || {
     echo "bootstrap failed"
@@ -84,6 +86,26 @@ run_build() {
     echo "==== $label: done in $((SECONDS - t0)) s"
 }
 
+# run_fuzz: the fuzz targets' regression run; each target counts as one test.
+run_fuzz() {
+    local log=$root/build/native-fuzz.test.log t0=$SECONDS line passed failed
+    mkdir -p "$root/build"
+    echo "==== fuzz: build + every target over its corpus (scripts/fuzz.sh --check)"
+    scripts/fuzz.sh --check 2>&1 | tee "$log"
+    line=$(grep -aE '^fuzz: [0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        summaries+=("fuzz: FAILED (no summary)")
+        total_failed=$((total_failed + 1))
+        return
+    fi
+    passed=$(sed -E 's/^fuzz: ([0-9]+) passed.*/\1/' <<<"$line")
+    failed=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$line")
+    summaries+=("fuzz: $passed passed, $failed failed")
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    echo "==== fuzz: done in $((SECONDS - t0)) s"
+}
+
 for b in $builds; do
     case $b in
     native) run_build native native-debug all ctest --test-dir "$root/build/native-debug" ;;
@@ -94,6 +116,7 @@ for b in $builds; do
     mingw-wine)
         run_build mingw-wine mingw-release all scripts/wine-ctest.sh "$root/build/mingw-release"
         ;;
+    fuzz) run_fuzz ;;
     *)
         summaries+=("$b: unknown build")
         total_failed=$((total_failed + 1))

@@ -32,6 +32,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -82,6 +83,16 @@ bool writeSummary(const std::string& path, const std::string& text) {
     return fclose(file) == 0 && written;
 }
 
+// Every journal entry of the run, counted by module, entry and GPU, for a run that failed.
+void printJournalCounts() {
+    std::map<std::string, size_t> counts;
+    for (const sim::JournalEntry& e : sim::Machine::instance().journal().entries())
+        ++counts[e.module + "!" + e.entry + " on GPU " + std::to_string(e.gpu) +
+                 (e.result < 0 ? " (failed)" : "")];
+    for (const auto& count : counts)
+        printf("  %s: %zu\n", count.first.c_str(), count.second);
+}
+
 // One journal count, printed, and whether it is the expected one.
 bool expectCalls(const char* module, const char* entry, int gpu, size_t expected) {
     size_t count = sim::Machine::instance().journal().count(module, entry, gpu);
@@ -128,6 +139,9 @@ int main(int argc, char** argv) {
     }
     std::string error;
     sim::MachineDesc machine = sim::presets::defaultMachine();
+    // The machine's own clock: waits move time instead of sleeping, so the run takes what
+    // the work takes and its pacing does not depend on the host's load.
+    machine.virtualClock = true;
     if (!sim::harness::WineMachine::install(
             machine, sim::harness::WineMachine::executableDirectory(), &error)) {
         fprintf(stderr, "vessa-wine-scenario: cannot install the machine: %s\n", error.c_str());
@@ -136,6 +150,9 @@ int main(int argc, char** argv) {
 
     if (options.deviceOnly)
         return runDeviceStage();
+    // A summary from an earlier run must not be taken for this one's.
+    if (!options.summary.empty())
+        remove(options.summary.c_str());
 
     sim::app::AppScript script;
     script.name = "interposed";
@@ -148,8 +165,8 @@ int main(int argc, char** argv) {
     // as the demo does; through the product frames may repeat or be held back by pacing.
     sim::app::RunReport report;
     demo::ScanOutChecker checker(script);
-    // The sample database (config/vessa.xml) puts the icon in the upper right corner.
-    checker.setIconCorner("UR");
+    // The process has no user settings, so the product shows its icon top left.
+    checker.setIconCorner("UL");
     sim::app::SceneRunner::run(script, report,
                                [&](uint32_t frame) { checker.check(report, frame); });
     if (report.framesPresented > 0) {
@@ -192,5 +209,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool good = summary.allExact() && summary.framesPresented == options.frames;
+    if (!good) {
+        printJournalCounts();
+        // The last frame shown, beside the summary, for a look at what went wrong.
+        if (!options.summary.empty() && report.displayGpu >= 0) {
+            std::string png = options.summary + ".last-frame.png";
+            if (sim::Display::instance().writeLastPng(report.displayGpu, report.vidPnSourceId, png))
+                printf("last frame shown: %s\n", png.c_str());
+        }
+    }
     return good ? 0 : 1;
 }
