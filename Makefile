@@ -1,6 +1,6 @@
 # The project's commands. Each installs what it needs first (scripts/bootstrap.sh), so a
 # fresh Debian 12 machine needs nothing else.
-.PHONY: all bootstrap test demo bench dist fuzz mutate format format-check
+.PHONY: all bootstrap test demo bench dist fuzz mutate soak format format-check
 
 all: test
 
@@ -35,6 +35,11 @@ fuzz:
 mutate:
 	scripts/bootstrap.sh
 	python3 scripts/mutate.py $(MUTATE_ARGS)
+
+# The long soak: 100,000 interposed frames with device and mode cycles; the heap and the
+# kernel's live objects must not grow (VESSA_SOAK_FRAMES sets the length).
+soak:
+	scripts/soak.sh
 
 # clang-format over every C/C++ file of the project (tracked or new, build trees excluded).
 FORMAT_FILES = git ls-files -z --cached --others --exclude-standard -- '*.c' '*.cc' '*.cpp' '*.cxx' '*.h' '*.hh' '*.hpp' '*.hxx' '*.inl' '*.inc' | xargs -0 -r
