@@ -1,6 +1,6 @@
 # The project's commands. Each installs what it needs first (scripts/bootstrap.sh), so a
 # fresh Debian 12 machine needs nothing else.
-.PHONY: all bootstrap test demo bench dist fuzz mutate soak format format-check
+.PHONY: all bootstrap test demo bench dist fuzz mutate soak reliability format format-check
 
 all: test
 
@@ -40,6 +40,11 @@ mutate:
 # kernel's live objects must not grow (VESSA_SOAK_FRAMES sets the length).
 soak:
 	scripts/soak.sh
+
+# The fault campaign: each vendor-driver entry and kernel thunk failed once, one at a time;
+# the table of outcomes goes into docs/reliability.md.
+reliability:
+	scripts/reliability.sh
 
 # clang-format over every C/C++ file of the project (tracked or new, build trees excluded).
 FORMAT_FILES = git ls-files -z --cached --others --exclude-standard -- '*.c' '*.cc' '*.cpp' '*.cxx' '*.h' '*.hh' '*.hpp' '*.hxx' '*.inl' '*.inc' | xargs -0 -r

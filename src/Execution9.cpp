@@ -55,7 +55,7 @@ bool Execution9::transfer(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, U
         return services && services->transfer(m_pDevice, pDst, dstSub, pSrc, srcSub, false);
     }
     HANDLE hDst = toHandle(pDst->getUserHandle(unsigned(OpenAdapter::presentingGPU())));
-    // A failed copy leaves the previous frame on the presenting GPU; the present goes on.
-    pSrc->copyToPresenting(srcSub, hDst, dstSub);
-    return true;
+    // A failed copy leaves the destination as it was (a flip chain's surface then holds an
+    // older frame): the caller shows the last frame again instead of presenting it.
+    return SUCCEEDED(pSrc->copyToPresenting(srcSub, hDst, dstSub));
 }

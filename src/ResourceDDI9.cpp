@@ -254,6 +254,8 @@ HRESULT ResourceDDI9::copyToPresenting(UINT srcSub, HANDLE hDst, UINT dstSub) {
     const unsigned presenting = unsigned(OpenAdapter::presentingGPU());
     HANDLE hSrc = toHandle(getUserHandle(rendering));
     HRESULT toStaging = copier.CopyToStaging(hSrc, srcSub, rendering, m_pSWStagingBuffer);
-    HRESULT fromStaging = copier.CopyFromStaging(hDst, dstSub, presenting, m_pSWStagingBuffer);
-    return FAILED(toStaging) ? toStaging : fromStaging;
+    // The staging surface still holds an earlier frame when this one did not reach it.
+    if (FAILED(toStaging))
+        return toStaging;
+    return copier.CopyFromStaging(hDst, dstSub, presenting, m_pSWStagingBuffer);
 }

@@ -52,6 +52,7 @@ void SwapChainDDI9::BBStorage::clear() {
     }
     m_currentBBIndex = 0;
     m_arrayLen = 0;
+    m_bShownFrame = false;
 }
 
 void SwapChainDDI9::BBStorage::addEntry(ResourceDDI9* pResource) {
@@ -107,8 +108,10 @@ bool SwapChainDDI9::BBStorage::removeResource(const ResourceDDI9* pResource) {
         handleArrayGapOnRemoveEntry(i, run);
         found = true;
     }
-    if (found)
+    if (found) {
         m_currentBBIndex = 0;
+        m_bShownFrame = false;
+    }
     return found;
 }
 
@@ -154,8 +157,10 @@ UINT SwapChainDDI9::BBStorage::getFrontBBSubresource() const {
 }
 
 void SwapChainDDI9::BBStorage::advance() {
-    if (m_arrayLen > 0)
+    if (m_arrayLen > 0) {
         m_currentBBIndex = (m_currentBBIndex + 1) % m_arrayLen;
+        m_bShownFrame = true;
+    }
 }
 
 // ---- Construction, the primary, removal ----------------------------------------------------
@@ -440,6 +445,10 @@ HRESULT SwapChainDDI9::presentFrame(const D3DDDIARG_PRESENT* pData, bool force, 
                                              pData->SrcSubResourceIndex, 0, false);
     if (copied) {
         drawIcon(presentResource, subresource);
+    } else if (!m_storage.hasShownFrame()) {
+        // Nothing crossed, and no frame ever did: the front surface holds no frame, and the
+        // display keeps what it shows.
+        return S_OK;
     } else {
         // Nothing new crossed: the surface shown last is shown again.
         presentResource = m_storage.getFrontBB();

@@ -46,6 +46,9 @@ public:
         UINT getFrontBBSubresource() const;
         /// Moves on to the next entry after a presented new frame.
         void advance();
+        /// True once a new frame was presented from the entries as they stand: the front
+        /// entry then holds a frame (not a surface no frame ever reached).
+        bool hasShownFrame() const { return m_bShownFrame; }
 
         ResourceDDI9* resource(int32_t index) const {
             return index >= 0 && index < MAX_LEN ? m_resources[index] : nullptr;
@@ -60,6 +63,8 @@ public:
         int32_t m_arrayLen;
 
     private:
+        bool m_bShownFrame = false;
+
         /// The front buffer's index, reported as out of range with the given codes; -1 for
         /// none.
         int32_t frontIndex(int codeTooBig, int codeNegative) const;

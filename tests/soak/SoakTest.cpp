@@ -134,10 +134,12 @@ TEST_F(SoakTest, MemoryAndKernelObjectsStayFlatOverDeviceAndModeCycles) {
         ASSERT_EQ(s.frames, report.framesPresented) << "cycle " << c;
         ASSERT_EQ(s.switchFrame, report.switchedFrame) << "cycle " << c;
         presented += report.framesPresented;
-        // Every frame of the cycle reached the Intel display; its record keeps a bounded
-        // number of images but counts all of them.
-        ASSERT_EQ(presented, sim::Display::instance().count(0, report.vidPnSourceId))
+        // Every frame of the cycle reached the Intel display. The display's record keeps the
+        // time of every scan-out, which is the machine's memory, not the system's: it
+        // starts afresh with each cycle.
+        ASSERT_EQ(s.frames, sim::Display::instance().count(0, report.vidPnSourceId))
             << "cycle " << c;
+        sim::Display::instance().clear();
     }
     print("start", warmUpCycles * kCycleFrames, first);
     print("end", presented, last);
@@ -150,9 +152,8 @@ TEST_F(SoakTest, MemoryAndKernelObjectsStayFlatOverDeviceAndModeCycles) {
     EXPECT_EQ(first.kernel.contexts, last.kernel.contexts);
     EXPECT_EQ(first.kernel.syncObjects, last.kernel.syncObjects);
     EXPECT_EQ(first.kernel.deviceContexts, last.kernel.deviceContexts);
-    // Heap bytes in use may move by what a container's growth or a message's length makes
-    // of them, never by what a cycle leaks: a cycle's device alone holds frames of
-    // megabytes, and the smallest leak per cycle over the run's cycles exceeds this slack.
+    // Heap bytes in use may move a little with a container's growth or a message's length;
+    // over the 198 cycles of `make soak` this slack lets less than 340 bytes per cycle pass.
     constexpr size_t kSlackBytes = 64 * 1024;
     EXPECT_LE(last.heapBytes, first.heapBytes + kSlackBytes)
         << "the heap grew by " << (last.heapBytes - first.heapBytes) << " bytes over "
