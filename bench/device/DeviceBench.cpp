@@ -6,6 +6,8 @@
 //
 // - An entry the library does not wrap, called through the table the runtime received
 //   against the rendering driver's own table: the runtime's copy must add nothing.
+// - A wrapped draw entry (device look-up, lock, drop check) against the rendering driver's
+//   own entry: at most 25 ns more per call, so the goal is the ratio that allows exactly that.
 // - The API copy of a frame (a Blt into system memory on the rendering GPU, a Blt out of
 //   it on the presenting GPU) against two plain memcpys of the same bytes.
 #include "platform/win.h"
@@ -132,6 +134,46 @@ void BM_UnwrappedEntry(benchmark::State& state) {
     state.counters["goal"] = 0.90;
 }
 BENCHMARK(BM_UnwrappedEntry)->UseManualTime()->MinTime(0.5);
+
+void BM_WrappedDraw(benchmark::State& state) {
+    Devices d;
+    const D3DDDI_DEVICEFUNCS& own = d.pDirect->funcs();
+    const D3DDDI_DEVICEFUNCS& received = d.pInterposed->funcs();
+    HANDLE hOwn = d.pDirect->driverDevice();
+    HANDLE hReceived = d.pInterposed->driverDevice();
+    D3DDDIARG_DRAWPRIMITIVE draw = {};
+    draw.PrimitiveType = 4; // a triangle list
+    draw.PrimitiveCount = 0;
+    constexpr int kCalls = 1000;
+    auto timeCalls = [&](const D3DDDI_DEVICEFUNCS& funcs, HANDLE hDevice) {
+        Clock::time_point start = Clock::now();
+        for (int i = 0; i < kCalls; ++i)
+            benchmark::DoNotOptimize(funcs.pfnDrawPrimitive(hDevice, &draw, nullptr));
+        return seconds(start, Clock::now());
+    };
+    BestTimes times;
+    bool ownFirst = true;
+    for (auto _ : state) {
+        double ownTime = ownFirst ? timeCalls(own, hOwn) : 0;
+        double receivedTime = timeCalls(received, hReceived);
+        if (!ownFirst)
+            ownTime = timeCalls(own, hOwn);
+        ownFirst = !ownFirst;
+        times.add(ownTime, receivedTime);
+        state.SetIterationTime(receivedTime);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kCalls);
+    state.SetLabel("DrawPrimitive through the wrapped entry vs the driver's own");
+    // Per call: the driver's own cost, and what the wrapper may add on top of it.
+    const double ownNs = times.baselineMs() * 1e6 / kCalls;
+    const double wrappedNs = times.subjectMs() * 1e6 / kCalls;
+    constexpr double kAllowedNs = 25.0;
+    state.counters["ratio"] = times.ratio();
+    state.counters["goal"] = ownNs > 0 ? ownNs / (ownNs + kAllowedNs) : 0;
+    state.counters["own_ns"] = ownNs;
+    state.counters["extra_ns"] = wrappedNs - ownNs;
+}
+BENCHMARK(BM_WrappedDraw)->UseManualTime()->MinTime(0.5);
 
 void BM_ApiCopy(benchmark::State& state) {
     const UINT width = UINT(state.range(0));

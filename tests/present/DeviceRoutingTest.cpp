@@ -142,6 +142,29 @@ TEST_F(DeviceRoutingTest, EachPresentWritesItsTargetRateAndInterval) {
     EXPECT_TRUE(lockIsFree(m_device.get()));
 }
 
+TEST_F(DeviceRoutingTest, OneGpuForBothRolesPresentsThereWithoutPacing) {
+    HANDLE hSurface = createSurface();
+    OpenAdapter::setGpuRoles(1, 1);
+    const uint32_t target = flip().m_targetRate;
+    D3DDDIARG_PRESENT args = {};
+    args.hSrcResource = hSurface;
+    args.Flags.Value = D3DDDI_PRESENTFLAGS::Blt;
+    args.FlipInterval = D3DDDI_FLIPINTERVAL_ONE;
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnPresent(hDevice(), &args));
+    EXPECT_EQ(value(hSurface), m_driver.last(1, "Present")->h1);
+    EXPECT_EQ(target, flip().m_targetRate);
+    EXPECT_FALSE(flip().m_vsyncRequested);
+
+    D3DDDIARG_BLT blt = {};
+    blt.hSrcResource = hSurface;
+    blt.hDstResource = hSurface;
+    blt.Flags.Value = D3DDDI_BLTFLAGS::BeginPresentToDwm | D3DDDI_BLTFLAGS::EndPresentToDwm;
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnBlt(hDevice(), &blt));
+    EXPECT_EQ(1u, renderingCalls("Blt"));
+    EXPECT_EQ(0u, m_driver.count(0, "Present") + m_driver.count(0, "Blt"));
+    OpenAdapter::setGpuRoles(1, 0);
+}
+
 TEST_F(DeviceRoutingTest, FlushReturnsTheRenderingGpusResultAfterFlushingBoth) {
     m_driver.fail(0, "Flush", E_FAIL);
     EXPECT_EQ(S_OK, DeviceFuncs::pfnFlush(hDevice()));

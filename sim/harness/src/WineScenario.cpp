@@ -4,12 +4,13 @@
 // the rectangles scene on the discrete GPU and presents; every frame the display shows is
 // compared with the direct render (the pixel oracle).
 //
-//   vessa-wine-scenario [--stage device|frames] [--frames N] [--summary FILE]
+//   vessa-wine-scenario [--stage device|frames] [--scene KIND] [--frames N] [--summary FILE]
 //
 // "--stage device" stops after the adapter and a device: it checks that the product opened
 // the display GPU's driver with the runtime's arguments and the discrete GPU's driver on
 // its own, and that the device lives on both, then closes everything. "--stage frames"
-// (the default) runs the frames.
+// (the default) runs the frames of the scene (rectangles unless --scene names another kind
+// the simulated application knows).
 //
 // Frames are checked and summed up as the demo does (tools/demo: every scan-out is new,
 // repeated or mismatched outside the icon's rectangle); the summary file holds the demo's
@@ -32,6 +33,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -42,6 +44,7 @@ constexpr int kNvidia = 1;
 
 struct Options {
     bool deviceOnly = false;
+    sim::app::SceneKind scene = sim::app::SceneKind::Rectangles;
     uint32_t frames = 60;
     std::string summary;
 };
@@ -55,6 +58,9 @@ bool parseArguments(int argc, char** argv, Options& options) {
             if (value != "device" && value != "frames")
                 return false;
             options.deviceOnly = value == "device";
+        } else if (strcmp(argv[i], "--scene") == 0) {
+            if (!sim::app::parseSceneKind(value, options.scene))
+                return false;
         } else if (strcmp(argv[i], "--frames") == 0) {
             options.frames = uint32_t(strtoul(value.c_str(), nullptr, 10));
             if (options.frames == 0)
@@ -80,6 +86,16 @@ bool writeSummary(const std::string& path, const std::string& text) {
         return false;
     bool written = fputs(text.c_str(), file) >= 0;
     return fclose(file) == 0 && written;
+}
+
+// Every journal entry of the run, counted by module, entry and GPU, for a run that failed.
+void printJournalCounts() {
+    std::map<std::string, size_t> counts;
+    for (const sim::JournalEntry& e : sim::Machine::instance().journal().entries())
+        ++counts[e.module + "!" + e.entry + " on GPU " + std::to_string(e.gpu) +
+                 (e.result < 0 ? " (failed)" : "")];
+    for (const auto& count : counts)
+        printf("  %s: %zu\n", count.first.c_str(), count.second);
 }
 
 // One journal count, printed, and whether it is the expected one.
@@ -122,12 +138,15 @@ int runDeviceStage() {
 int main(int argc, char** argv) {
     Options options;
     if (!parseArguments(argc, argv, options)) {
-        fprintf(stderr, "usage: vessa-wine-scenario [--stage device|frames] [--frames N] "
-                        "[--summary FILE]\n");
+        fprintf(stderr, "usage: vessa-wine-scenario [--stage device|frames] [--scene KIND] "
+                        "[--frames N] [--summary FILE]\n");
         return 2;
     }
     std::string error;
     sim::MachineDesc machine = sim::presets::defaultMachine();
+    // The machine's own clock: waits move time instead of sleeping, so the run takes what
+    // the work takes and its pacing does not depend on the host's load.
+    machine.virtualClock = true;
     if (!sim::harness::WineMachine::install(
             machine, sim::harness::WineMachine::executableDirectory(), &error)) {
         fprintf(stderr, "vessa-wine-scenario: cannot install the machine: %s\n", error.c_str());
@@ -136,10 +155,13 @@ int main(int argc, char** argv) {
 
     if (options.deviceOnly)
         return runDeviceStage();
+    // A summary from an earlier run must not be taken for this one's.
+    if (!options.summary.empty())
+        remove(options.summary.c_str());
 
     sim::app::AppScript script;
     script.name = "interposed";
-    script.scene = sim::app::SceneKind::Rectangles;
+    script.scene = options.scene;
     script.path = sim::app::AppPath::Interposed;
     script.frames = options.frames;
     sim::Display::instance().setKeepLimit(kKeptScanOuts);
@@ -148,8 +170,8 @@ int main(int argc, char** argv) {
     // as the demo does; through the product frames may repeat or be held back by pacing.
     sim::app::RunReport report;
     demo::ScanOutChecker checker(script);
-    // The sample database (config/vessa.xml) puts the icon in the upper right corner.
-    checker.setIconCorner("UR");
+    // The process has no user settings, so the product shows its icon top left.
+    checker.setIconCorner("UL");
     sim::app::SceneRunner::run(script, report,
                                [&](uint32_t frame) { checker.check(report, frame); });
     if (report.framesPresented > 0) {
@@ -192,5 +214,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool good = summary.allExact() && summary.framesPresented == options.frames;
+    if (!good) {
+        printJournalCounts();
+        // The last frame shown, beside the summary, for a look at what went wrong.
+        if (!options.summary.empty() && report.displayGpu >= 0) {
+            std::string png = options.summary + ".last-frame.png";
+            if (sim::Display::instance().writeLastPng(report.displayGpu, report.vidPnSourceId, png))
+                printf("last frame shown: %s\n", png.c_str());
+        }
+    }
     return good ? 0 : 1;
 }
