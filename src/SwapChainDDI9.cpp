@@ -577,8 +577,12 @@ HRESULT SwapChainDDI9::dwmBltPresent(const D3DDDIARG_BLT* pData) {
     ResourceDDI9* pResourceDst = lookup(pData->hDstResource);
     if (!pResourceDst)
         return E_FAIL;
-    VESSA_CHECK(Error, 11091, pResourceDst->isSharedResource(),
-                "blt should be performed to shared resource");
+    // The compositor's surface is either one this device opened or one the application
+    // made to share with it.
+    const bool sharedDestination =
+        pResourceDst->isSharedResource() ||
+        (pResourceDst->creationArgs().Flags.Value & D3DDDI_RESOURCEFLAGS::SharedResource) != 0;
+    VESSA_CHECK(Error, 11091, sharedDestination, "blt should be performed to shared resource");
     args.hDstResource = toHandle(pResourceDst->getUserHandle(presentingGpu()));
     const bool hasDestination =
         VESSA_CHECK(Error, 11092, args.hDstResource, "NULL args.hDstResource");

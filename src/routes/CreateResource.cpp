@@ -64,6 +64,12 @@ HRESULT CreateResource(Device* pDevice, DeviceLockGuard&, HANDLE hDevice,
     res->ddiHandles().setRuntimeHandle(handleValue(hRuntimeResource), presenting);
     res->setUserHandle(rendering, handleValue(hDriverResource));
     pDevice->addResource(handleValue(hDriverResource), res);
+    // A surface the application shares (a window's surface the desktop compositor opens)
+    // must exist where the compositor runs, as an allocation the runtime knows: its copy on
+    // the presenting GPU is made now, under the runtime's handle, and the compositor Blts of
+    // the present paths fill it there.
+    if (rendering != presenting && (pResource->Flags.Value & D3DDDI_RESOURCEFLAGS::SharedResource))
+        res->createOnPresentingGPU();
     return S_OK;
 }
 

@@ -17,9 +17,9 @@
 
 #include <atomic>
 #include <fstream>
-#include <sstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>

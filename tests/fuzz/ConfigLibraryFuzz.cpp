@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool encoded = input.byte() & 1;
     std::string document = input.remaining();
     if (encoded) {
-        std::vector<uint8_t> file = xenc::encode(
-            reinterpret_cast<const uint8_t*>(document.data()), document.size());
+        std::vector<uint8_t> file =
+            xenc::encode(reinterpret_cast<const uint8_t*>(document.data()), document.size());
         document.assign(file.begin(), file.end());
     }
     sim::Machine::instance().root().writeFile(kPath, document);

@@ -9,7 +9,8 @@ Configuration* s_store = nullptr;
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    s_store = &fuzz::createStore("<kora><default><all><gpu_count>2</gpu_count></all></default></kora>");
+    s_store =
+        &fuzz::createStore("<kora><default><all><gpu_count>2</gpu_count></all></default></kora>");
     return 0;
 }
 
@@ -18,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool encoded = input.byte() & 1;
     std::string database = input.remaining();
     if (encoded) {
-        std::vector<uint8_t> file = xenc::encode(
-            reinterpret_cast<const uint8_t*>(database.data()), database.size());
+        std::vector<uint8_t> file =
+            xenc::encode(reinterpret_cast<const uint8_t*>(database.data()), database.size());
         database.assign(file.begin(), file.end());
     }
     fuzz::replaceFile(vessaconfig::kConfigDirectory, u"vessa.xml", database);

@@ -50,9 +50,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     size_t system = s_deviceKey.find(u"System");
     if (system == std::u16string::npos)
         abort();
-    s_slots.push_back({u"HKLM\\" + s_deviceKey.substr(system) + u"\\" +
-                           text::widen(sim::kVolatileSettingsSubkey),
-                       kInterfaceName, {}});
+    s_slots.push_back(
+        {u"HKLM\\" + s_deviceKey.substr(system) + u"\\" + text::widen(sim::kVolatileSettingsSubkey),
+         kInterfaceName,
+         {}});
     for (Slot& slot : s_slots) {
         if (!registry().getValue(slot.key, slot.name, slot.original))
             abort();

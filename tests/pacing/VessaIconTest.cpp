@@ -83,6 +83,18 @@ TEST_F(IconTest, ModeSwitchMovesTheIconToTheNewCorner) {
     icon->destroyResources(kPresenting);
 }
 
+TEST_F(IconTest, ASizeChangeInOneDimensionAloneStillMovesTheIcon) {
+    auto icon = makeIcon(kIconLowerRight);
+    icon->setBackBufferSize(1280, 720);
+    icon->setBackBufferSize(1024, 720); // the width alone
+    icon->draw(kPresenting, kBackBuffer, 0);
+    EXPECT_TRUE(sameRect(lastBlt().DstRect, 844, 631, 1024, 720));
+    icon->setBackBufferSize(1024, 600); // the height alone
+    icon->draw(kPresenting, kBackBuffer, 0);
+    EXPECT_TRUE(sameRect(lastBlt().DstRect, 844, 511, 1024, 600));
+    icon->destroyResources(kPresenting);
+}
+
 TEST_F(IconTest, EachIconKeepsItsOwnRectangle) {
     auto large = makeIcon(kIconLowerLeft);
     auto small = makeIcon(kIconLowerLeft);

@@ -189,6 +189,27 @@ TEST_F(PresentPathsTest, CompositorBltWithContinueFlagIsReportedAndCarriedOut) {
     EXPECT_EQ(flip.m_refreshRate + 5, flip.m_targetRate);
 }
 
+TEST_F(PresentPathsTest, ApplicationsSharedSurfaceLivesWhereTheCompositorReadsIt) {
+    HANDLE hBack = createSurface();
+    std::vector<D3DDDI_SURFACEINFO> list = surfaces(1);
+    D3DDDIARG_CREATERESOURCE args =
+        createArgs(list, D3DDDI_RESOURCEFLAGS::RenderTarget | D3DDDI_RESOURCEFLAGS::SharedResource);
+    args.hResource = handle(0xC0);
+    ASSERT_EQ(S_OK, DeviceFuncs::pfnCreateResource(m_device.hDevice(), &args));
+    ResourceDDI9* window = resource(args.hResource);
+    ASSERT_NE(0u, window->getUserHandle(0)) << "no copy on the presenting GPU";
+    const Call* created = m_driver.last(0, "CreateResource");
+    EXPECT_EQ(0xC0u, created->h1) << "made under the runtime's own handle";
+
+    D3DDDIARG_BLT blt = {};
+    blt.hSrcResource = hBack;
+    blt.hDstResource = args.hResource;
+    blt.Flags.Value = D3DDDI_BLTFLAGS::BeginPresentToDwm | D3DDDI_BLTFLAGS::EndPresentToDwm;
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnBlt(m_device.hDevice(), &blt));
+    EXPECT_EQ(0, reportCount("Error", 11091));
+    EXPECT_EQ(window->getUserHandle(0), m_driver.last(0, "Blt")->h2);
+}
+
 TEST_F(PresentPathsTest, MultisampledSourceWithoutItsTwinCrossesAsItIs) {
     HANDLE hPrimary = createPrimary(1);
     ASSERT_EQ(S_OK, present(hPrimary, 0)); // the copy on the presenting GPU exists

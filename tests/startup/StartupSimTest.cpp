@@ -217,7 +217,9 @@ TEST(PerUserFolder, UserProfileLongerThanAPathIsRefusedWithAReport) {
     machine().environment().set(u"USERPROFILE", u"C:\\" + std::u16string(250, u'p'));
     size = kAppPathChars;
     EXPECT_FALSE(getUserFolder(folder, &size));
-    EXPECT_NE(std::string::npos, logText().find("the per-user folder under USERPROFILE"));
+    EXPECT_NE(
+        std::string::npos,
+        logText().find("the per-user folder under USERPROFILE is longer than 259 characters"));
 }
 
 TEST(PerUserFolder, MissingOrEmptyUserProfileMeansNoPerUserFiles) {

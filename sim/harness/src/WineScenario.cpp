@@ -4,12 +4,13 @@
 // the rectangles scene on the discrete GPU and presents; every frame the display shows is
 // compared with the direct render (the pixel oracle).
 //
-//   vessa-wine-scenario [--stage device|frames] [--frames N] [--summary FILE]
+//   vessa-wine-scenario [--stage device|frames] [--scene KIND] [--frames N] [--summary FILE]
 //
 // "--stage device" stops after the adapter and a device: it checks that the product opened
 // the display GPU's driver with the runtime's arguments and the discrete GPU's driver on
 // its own, and that the device lives on both, then closes everything. "--stage frames"
-// (the default) runs the frames.
+// (the default) runs the frames of the scene (rectangles unless --scene names another kind
+// the simulated application knows).
 //
 // Frames are checked and summed up as the demo does (tools/demo: every scan-out is new,
 // repeated or mismatched outside the icon's rectangle); the summary file holds the demo's
@@ -43,6 +44,7 @@ constexpr int kNvidia = 1;
 
 struct Options {
     bool deviceOnly = false;
+    sim::app::SceneKind scene = sim::app::SceneKind::Rectangles;
     uint32_t frames = 60;
     std::string summary;
 };
@@ -56,6 +58,9 @@ bool parseArguments(int argc, char** argv, Options& options) {
             if (value != "device" && value != "frames")
                 return false;
             options.deviceOnly = value == "device";
+        } else if (strcmp(argv[i], "--scene") == 0) {
+            if (!sim::app::parseSceneKind(value, options.scene))
+                return false;
         } else if (strcmp(argv[i], "--frames") == 0) {
             options.frames = uint32_t(strtoul(value.c_str(), nullptr, 10));
             if (options.frames == 0)
@@ -133,8 +138,8 @@ int runDeviceStage() {
 int main(int argc, char** argv) {
     Options options;
     if (!parseArguments(argc, argv, options)) {
-        fprintf(stderr, "usage: vessa-wine-scenario [--stage device|frames] [--frames N] "
-                        "[--summary FILE]\n");
+        fprintf(stderr, "usage: vessa-wine-scenario [--stage device|frames] [--scene KIND] "
+                        "[--frames N] [--summary FILE]\n");
         return 2;
     }
     std::string error;
@@ -156,7 +161,7 @@ int main(int argc, char** argv) {
 
     sim::app::AppScript script;
     script.name = "interposed";
-    script.scene = sim::app::SceneKind::Rectangles;
+    script.scene = options.scene;
     script.path = sim::app::AppPath::Interposed;
     script.frames = options.frames;
     sim::Display::instance().setKeepLimit(kKeptScanOuts);
