@@ -131,6 +131,12 @@ inline HRESULT APIENTRY texBlt(HANDLE h, const D3DDDIARG_TEXBLT* p) {
 inline HRESULT APIENTRY bufBlt(HANDLE h, const D3DDDIARG_BUFFERBLT*) {
     return record(h, "BufBlt");
 }
+inline HRESULT APIENTRY lock(HANDLE h, D3DDDIARG_LOCK* p) {
+    return record(h, "Lock", value(p->hResource), 0, p->SubResourceIndex, p->Flags.Value);
+}
+inline HRESULT APIENTRY unlock(HANDLE h, const D3DDDIARG_UNLOCK* p) {
+    return record(h, "Unlock", value(p->hResource), 0, p->SubResourceIndex);
+}
 inline HRESULT APIENTRY openResource(HANDLE h, D3DDDIARG_OPENRESOURCE* p) {
     HRESULT hr = record(h, "OpenResource");
     if (SUCCEEDED(hr))
@@ -167,6 +173,9 @@ public:
             f.pfnTexBlt = &entries::texBlt;
             f.pfnBufBlt = &entries::bufBlt;
             f.pfnOpenResource = &entries::openResource;
+            // The API copy locks its system-memory surfaces to wait for the GPUs.
+            f.pfnLock = &entries::lock;
+            f.pfnUnlock = &entries::unlock;
         }
         // Frames cross by the API copy's path through the resource; the fakes hold no
         // memory, so the transfer is what the test observes, not pixels.

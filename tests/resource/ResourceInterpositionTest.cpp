@@ -508,12 +508,16 @@ TEST_F(ResourceTest, MissingPresentingStagingSurfaceMakesTheCopyOutANoOp) {
     EXPECT_EQ(0, reports("Error", 11030, "CopyFromStaging"));
 }
 
-TEST_F(ResourceTest, TransferAnswersTrueEvenWhenTheCopyFails) {
+TEST_F(ResourceTest, TransferAnswersFalseWhenTheCopyFailsAndCarriesNoOlderFrame) {
     HANDLE hSrc = create(64, 64);
     HANDLE hDst = create(64, 64);
     ASSERT_NE(0u, createOnPresenting(hDst));
+    ASSERT_EQ(1, transfer(hDst, hSrc)); // the staging surface now holds a frame
+    const size_t presentingBlts = machine().journal().count(kIntelDriver, "Blt");
     machine().faults().failNth(kNvidiaDriver, "Blt", 1, E_FAIL);
-    EXPECT_EQ(1, transfer(hDst, hSrc));
+    // The presenting GPU's surface would otherwise get the staging surface's older frame.
+    EXPECT_EQ(0, transfer(hDst, hSrc));
+    EXPECT_EQ(presentingBlts, machine().journal().count(kIntelDriver, "Blt"));
     EXPECT_EQ(1, reports("Error", 11029,
                          "SWCopierDDI9 failed on pfnBlt (CopyToStaging), hr = "
                          "-2147467259"));
