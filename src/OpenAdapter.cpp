@@ -45,9 +45,10 @@ void OpenAdapter::addDevice(HANDLE hDevice, DdiObject* pDevice) {
 
 DdiObject* OpenAdapter::getDevice(HANDLE hDevice, void (*whileRegistered)(DdiObject*)) {
     std::lock_guard<std::mutex> guard(s_registryLock);
+    // Every wrapped entry comes here: one look-up, not two.
     auto it = s_deviceMap.find(hDevice);
-    if (!VESSA_CHECK_AT(43, Error, 10884, s_deviceMap.end() != s_deviceMap.find(hDevice),
-                        "Could not find Device %x!", shortHandle(hDevice)))
+    if (!VESSA_CHECK_AT(43, Error, 10884, s_deviceMap.end() != it, "Could not find Device %x!",
+                        shortHandle(hDevice)))
         return nullptr;
     DdiObject* res = it->second;
     if (!isRenderingHandle(res, hDevice))
