@@ -121,6 +121,20 @@ void ScanOutChecker::check(const sim::app::RunReport& report, uint32_t newestFra
     }
 }
 
+void summariseRun(const sim::app::RunReport& report, const ScanOutChecker& checker, RunSummary& s) {
+    s.gpu = report.gpu;
+    s.displayGpu = report.displayGpu;
+    s.width = report.width;
+    s.height = report.height;
+    s.framesPresented = report.framesPresented;
+    s.seconds = report.seconds;
+    s.averageFrameMs = report.averageFrameMs;
+    s.worstFrameMs = report.worstFrameMs;
+    s.firstDifference = checker.firstDifference();
+    s.iconFrames = checker.iconFrames();
+    summariseShown(checker.shown(), s);
+}
+
 // Pacing figures of the shown frames: counts and the intervals between new frames.
 void summariseShown(const std::vector<ShownFrame>& shown, RunSummary& s) {
     s.scanOuts = shown.size();

@@ -72,6 +72,12 @@ private:
 /// of consecutive new frames.
 void summariseShown(const std::vector<ShownFrame>& shown, RunSummary& summary);
 
+/// Fills a summary's run figures from the run's report (GPUs, size, frames, times) and the
+/// checker's findings (first difference, icon frames, the display figures above). The
+/// outcome (ok, result) is the caller's, which words failures its own way.
+void summariseRun(const sim::app::RunReport& report, const ScanOutChecker& checker,
+                  RunSummary& summary);
+
 /// The icon's rectangle in a corner ("UL", "UR", "LL", "LR") of a surface; none for "".
 std::vector<RECT> iconRectangles(const std::string& corner, uint32_t width, uint32_t height);
 

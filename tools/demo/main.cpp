@@ -234,17 +234,7 @@ demo::RunSummary runOne(const sim::app::AppScript& script, const sim::MachineDes
 
     s.ok = report.result == S_OK;
     s.result = s.ok ? "ok" : hresultText(report.result) + " " + report.failure;
-    s.gpu = report.gpu;
-    s.displayGpu = report.displayGpu;
-    s.width = report.width;
-    s.height = report.height;
-    s.framesPresented = report.framesPresented;
-    s.seconds = report.seconds;
-    s.averageFrameMs = report.averageFrameMs;
-    s.worstFrameMs = report.worstFrameMs;
-    s.firstDifference = checker.firstDifference();
-    s.iconFrames = checker.iconFrames();
-    demo::summariseShown(checker.shown(), s);
+    demo::summariseRun(report, checker, s);
 
     std::vector<sim::JournalEntry> entries = sim::Machine::instance().journal().entries();
     if (keepJournal)

@@ -189,17 +189,7 @@ int main(int argc, char** argv) {
     char result[32];
     snprintf(result, sizeof result, "0x%08X ", unsigned(report.result));
     summary.result = summary.ok ? "ok" : result + report.failure;
-    summary.gpu = report.gpu;
-    summary.displayGpu = report.displayGpu;
-    summary.width = report.width;
-    summary.height = report.height;
-    summary.framesPresented = report.framesPresented;
-    summary.seconds = report.seconds;
-    summary.averageFrameMs = report.averageFrameMs;
-    summary.worstFrameMs = report.worstFrameMs;
-    summary.firstDifference = checker.firstDifference();
-    summary.iconFrames = checker.iconFrames();
-    demo::summariseShown(checker.shown(), summary);
+    demo::summariseRun(report, checker, summary);
 
     printf("%u presented, %llu shown (%llu new, %llu repeated), %llu pixel-exact, %llu "
            "mismatched: %s\n",
