@@ -4,6 +4,7 @@
 #include "GpuServices.h"
 #include "GpuServicesDDI9.h"
 #include "ResourceDDI9.h"
+#include "SimProbeStagingRing.h"
 #include "SwapChainDDI9.h"
 
 #include "platform/win.h"
@@ -40,19 +41,6 @@ public:
 };
 
 } // namespace
-
-/// What a device's staging ring holds: the four states (0xFFFFFFFF for an empty slot), the
-/// four tokens, the device's write and read counts and the stored description.
-struct VessaProbeStagingRing {
-    uint32_t states[4];
-    uint64_t tokens[4];
-    uint64_t queries[4];
-    uint32_t writeCount;
-    uint32_t readCount;
-    uint32_t desc[7];
-    uint32_t groupId;
-    BOOL registered;
-};
 
 VESSA_EXPORT BOOL vessaProbeStagingRing(HANDLE hDevice, VessaProbeStagingRing* pOut) {
     Device* pDevice = Device::fromRuntimeHandle(hDevice);

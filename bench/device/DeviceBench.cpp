@@ -10,6 +10,7 @@
 //   own entry: at most 25 ns more per call, so the goal is the ratio that allows exactly that.
 // - The API copy of a frame (a Blt into system memory on the rendering GPU, a Blt out of
 //   it on the presenting GPU) against two plain memcpys of the same bytes.
+#include "common/BenchSupport.h"
 #include "platform/win.h"
 #include "sim/Machine.h"
 #include "sim/gpus/GpuMachine.h"
@@ -29,40 +30,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-/// The least baseline and subject times of the iterations; their ratio is the figure. On a
-/// shared machine other processes only ever add time, and a preempted subject or baseline
-/// moves the ratio of that iteration by any factor, so even the median of per-iteration
-/// ratios swings between runs; each side's least time is its cost undisturbed.
-class BestTimes {
-public:
-    void add(double baseline, double subject) {
-        if (baseline > 0 && subject > 0) {
-            m_baseline = std::min(m_baseline, baseline);
-            m_subject = std::min(m_subject, subject);
-        }
-    }
-    double ratio() const { return m_subject < kNone ? m_baseline / m_subject : 0; }
-    double baselineMs() const { return m_baseline < kNone ? m_baseline * 1e3 : 0; }
-    double subjectMs() const { return m_subject < kNone ? m_subject * 1e3 : 0; }
-
-private:
-    static constexpr double kNone = 1e30;
-    double m_baseline = kNone;
-    double m_subject = kNone;
-};
-
-template <typename Fn> Fn probe(const char* name) {
-    HMODULE library = GetModuleHandleW(WSTR("vessad3d9u.dll"));
-    return library ? reinterpret_cast<Fn>(
-                         reinterpret_cast<void (*)(void)>(GetProcAddress(library, name)))
-                   : nullptr;
-}
+using namespace vessa::bench;
 
 /// A device on the NVIDIA GPU's own driver and one created through the library on the
 /// default machine; the journal is off, as a benchmark measures the path, not the
@@ -94,12 +62,26 @@ struct Devices {
         if (pDirect)
             pDirect->destroy();
     }
-
-    [[noreturn]] static void fail(const char* what) {
-        fprintf(stderr, "bench setup failed: %s\n", what);
-        exit(1);
-    }
 };
+
+/// Times the driver's own entry (the baseline) and the received one (the subject) in every
+/// iteration; which goes first alternates, so neither gains from the other's warm caches.
+/// The subject's time is the iteration's.
+template <typename TimeOwn, typename TimeReceived>
+BestTimes timeAlternately(benchmark::State& state, TimeOwn timeOwn, TimeReceived timeReceived) {
+    BestTimes times;
+    bool ownFirst = true;
+    for (auto _ : state) {
+        double ownTime = ownFirst ? timeOwn() : 0;
+        double receivedTime = timeReceived();
+        if (!ownFirst)
+            ownTime = timeOwn();
+        ownFirst = !ownFirst;
+        times.add(ownTime, receivedTime);
+        state.SetIterationTime(receivedTime);
+    }
+    return times;
+}
 
 void BM_UnwrappedEntry(benchmark::State& state) {
     Devices d;
@@ -116,18 +98,9 @@ void BM_UnwrappedEntry(benchmark::State& state) {
             benchmark::DoNotOptimize(funcs.pfnSetRenderState(hDevice, pState));
         return seconds(start, Clock::now());
     };
-    BestTimes ratios;
-    bool ownFirst = true;
-    for (auto _ : state) {
-        // Which table goes first alternates, so neither gains from the other's warm caches.
-        double ownTime = ownFirst ? timeCalls(own, hOwn) : 0;
-        double receivedTime = timeCalls(received, hReceived);
-        if (!ownFirst)
-            ownTime = timeCalls(own, hOwn);
-        ownFirst = !ownFirst;
-        ratios.add(ownTime, receivedTime);
-        state.SetIterationTime(receivedTime);
-    }
+    BestTimes ratios = timeAlternately(
+        state, [&] { return timeCalls(own, hOwn); },
+        [&] { return timeCalls(received, hReceived); });
     state.SetItemsProcessed(int64_t(state.iterations()) * kCalls);
     state.SetLabel("SetRenderState through the runtime's table vs the driver's own");
     state.counters["ratio"] = ratios.ratio();
@@ -151,17 +124,9 @@ void BM_WrappedDraw(benchmark::State& state) {
             benchmark::DoNotOptimize(funcs.pfnDrawPrimitive(hDevice, &draw, nullptr));
         return seconds(start, Clock::now());
     };
-    BestTimes times;
-    bool ownFirst = true;
-    for (auto _ : state) {
-        double ownTime = ownFirst ? timeCalls(own, hOwn) : 0;
-        double receivedTime = timeCalls(received, hReceived);
-        if (!ownFirst)
-            ownTime = timeCalls(own, hOwn);
-        ownFirst = !ownFirst;
-        times.add(ownTime, receivedTime);
-        state.SetIterationTime(receivedTime);
-    }
+    BestTimes times = timeAlternately(
+        state, [&] { return timeCalls(own, hOwn); },
+        [&] { return timeCalls(received, hReceived); });
     state.SetItemsProcessed(int64_t(state.iterations()) * kCalls);
     // Per call: the driver's own cost, and what the wrapper may add on top of it.
     const double ownNs = times.baselineMs() * 1e6 / kCalls;
@@ -189,7 +154,7 @@ void BM_ApiCopy(benchmark::State& state) {
     auto createOnPresenting =
         probe<BOOL (*)(HANDLE, HANDLE, uint64_t*)>("vessaProbeCreateOnPresenting");
     if (!transfer || !createOnPresenting)
-        Devices::fail("the library's probe exports");
+        fail("the library's probe exports");
     sim::rt::SurfaceDesc desc;
     desc.width = width;
     desc.height = height;
@@ -199,11 +164,11 @@ void BM_ApiCopy(benchmark::State& state) {
     if (d.pInterposed->createResource(desc, hSrc) != S_OK ||
         d.pInterposed->createResource(desc, hDst) != S_OK ||
         !createOnPresenting(d.pInterposed->driverDevice(), hDst, &presenting))
-        Devices::fail("the frame surfaces");
+        fail("the frame surfaces");
     HANDLE hDevice = d.pInterposed->driverDevice();
     // The first copy makes the staging buffer; frames after it are what is measured.
     if (transfer(hDevice, hDst, 0, hSrc, 0) != 1)
-        Devices::fail("the first API copy");
+        fail("the first API copy");
 
     std::vector<uint8_t> a(frameBytes, 1), b(frameBytes, 2), c(frameBytes, 3);
     BestTimes ratios;

@@ -10,6 +10,7 @@
 // the same present straight on the presenting GPU's own driver, which has no frame to move.
 // The machine's interop notification delay is set, so a present that waited for the copy
 // would take that long at least.
+#include "common/BenchSupport.h"
 #include "platform/win.h"
 #include "sim/Machine.h"
 #include "sim/drivers/DriverControl.h"
@@ -46,23 +47,7 @@ constexpr uint32_t kNotifyDelayUs = 2000;
 constexpr uint32_t kNotifyDelayUs = 0;
 #endif
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
-
-[[noreturn]] void fail(const char* what) {
-    fprintf(stderr, "bench setup failed: %s\n", what);
-    exit(1);
-}
-
-template <typename Fn> Fn probe(const char* name) {
-    HMODULE library = GetModuleHandleW(WSTR("vessad3d9u.dll"));
-    return library ? reinterpret_cast<Fn>(
-                         reinterpret_cast<void (*)(void)>(GetProcAddress(library, name)))
-                   : nullptr;
-}
+using namespace vessa::bench;
 
 std::string hostFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -118,25 +103,6 @@ void installProduct() {
     machine.root().writeFile(u"C:\\Users\\player\\Quorvex\\userSettings.xml", "<userSettings/>");
     machine.root().writeFile(u"C:\\Users\\player\\Quorvex\\vessaloader.ini", "[Driver]\r\n");
 }
-
-/// The least baseline and subject times of the iterations (see bench/device).
-class BestTimes {
-public:
-    void add(double baseline, double subject) {
-        if (baseline > 0 && subject > 0) {
-            m_baseline = std::min(m_baseline, baseline);
-            m_subject = std::min(m_subject, subject);
-        }
-    }
-    double ratio() const { return m_subject < kNone ? m_baseline / m_subject : 0; }
-    double baselineMs() const { return m_baseline < kNone ? m_baseline * 1e3 : 0; }
-    double subjectMs() const { return m_subject < kNone ? m_subject * 1e3 : 0; }
-
-private:
-    static constexpr double kNone = 1e30;
-    double m_baseline = kNone;
-    double m_subject = kNone;
-};
 
 #ifndef VESSA_BENCH_PRESENT
 

@@ -6,6 +6,7 @@
 #include "../adapter/AdapterTestSupport.h"
 
 #include "ConfigProperty.h"
+#include "SimProbeStagingRing.h"
 #include "StagingBuffer.h"
 #include "VessaInterop.h"
 #include "platform/win.h"
@@ -40,16 +41,7 @@ constexpr uint32_t kWorkerRunning = 1;
 const char16_t kInstallDir[] = u"C:\\Vessa\\install";
 
 /// What vessaProbeStagingRing reports.
-struct StagingRing {
-    uint32_t states[4];
-    uint64_t tokens[4];
-    uint64_t queries[4];
-    uint32_t writeCount;
-    uint32_t readCount;
-    uint32_t desc[7];
-    uint32_t groupId;
-    BOOL registered;
-};
+using StagingRing = VessaProbeStagingRing;
 
 template <typename Fn> Fn probe(const char* name) {
     HMODULE library = GetModuleHandleW(WSTR("vessad3d9u.dll"));

@@ -14,6 +14,14 @@ namespace {
 
 constexpr const char* kModule = "vessaInterop.dll";
 
+/// The fault set on the call when there is one, otherwise the library's answer: a faulted
+/// entry reaches nothing in the library.
+template <typename Answer> VI_STATUS finishUnlessFaulted(sim::Call& call, Answer answer) {
+    if (call.faulted())
+        return call.finish(VI_STATUS(call.faultStatus()));
+    return call.finish(answer());
+}
+
 VI_STATUS APIENTRY unsupported(ViObject*) {
     return kViStatusNotSupported;
 }
@@ -62,42 +70,37 @@ void APIENTRY gpuSetOptions(ViObject*, UINT options) {
 VI_STATUS APIENTRY gpuUnmap(ViObject*, UINT64 mapped) {
     sim::Call call(kModule, "unmap");
     call.args("mapped=%llu", static_cast<unsigned long long>(mapped));
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().unmap(mapped));
+    return finishUnlessFaulted(call, [&] { return InteropLibrary::instance().unmap(mapped); });
 }
 
 VI_STATUS APIENTRY gpuDestroyToken(ViObject*, UINT64 token) {
     sim::Call call(kModule, "destroyStagingBufferToken");
     call.args("token=0x%llx", static_cast<unsigned long long>(token));
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().destroyToken(token));
+    return finishUnlessFaulted(call,
+                               [&] { return InteropLibrary::instance().destroyToken(token); });
 }
 
 VI_STATUS APIENTRY gpuCreateNotification(ViObject*, UINT groupId, UINT gpu, UINT64* pNotification,
                                          UINT flags) {
     sim::Call call(kModule, "createCpuNotificationEvent", int(gpu));
     call.args("group=%u gpu=%u flags=%u", groupId, gpu, flags);
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().createNotification(groupId, gpu, pNotification));
+    return finishUnlessFaulted(call, [&] {
+        return InteropLibrary::instance().createNotification(groupId, gpu, pNotification);
+    });
 }
 
 VI_STATUS APIENTRY gpuDestroyNotification(ViObject*, UINT64 notification) {
     sim::Call call(kModule, "destroyCpuNotification");
     call.args("notification=%llu", static_cast<unsigned long long>(notification));
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().destroyNotification(notification));
+    return finishUnlessFaulted(
+        call, [&] { return InteropLibrary::instance().destroyNotification(notification); });
 }
 
 VI_STATUS APIENTRY gpuTestNotification(ViObject*, UINT64 notification) {
     sim::Call call(kModule, "testCpuNotification");
     call.args("notification=%llu", static_cast<unsigned long long>(notification));
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().testNotification(notification));
+    return finishUnlessFaulted(
+        call, [&] { return InteropLibrary::instance().testNotification(notification); });
 }
 
 VI_STATUS APIENTRY gpuTransferFromBuffer(ViObject*, UINT64 token, UINT64 dstMapped, UINT dstSub,
@@ -105,9 +108,9 @@ VI_STATUS APIENTRY gpuTransferFromBuffer(ViObject*, UINT64 token, UINT64 dstMapp
     sim::Call call(kModule, "transferFromBufSurface");
     call.args("token=0x%llx dst=%llu sub=%u flags=%u", static_cast<unsigned long long>(token),
               static_cast<unsigned long long>(dstMapped), dstSub, flags);
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().transferFromBuffer(token, dstMapped, dstSub));
+    return finishUnlessFaulted(call, [&] {
+        return InteropLibrary::instance().transferFromBuffer(token, dstMapped, dstSub);
+    });
 }
 
 VI_STATUS APIENTRY gpuCreateToken(ViObject*, UINT groupId, UINT renderingGpu, UINT presentingGpu,
@@ -138,10 +141,10 @@ VI_STATUS APIENTRY gpuInject(ViObject*, UINT64 srcMapped, UINT srcSub, const REC
               long(src.right), long(src.bottom), static_cast<unsigned long long>(dstMapped), dstSub,
               static_cast<unsigned long long>(token), flags,
               static_cast<unsigned long long>(notification));
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().inject(srcMapped, srcSub, pSrcRect, dstMapped,
-                                                         dstSub, pDstRect, token, notification));
+    return finishUnlessFaulted(call, [&] {
+        return InteropLibrary::instance().inject(srcMapped, srcSub, pSrcRect, dstMapped, dstSub,
+                                                 pDstRect, token, notification);
+    });
 }
 
 void APIENTRY gpuSetSynchronous(ViObject*, UINT a, UINT b, UINT c) {
@@ -155,18 +158,17 @@ VI_STATUS APIENTRY ddi9Register(ViObject*, const void* pDescriptors, UINT groupI
     sim::Call call(kModule, "registerDevice");
     call.args("group=%u count=%u callbacks=%p callThrough=%p", groupId, count, pRuntimeCallbacks,
               pCallThrough);
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().registerDevice(
-        static_cast<const ViDeviceDescriptor*>(pDescriptors), groupId, count));
+    return finishUnlessFaulted(call, [&] {
+        return InteropLibrary::instance().registerDevice(
+            static_cast<const ViDeviceDescriptor*>(pDescriptors), groupId, count);
+    });
 }
 
 VI_STATUS APIENTRY ddi9BeforeDestroy(ViObject*, UINT groupId) {
     sim::Call call(kModule, "beforeDestroyDevice");
     call.args("group=%u", groupId);
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().forgetDevice(groupId));
+    return finishUnlessFaulted(call,
+                               [&] { return InteropLibrary::instance().forgetDevice(groupId); });
 }
 
 VI_STATUS APIENTRY ddi9MapResource(ViObject*, UINT groupId, UINT gpu, UINT64 hResource, UINT width,
@@ -176,9 +178,9 @@ VI_STATUS APIENTRY ddi9MapResource(ViObject*, UINT groupId, UINT gpu, UINT64 hRe
     call.args("group=%u gpu=%u hResource=0x%llx size=%ux%u format=%u bpp=%u flags=%u", groupId, gpu,
               static_cast<unsigned long long>(hResource), width, height, format, bitsPerPixel,
               flags);
-    if (call.faulted())
-        return call.finish(VI_STATUS(call.faultStatus()));
-    return call.finish(InteropLibrary::instance().mapResource(groupId, gpu, hResource, pCell));
+    return finishUnlessFaulted(call, [&] {
+        return InteropLibrary::instance().mapResource(groupId, gpu, hResource, pCell);
+    });
 }
 
 VI_STATUS APIENTRY ddi9MapMultiResource(ViObject*, UINT groupId, UINT gpu, UINT64 hResource,

@@ -200,36 +200,7 @@ VI_STATUS InteropLibrary::inject(UINT64 srcMapped, UINT srcSub, const RECT* pSrc
         return kViStatusInvalidArgument;
     flushDevice(source->second.groupId, source->second.gpu);
 
-    sim::Kernel& kernel = sim::Kernel::instance();
-    VI_STATUS status = VI_SUCCESS_VAL;
-    const bool finished = kernel.waitForGpus([&] {
-        if (kernel.allocationBusy(hSource))
-            return false;
-        sim::AllocationInfo info;
-        RECT area;
-        if (!kernel.allocation(hSource, info) || !info.pMemory) {
-            status = kViStatusInvalidHandle;
-            return true;
-        }
-        if (!clip(*pSrcRect, std::min(info.width, staging.width),
-                  std::min(info.height, staging.height), area)) {
-            status = kViStatusInvalidArgument;
-            return true;
-        }
-        const size_t rowBytes = size_t(area.right - area.left) * staging.bytesPerPixel;
-        const size_t stagingPitch = size_t(staging.width) * staging.bytesPerPixel;
-        for (LONG y = area.top; y < area.bottom; ++y) {
-            const size_t from = size_t(y) * info.pitch + size_t(area.left) * staging.bytesPerPixel;
-            if (from + rowBytes > info.size)
-                break;
-            memcpy(&staging.pixels[size_t(y) * stagingPitch +
-                                   size_t(area.left) * staging.bytesPerPixel],
-                   info.pMemory + from, rowBytes);
-        }
-        return true;
-    });
-    if (!finished)
-        return kViStatusGpuFailure;
+    VI_STATUS status = copyRows(hSource, *pSrcRect, staging, CopyDirection::IntoStaging);
     if (status != VI_SUCCESS_VAL)
         return status;
     staging.dstRect = *pDstRect;
@@ -256,38 +227,45 @@ VI_STATUS InteropLibrary::transferFromBuffer(UINT64 token, UINT64 dstMapped, UIN
     // The copy out never overtakes the injection it belongs to.
     sim::Clock::instance().sleepUntil(staging.readyAtNs);
 
+    return copyRows(hDestination, staging.dstRect, staging, CopyDirection::OutOfStaging);
+}
+
+VI_STATUS InteropLibrary::copyRows(uint32_t hAllocation, const RECT& rect, Token& staging,
+                                   CopyDirection direction) {
     sim::Kernel& kernel = sim::Kernel::instance();
     VI_STATUS status = VI_SUCCESS_VAL;
     const bool finished = kernel.waitForGpus([&] {
-        if (kernel.allocationBusy(hDestination))
+        if (kernel.allocationBusy(hAllocation))
             return false;
         sim::AllocationInfo info;
         RECT area;
-        if (!kernel.allocation(hDestination, info) || !info.pMemory) {
+        if (!kernel.allocation(hAllocation, info) || !info.pMemory) {
             status = kViStatusInvalidHandle;
             return true;
         }
-        if (!clip(staging.dstRect, std::min(info.width, staging.width),
-                  std::min(info.height, staging.height), area)) {
+        if (!clip(rect, std::min(info.width, staging.width), std::min(info.height, staging.height),
+                  area)) {
             status = kViStatusInvalidArgument;
             return true;
         }
         const size_t rowBytes = size_t(area.right - area.left) * staging.bytesPerPixel;
         const size_t stagingPitch = size_t(staging.width) * staging.bytesPerPixel;
         for (LONG y = area.top; y < area.bottom; ++y) {
-            const size_t to = size_t(y) * info.pitch + size_t(area.left) * staging.bytesPerPixel;
-            if (to + rowBytes > info.size)
+            const size_t inSurface =
+                size_t(y) * info.pitch + size_t(area.left) * staging.bytesPerPixel;
+            if (inSurface + rowBytes > info.size)
                 break;
-            memcpy(info.pMemory + to,
-                   &staging.pixels[size_t(y) * stagingPitch +
-                                   size_t(area.left) * staging.bytesPerPixel],
-                   rowBytes);
+            uint8_t* pStaging =
+                &staging
+                     .pixels[size_t(y) * stagingPitch + size_t(area.left) * staging.bytesPerPixel];
+            if (direction == CopyDirection::IntoStaging)
+                memcpy(pStaging, info.pMemory + inSurface, rowBytes);
+            else
+                memcpy(info.pMemory + inSurface, pStaging, rowBytes);
         }
         return true;
     });
-    if (!finished)
-        return kViStatusGpuFailure;
-    return status;
+    return finished ? status : kViStatusGpuFailure;
 }
 
 size_t InteropLibrary::liveTokens() {

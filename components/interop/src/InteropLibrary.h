@@ -91,6 +91,13 @@ private:
     /// Flushes the rendering GPU's device of `groupId`, so that what it drew reaches its
     /// queue before the injection reads it.
     void flushDevice(UINT groupId, UINT gpu);
+    enum class CopyDirection { IntoStaging, OutOfStaging };
+    /// Once the GPUs are done with the allocation, copies the rows of `rect` (clipped to both
+    /// the surface and the staging buffer) between them. Invalid handle when the allocation
+    /// has no memory, invalid argument when nothing of `rect` is left, GPU failure when the
+    /// GPUs never went idle.
+    VI_STATUS copyRows(uint32_t hAllocation, const RECT& rect, Token& staging,
+                       CopyDirection direction);
 
     std::mutex m_lock;
     bool m_objectsLive = false;

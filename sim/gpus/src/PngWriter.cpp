@@ -2,27 +2,19 @@
 // conversions and reports errors as text instead of through longjmp.
 #include "sim/gpus/PngWriter.h"
 
+#include "PngWriterChecks.h"
+
 #include <png.h>
 #include <string.h>
 
 namespace sim {
 
-namespace {
-
-void setError(std::string* error, const std::string& text) {
-    if (error)
-        *error = text;
-}
-
-} // namespace
+using pngcheck::setError;
 
 bool PngWriter::write(const std::string& path, const Image& image, bool withAlpha,
                       std::string* error) {
-    if (image.width == 0 || image.height == 0 ||
-        image.pixels.size() != size_t(image.width) * image.height) {
-        setError(error, "image has no pixels or a pixel count that does not match its size");
+    if (!pngcheck::hasWritablePixels(image, error))
         return false;
-    }
     png_image png;
     memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;

@@ -4,16 +4,15 @@
 // Reading needs libpng and is left to the native build.
 #include "sim/gpus/PngWriter.h"
 
+#include "PngWriterChecks.h"
+
 #include <fstream>
 
 namespace sim {
 
-namespace {
+using pngcheck::setError;
 
-void setError(std::string* error, const std::string& text) {
-    if (error)
-        *error = text;
-}
+namespace {
 
 uint32_t crc32(const std::vector<uint8_t>& bytes, size_t begin) {
     uint32_t crc = 0xFFFFFFFFu;
@@ -68,11 +67,8 @@ std::vector<uint8_t> storedZlib(const std::vector<uint8_t>& raw) {
 
 bool PngWriter::write(const std::string& path, const Image& image, bool withAlpha,
                       std::string* error) {
-    if (image.width == 0 || image.height == 0 ||
-        image.pixels.size() != size_t(image.width) * image.height) {
-        setError(error, "image has no pixels or a pixel count that does not match its size");
+    if (!pngcheck::hasWritablePixels(image, error))
         return false;
-    }
     const size_t channels = withAlpha ? 4 : 3;
     std::vector<uint8_t> raw;
     raw.reserve(image.height * (1 + image.width * channels));

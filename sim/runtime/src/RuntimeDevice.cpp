@@ -183,21 +183,31 @@ HRESULT RuntimeDevice::openSharedPrimary(UINT width, UINT height, HANDLE& hResou
     if (status < 0)
         return toHresult(status);
     D3DDDI_OPENALLOCATIONINFO openInfo = {info.hAllocation, &desc, sizeof desc};
+    HRESULT hr = openKernelResource(create.hResource, 1, &openInfo, hResource);
+    if (FAILED(hr))
+        return hr;
+    m_sharedPrimaries[hResource] = create.hResource;
+    return S_OK;
+}
+
+HRESULT RuntimeDevice::openKernelResource(D3DKMT_HANDLE hKMResource, UINT numAllocations,
+                                          D3DDDI_OPENALLOCATIONINFO* pAllocations,
+                                          HANDLE& hResource) {
     D3DDDIARG_OPENRESOURCE open = {};
-    open.NumAllocations = 1;
-    open.pOpenAllocationInfo = &openInfo;
-    open.hKMResource = create.hResource;
+    open.NumAllocations = numAllocations;
+    open.pOpenAllocationInfo = pAllocations;
+    open.hKMResource = hKMResource;
     open.hResource = newRuntimeHandle();
     open.Rotation = D3DDDI_ROTATION_IDENTITY;
     HRESULT hr = m_funcs.pfnOpenResource(m_hDriverDevice, &open);
     if (FAILED(hr)) {
+        // The driver refused it: the kernel resource would otherwise outlive every handle.
         D3DKMT_DESTROYALLOCATION destroy = {};
         destroy.hDevice = m_hKernelDevice;
-        destroy.hResource = create.hResource;
+        destroy.hResource = hKMResource;
         KernelThunks::get().pfnDestroyAllocation(&destroy);
         return hr;
     }
-    m_sharedPrimaries[open.hResource] = create.hResource;
     hResource = open.hResource;
     return S_OK;
 }
@@ -252,22 +262,11 @@ HRESULT RuntimeDevice::openSharedSurface(D3DKMT_HANDLE hGlobalShare, HANDLE& hRe
     status = KernelThunks::get().pfnOpenResource(&openKernel);
     if (status < 0)
         return toHresult(status);
-    D3DDDIARG_OPENRESOURCE open = {};
-    open.NumAllocations = openKernel.NumAllocations;
-    open.pOpenAllocationInfo = allocations.data();
-    open.hKMResource = openKernel.hResource;
-    open.hResource = newRuntimeHandle();
-    open.Rotation = D3DDDI_ROTATION_IDENTITY;
-    HRESULT hr = m_funcs.pfnOpenResource(m_hDriverDevice, &open);
-    if (FAILED(hr)) {
-        D3DKMT_DESTROYALLOCATION destroy = {};
-        destroy.hDevice = m_hKernelDevice;
-        destroy.hResource = openKernel.hResource;
-        KernelThunks::get().pfnDestroyAllocation(&destroy);
+    HRESULT hr = openKernelResource(openKernel.hResource, openKernel.NumAllocations,
+                                    allocations.data(), hResource);
+    if (FAILED(hr))
         return hr;
-    }
-    m_openedShares[open.hResource] = openKernel.hResource;
-    hResource = open.hResource;
+    m_openedShares[hResource] = openKernel.hResource;
     return S_OK;
 }
 

@@ -123,6 +123,10 @@ private:
     RuntimeDevice(RuntimeAdapter& adapter);
     HRESULT create(const DeviceOptions* pOptions);
     HANDLE newRuntimeHandle();
+    /// Opens a kernel resource on the driver under a new runtime handle; if the driver refuses,
+    /// the kernel resource is destroyed so nothing is left behind.
+    HRESULT openKernelResource(D3DKMT_HANDLE hKMResource, UINT numAllocations,
+                               D3DDDI_OPENALLOCATIONINFO* pAllocations, HANDLE& hResource);
     void setCreatingResource(HANDLE hRuntime);
 
     // The device lock of the application's calls, held across driver calls as d3d9's is;
