@@ -533,30 +533,59 @@ void GpuServices::completionStep(Device* pDevice, ResourceDDI9* pDst, UINT dstSu
         rec->state = e_copyiedTo;
 }
 
+bool GpuServices::readyToCopyOut(Device* pDevice, StagingBuffer* rec, int timeoutMs) {
+    if (rec && rec->state == e_injected &&
+        (!rec->cpuNotification ||
+         waitForQuery(pDevice, renderingGpu(), rec->cpuNotification, timeoutMs)))
+        rec->state = e_copyiedTo;
+    return rec && rec->state == e_copyiedTo;
+}
+
+bool GpuServices::copyOut(Device* pDevice, StagingBuffer* rec, ResourceDDI9* pTarget, UINT sub) {
+    MappingRequest dst = {pTarget, 1};
+    if (!pTarget || !getMappedResource(pDevice, presentingGpu(), dst))
+        return false;
+    transferFromBufSurface(pDevice, rec->token, dst.pointer, sub);
+    ++pDevice->stagingReadCount();
+    return true;
+}
+
+void GpuServices::markTransferred(Device* pDevice, StagingBuffer* rec) {
+    // The buffer is written again only once the presenting GPU is done reading it.
+    rec->query = createEventQuery(pDevice, presentingGpu());
+    rec->state = e_transferred;
+}
+
+bool GpuServices::finishTransfers(Device* pDevice, ResourceDDI9* pDst, UINT dstSub) {
+    if (m_asynchronous || !pDevice || !pDst)
+        return false;
+    // Oldest first, so the newest frame is the one the destination keeps.
+    bool copied = false;
+    const uint32_t start = pDevice->stagingReadCount();
+    for (uint32_t i = 0; i < 4; ++i) {
+        StagingBuffer* rec = pDevice->stagingBuffer((i + start) % 4);
+        if (readyToCopyOut(pDevice, rec, -1) && copyOut(pDevice, rec, pDst, dstSub)) {
+            markTransferred(pDevice, rec);
+            copied = true;
+        }
+    }
+    return copied;
+}
+
 void GpuServices::workerPass(Device* pDevice) {
     if (m_asynchronous || !pDevice)
         return;
     const uint32_t start = pDevice->stagingReadCount();
     for (uint32_t i = 0; i < 4; ++i) {
         StagingBuffer* rec = pDevice->stagingBuffer((i + start) % 4);
-        if (!rec)
-            continue;
-        if (rec->state == e_injected &&
-            (!rec->cpuNotification ||
-             waitForQuery(pDevice, renderingGpu(), rec->cpuNotification, 0)))
-            rec->state = e_copyiedTo;
-        if (rec->state != e_copyiedTo || !pDevice->m_pSwapChain)
+        if (!readyToCopyOut(pDevice, rec, 0) || !pDevice->m_pSwapChain)
             continue;
         ResourceDDI9* pTarget = nullptr;
         UINT sub = 0;
         pDevice->m_pSwapChain->getPresentTarget(&pTarget, &sub);
-        MappingRequest dst = {pTarget, 1};
-        if (!pTarget || !getMappedResource(pDevice, presentingGpu(), dst))
+        if (!copyOut(pDevice, rec, pTarget, sub))
             continue;
-        transferFromBufSurface(pDevice, rec->token, dst.pointer, sub);
-        ++pDevice->stagingReadCount();
         pDevice->m_pSwapChain->presentTransferred(pTarget, sub);
-        rec->query = createEventQuery(pDevice, presentingGpu());
-        rec->state = e_transferred;
+        markTransferred(pDevice, rec);
     }
 }

@@ -127,6 +127,10 @@ public:
                         UINT srcSub);
     /// One pass of a device's worker over its staging buffers (under the device lock).
     void workerPass(Device* pDevice);
+    /// Synchronous copies: waits for every frame still in a staging buffer and copies them,
+    /// oldest first, into surface `dstSub` of `pDst` now, for a present that uses its surface
+    /// at once and has no later worker present to carry the frame. True when one arrived.
+    bool finishTransfers(Device* pDevice, ResourceDDI9* pDst, UINT dstSub);
     /// Waits up to `timeoutMs` (negative: the bounded "no limit") for `query` on `gpu`: the
     /// CPU notification on the rendering GPU, an event query elsewhere (destroyed and
     /// cleared once done). True when done.
@@ -147,6 +151,13 @@ protected:
     static PFNVI_GETNEXTGROUPID nextGroupIdFunction() { return s_pfnGetNextGroupId.load(); }
 
 private:
+    /// Whether `rec` holds a frame ready to copy out, waiting up to `timeoutMs` for its
+    /// injection to finish.
+    bool readyToCopyOut(Device* pDevice, StagingBuffer* rec, int timeoutMs);
+    /// Copies `rec`'s frame into surface `sub` of `pTarget`; false when it cannot be mapped.
+    bool copyOut(Device* pDevice, StagingBuffer* rec, ResourceDDI9* pTarget, UINT sub);
+    /// Leaves `rec` transferred, with the presenting GPU's query that frees it for reuse.
+    void markTransferred(Device* pDevice, StagingBuffer* rec);
     /// One test of `query` on `gpu`.
     bool queryDone(Device* pDevice, unsigned gpu, uint64_t query);
     /// Loads the library and makes its objects; the user count is already raised.

@@ -543,6 +543,23 @@ HRESULT SwapChainDDI9::presentTransferred(ResourceDDI9* pResource, UINT subResou
 
 // ---- Compositor Blts, handles, display modes ---------------------------------------------
 
+void SwapChainDDI9::transferToCompositorSource(ResourceDDI9* pResource, UINT sub) {
+    // The Blt below reads the presenting GPU's copy at once, and the compositor shows what it
+    // read; no present of the worker pass follows to carry a frame the staging buffers still
+    // hold. With the interop's synchronous copies the frame must therefore be across before
+    // the Blt: whatever is left in the buffers is copied out first (so the new frame finds
+    // one free), and the new frame right after its injection.
+    GpuServices* services = m_pDevice->execution().useApiCopy()
+                                ? nullptr
+                                : static_cast<GpuServices*>(m_pDevice->gpuServices());
+    const bool finish = services && !services->asynchronous();
+    if (finish)
+        services->finishTransfers(m_pDevice, pResource, sub);
+    const bool copied = transferToPresenting(pResource, sub, pResource, sub, 0, false);
+    if (finish && !copied)
+        services->finishTransfers(m_pDevice, pResource, sub);
+}
+
 HRESULT SwapChainDDI9::dwmBltPresent(const D3DDDIARG_BLT* pData) {
     if (!VESSA_CHECK(Error, 0, pData != nullptr, "dwmBltPresent without arguments"))
         return E_INVALIDARG;
@@ -568,7 +585,7 @@ HRESULT SwapChainDDI9::dwmBltPresent(const D3DDDIARG_BLT* pData) {
         m_storage.clear();
     }
     const UINT sub = pData->SrcSubResourceIndex;
-    transferToPresenting(pResourceSrc, sub, pResourceSrc, sub, 0, false);
+    transferToCompositorSource(pResourceSrc, sub);
     drawIcon(pResourceSrc, sub);
 
     D3DDDIARG_BLT args = *pData;

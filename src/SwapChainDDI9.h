@@ -109,6 +109,9 @@ public:
     /// (presenting GPU); `skipCopy` moves nothing. True when a copy was made now.
     bool transferToPresenting(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, UINT srcSub,
                               uint32_t unused, bool skipCopy);
+    /// The transfer of a compositor Blt's source into its own presenting-GPU copy, finished
+    /// before the Blt reads it.
+    void transferToCompositorSource(ResourceDDI9* pResource, UINT sub);
 
     const BBStorage& storage() const { return m_storage; }
     ResourceDDI9* primaryResource() const { return m_primaryResource; }

@@ -46,6 +46,10 @@ check 'all(.runs[] | select(.path == "interposed"); .ok or .scan_outs == 0 or .c
 # application frame outside the icon.
 check 'all(.runs[] | select(.name | IN("flip-orr","flip-zari","windowed-orr","windowed-zari","composited-orr","flip-icon")); .ok and .frames_presented == 12 and .scan_outs > 0 and .compared == .scan_outs and .mismatched == 0 and .new > 0)' \
     "interposed flip, windowed and composited runs show only pixel-exact frames"
+# Each present to the compositor is composed at once: every composition shows a new frame,
+# like the direct composited run.
+check 'all(.runs[] | select(.name == "composited-orr"); .new == .frames_presented and .repeated == 0)' \
+    "the interposed composited run shows every frame it presented"
 check 'all(.runs[] | select(.name == "flip-icon"); .icon_frames > 0)' \
     "the icon run shows the icon"
 for png in $(jq -r '.runs[].timeline' "$summary"); do
