@@ -4,10 +4,15 @@
 
 #include "platform/win.h"
 
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <chrono>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <vector>
 
 namespace vessa::bench {
 
@@ -52,5 +57,26 @@ private:
     double m_baseline = kNone;
     double m_subject = kNone;
 };
+
+/// Times `moveFrame` against its baseline, two memcpys of the same `frameBytes` (a frame
+/// through system memory on the CPU), in every iteration; the iteration's time is the
+/// subject's.
+template <typename MoveFrame>
+BestTimes timeAgainstTwoMemcpys(benchmark::State& state, size_t frameBytes, MoveFrame moveFrame) {
+    std::vector<uint8_t> a(frameBytes, 1), b(frameBytes, 2), c(frameBytes, 3);
+    BestTimes times;
+    for (auto _ : state) {
+        Clock::time_point t0 = Clock::now();
+        memcpy(b.data(), a.data(), frameBytes);
+        memcpy(c.data(), b.data(), frameBytes);
+        benchmark::ClobberMemory();
+        Clock::time_point t1 = Clock::now();
+        moveFrame();
+        Clock::time_point t2 = Clock::now();
+        times.add(seconds(t0, t1), seconds(t1, t2));
+        state.SetIterationTime(seconds(t1, t2));
+    }
+    return times;
+}
 
 } // namespace vessa::bench
