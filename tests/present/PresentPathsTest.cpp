@@ -91,6 +91,24 @@ TEST_F(PresentPathsTest, FirstFlipPresentMakesThePrimaryOnThePresentingGpuAndSet
     EXPECT_EQ(1u, m_driver.last(0, "Present")->sub);
 }
 
+TEST_F(PresentPathsTest, ModeSetOnceThePrimaryExistsIsSetOnThePresentingGpuAtTheNextFlip) {
+    HANDLE hPrimary = createPrimary(3);
+    ASSERT_EQ(S_OK, present(hPrimary, 1)); // the primary is made on the presenting GPU
+    const uint64_t onPresenting = resource(hPrimary)->getUserHandle(0);
+    const size_t modesBefore = m_driver.count(0, "SetDisplayMode");
+    D3DDDIARG_SETDISPLAYMODE mode = {hPrimary, 0};
+    m_driver.fail(1, "SetDisplayMode", E_INVALIDARG);
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnSetDisplayMode(m_device.hDevice(), &mode));
+    EXPECT_TRUE(swapChain().m_bDisplayModePending);
+
+    ASSERT_EQ(S_OK, present(hPrimary, 2));
+    EXPECT_EQ(modesBefore + 1, m_driver.count(0, "SetDisplayMode"));
+    EXPECT_EQ(onPresenting, m_driver.last(0, "SetDisplayMode")->h1);
+    EXPECT_FALSE(swapChain().m_bDisplayModePending);
+    ASSERT_EQ(S_OK, present(hPrimary, 3));
+    EXPECT_EQ(modesBefore + 1, m_driver.count(0, "SetDisplayMode")) << "the mode is set once";
+}
+
 TEST_F(PresentPathsTest, RepeatedFlipPresentShowsTheFrontBufferAgainWithoutACopy) {
     HANDLE hPrimary = createPrimary(2);
     ASSERT_EQ(S_OK, present(hPrimary, 1)); // surface 0 shown, surface 1 next
