@@ -172,6 +172,23 @@ TEST_F(PresentPathsTest, WindowedPresentIntoANonSharedDestinationIsReportedAndSt
     EXPECT_EQ(D3DDDI_PRESENTFLAGS::Blt, shown->flags);
 }
 
+TEST_F(PresentPathsTest, DestroyedWindowedDestinationIsNeverShownAgain) {
+    HANDLE hBack = createSurface();
+    HANDLE hDestination = createSurface();
+    ASSERT_EQ(S_OK, present(hBack, 0, D3DDDI_PRESENTFLAGS::Blt, hDestination));
+    const size_t shownBefore = m_driver.count(0, "Present");
+    // The destination goes; the source stays. A repeat has no frame to show any more.
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnDestroyResource(m_device.hDevice(), hDestination));
+    EXPECT_EQ(S_OK, swapChain().repeatPresent([&] {
+        static D3DDDIARG_PRESENT args = {};
+        args.hSrcResource = hBack;
+        args.Flags.Value = D3DDDI_PRESENTFLAGS::Blt;
+        return &args;
+    }()));
+    EXPECT_EQ(1, reportCount("Warning", 11147));
+    EXPECT_EQ(shownBefore, m_driver.count(0, "Present"));
+}
+
 TEST_F(PresentPathsTest, TransferredWindowedFrameWithoutDestinationIsABltPresent) {
     HANDLE hBack = createSurface();
     ASSERT_EQ(S_OK, present(hBack, 0, D3DDDI_PRESENTFLAGS::Blt));
