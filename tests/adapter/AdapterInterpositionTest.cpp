@@ -568,6 +568,16 @@ TEST_F(Interposition, TenBitFormatStaysUnchangedWithoutSuchADisplayMode) {
     EXPECT_EQ(0u, tenBit->Operations & 0xC00u);
 }
 
+TEST_F(Interposition, DisplayTheKernelCannotOpenIsReportedAndTheFormatsAreStillAnswered) {
+    install(tenBitDisplay());
+    std::unique_ptr<RuntimeAdapter> adapter = open(kIntelExport);
+    ASSERT_TRUE(adapter);
+    machine().faults().failNth("gdi32.dll", "D3DKMTOpenAdapterFromHdc", 1, int32_t(0xC0000001u));
+    std::vector<FORMATOP> ops = formats(*adapter);
+    EXPECT_EQ(1, reports("Warning", 0, "Cannot get VidPnSourceId of primary device", "utils.cpp"));
+    EXPECT_NE(nullptr, find(ops, kFormatA2R10G10B10));
+}
+
 TEST_F(Interposition, FormatDataBeforeTheCountIsAnsweredButNotAdjusted) {
     install(tenBitDisplay());
     std::unique_ptr<RuntimeAdapter> adapter = open(kIntelExport);

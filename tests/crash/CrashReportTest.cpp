@@ -234,3 +234,18 @@ TEST(CrashReport, NamesAreShownSafely) {
     CrashReport report = watchdog::readCrashReport(bytes.data(), bytes.size());
     EXPECT_EQ(u"abcdefghijklmnopqrstuvwxy", report.executable);
 }
+
+TEST(CrashReport, AModuleRunsFromItsFirstByteToJustBeforeItsEnd) {
+    std::vector<ModuleInfo> modules(2);
+    modules[0].base = 0x140000000ull;
+    modules[0].size = 0x1000;
+    modules[0].name = "game.exe";
+    modules[1].base = 0x140001000ull; // the next one starts where the first ends
+    modules[1].size = 0x2000;
+    modules[1].name = "next.dll";
+    EXPECT_EQ("game.exe+0x0", watchdog::moduleOffsetText(modules, 0x140000000ull));
+    EXPECT_EQ("game.exe+0xfff", watchdog::moduleOffsetText(modules, 0x140000fffull));
+    EXPECT_EQ("next.dll+0x0", watchdog::moduleOffsetText(modules, 0x140001000ull));
+    EXPECT_EQ("", watchdog::moduleOffsetText(modules, 0x13FFFFFFFull));
+    EXPECT_EQ("", watchdog::moduleOffsetText(modules, 0x140003000ull));
+}

@@ -290,3 +290,41 @@ TEST_F(AuxDeviceCallbacksTest, DataLessCallsAndForeignHandlesAreRefused) {
     EXPECT_EQ(E_INVALIDARG, table().pfnUnlockCb(notADevice.view(1), &unlock));
     EXPECT_EQ(0u, machine().journal().count("gdi32.dll", "D3DKMTUnlock"));
 }
+
+TEST_F(AuxDeviceCallbacksTest, SynchronizationListsReachTheKernelUnlessLongerThanItsLimit) {
+    HANDLE hContext = createContext(0);
+    D3DDDICB_CREATESYNCHRONIZATIONOBJECT create = {};
+    create.Info.Type = D3DDDI_SEMAPHORE;
+    create.Info.Semaphore.MaxCount = 2;
+    ASSERT_EQ(S_OK, table().pfnCreateSynchronizationObjectCb(view(), &create));
+
+    D3DDDICB_SIGNALSYNCHRONIZATIONOBJECT signal = {};
+    signal.hContext = hContext;
+    signal.ObjectCount = 1;
+    signal.ObjectHandleArray[0] = create.hSyncObject;
+    EXPECT_EQ(S_OK, table().pfnSignalSynchronizationObjectCb(view(), &signal));
+    D3DDDICB_WAITFORSYNCHRONIZATIONOBJECT wait = {};
+    wait.hContext = hContext;
+    wait.ObjectCount = 1;
+    wait.ObjectHandleArray[0] = create.hSyncObject;
+    EXPECT_EQ(S_OK, table().pfnWaitForSynchronizationObjectCb(view(), &wait));
+    EXPECT_EQ(
+        1u, machine().journal().count("gdi32.dll", "D3DKMTSignalSynchronizationObject", int(kGpu)));
+    EXPECT_EQ(1u, machine().journal().count("gdi32.dll", "D3DKMTWaitForSynchronizationObject",
+                                            int(kGpu)));
+    EXPECT_EQ(std::string::npos, adaptertest::log().find("code:")) << adaptertest::log();
+
+    // One object more than the kernel's list holds: refused before the kernel is called.
+    signal.ObjectCount = D3DDDI_MAX_OBJECT_SIGNALED + 1;
+    EXPECT_EQ(E_INVALIDARG, table().pfnSignalSynchronizationObjectCb(view(), &signal));
+    wait.ObjectCount = D3DDDI_MAX_OBJECT_WAITED_ON + 1;
+    EXPECT_EQ(E_INVALIDARG, table().pfnWaitForSynchronizationObjectCb(view(), &wait));
+    EXPECT_EQ(1u, machine().journal().count("gdi32.dll", "D3DKMTSignalSynchronizationObject"));
+    EXPECT_EQ(1u, machine().journal().count("gdi32.dll", "D3DKMTWaitForSynchronizationObject"));
+    EXPECT_EQ(1, reports("Warning", 0, "auxilliary SignalSynchronizationObjectCb: 33 objects"));
+    EXPECT_EQ(1, reports("Warning", 0, "auxilliary WaitForSynchronizationObjectCb: 33 objects"));
+
+    D3DDDICB_DESTROYSYNCHRONIZATIONOBJECT destroy = {create.hSyncObject};
+    EXPECT_EQ(S_OK, table().pfnDestroySynchronizationObjectCb(view(), &destroy));
+    destroyContext(hContext);
+}

@@ -148,3 +148,14 @@ TEST_F(DeviceObject, DeviceDeletedWithResourcesInItsMapReportsThem) {
         1, reports("Warning", 10976, "Not all device resources were destroy!", "Device9.cpp:244"));
     EXPECT_NE(std::string::npos, adaptertest::log().find("Condition: m_resourceMap.empty()"));
 }
+
+TEST_F(DeviceObject, ConfiguredApiCopyIsWhatANewDeviceUses) {
+    Configuration* config = Configuration::getInstance();
+    const int before = config->getIntProperty(ConfigProperty::use_api_copy_dx9);
+    for (int value : {0, 1}) {
+        config->setProperty(ConfigProperty::use_api_copy_dx9, value);
+        Device device(kRuntimeDevice, nullptr);
+        EXPECT_EQ(value == 1, device.execution().useApiCopy()) << value;
+    }
+    config->setProperty(ConfigProperty::use_api_copy_dx9, before);
+}

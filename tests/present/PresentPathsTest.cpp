@@ -91,6 +91,24 @@ TEST_F(PresentPathsTest, FirstFlipPresentMakesThePrimaryOnThePresentingGpuAndSet
     EXPECT_EQ(1u, m_driver.last(0, "Present")->sub);
 }
 
+TEST_F(PresentPathsTest, ModeSetOnceThePrimaryExistsIsSetOnThePresentingGpuAtTheNextFlip) {
+    HANDLE hPrimary = createPrimary(3);
+    ASSERT_EQ(S_OK, present(hPrimary, 1)); // the primary is made on the presenting GPU
+    const uint64_t onPresenting = resource(hPrimary)->getUserHandle(0);
+    const size_t modesBefore = m_driver.count(0, "SetDisplayMode");
+    D3DDDIARG_SETDISPLAYMODE mode = {hPrimary, 0};
+    m_driver.fail(1, "SetDisplayMode", E_INVALIDARG);
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnSetDisplayMode(m_device.hDevice(), &mode));
+    EXPECT_TRUE(swapChain().m_bDisplayModePending);
+
+    ASSERT_EQ(S_OK, present(hPrimary, 2));
+    EXPECT_EQ(modesBefore + 1, m_driver.count(0, "SetDisplayMode"));
+    EXPECT_EQ(onPresenting, m_driver.last(0, "SetDisplayMode")->h1);
+    EXPECT_FALSE(swapChain().m_bDisplayModePending);
+    ASSERT_EQ(S_OK, present(hPrimary, 3));
+    EXPECT_EQ(modesBefore + 1, m_driver.count(0, "SetDisplayMode")) << "the mode is set once";
+}
+
 TEST_F(PresentPathsTest, RepeatedFlipPresentShowsTheFrontBufferAgainWithoutACopy) {
     HANDLE hPrimary = createPrimary(2);
     ASSERT_EQ(S_OK, present(hPrimary, 1)); // surface 0 shown, surface 1 next
@@ -152,6 +170,23 @@ TEST_F(PresentPathsTest, WindowedPresentIntoANonSharedDestinationIsReportedAndSt
     EXPECT_EQ(resource(hBack)->getUserHandle(0), shown->h1);
     EXPECT_EQ(resource(hNotShared)->getUserHandle(0), shown->h2);
     EXPECT_EQ(D3DDDI_PRESENTFLAGS::Blt, shown->flags);
+}
+
+TEST_F(PresentPathsTest, DestroyedWindowedDestinationIsNeverShownAgain) {
+    HANDLE hBack = createSurface();
+    HANDLE hDestination = createSurface();
+    ASSERT_EQ(S_OK, present(hBack, 0, D3DDDI_PRESENTFLAGS::Blt, hDestination));
+    const size_t shownBefore = m_driver.count(0, "Present");
+    // The destination goes; the source stays. A repeat has no frame to show any more.
+    EXPECT_EQ(S_OK, DeviceFuncs::pfnDestroyResource(m_device.hDevice(), hDestination));
+    EXPECT_EQ(S_OK, swapChain().repeatPresent([&] {
+        static D3DDDIARG_PRESENT args = {};
+        args.hSrcResource = hBack;
+        args.Flags.Value = D3DDDI_PRESENTFLAGS::Blt;
+        return &args;
+    }()));
+    EXPECT_EQ(1, reportCount("Warning", 11147));
+    EXPECT_EQ(shownBefore, m_driver.count(0, "Present"));
 }
 
 TEST_F(PresentPathsTest, TransferredWindowedFrameWithoutDestinationIsABltPresent) {

@@ -508,6 +508,22 @@ TEST_F(ResourceTest, MissingPresentingStagingSurfaceMakesTheCopyOutANoOp) {
     EXPECT_EQ(0, reports("Error", 11030, "CopyFromStaging"));
 }
 
+TEST_F(ResourceTest, MissingRenderingStagingSurfaceMakesTheCopyInANoOp) {
+    HANDLE hSrc = create(64, 64);
+    HANDLE hDst = create(64, 64);
+    ASSERT_NE(0u, createOnPresenting(hDst));
+    // The staging surfaces are made rendering GPU first: that one fails.
+    machine().faults().failNth("simumd_nv.dll", "CreateResource", 1, E_OUTOFMEMORY);
+    machine().journal().clear();
+    transfer(hDst, hSrc);
+    Staging sb;
+    ASSERT_TRUE(staging(hSrc, sb));
+    EXPECT_EQ(0u, sb.rendering);
+    // Nothing is written into a surface that does not exist.
+    EXPECT_EQ(0u, machine().journal().count("simumd_nv.dll", "Blt"));
+    EXPECT_EQ(0, reports("Error", 11029, "CopyToStaging"));
+}
+
 TEST_F(ResourceTest, TransferAnswersFalseWhenTheCopyFailsAndCarriesNoOlderFrame) {
     HANDLE hSrc = create(64, 64);
     HANDLE hDst = create(64, 64);

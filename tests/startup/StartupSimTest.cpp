@@ -169,6 +169,9 @@ TEST(MultiLevelAppName, LongestActiveEntryWhoseMaskHasTheConfigurationCode) {
         {"[game.exe]\nACTIVE=1\nVA=32\n", "game.exe"},
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=1\nVA=32\n", "Bin\\game.exe"},
         {"[game.exe]\nACTIVE=1\nVA=128\n", "(none)"},
+        // Every decimal digit is read: 39 and 96 both hold the configuration's bit 5.
+        {"[game.exe]\nACTIVE=1\nVA=39\n", "game.exe"},
+        {"[game.exe]\nACTIVE=1\nVA=96\n", "game.exe"},
         // The longer active entry is the one whose mask counts.
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=1\nVA=64\n", "(none)"},
         {"[game.exe]\nACTIVE=1\nVA=32\n[Bin\\game.exe]\nACTIVE=0\nVA=64\n", "game.exe"},
