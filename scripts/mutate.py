@@ -517,13 +517,17 @@ class Campaign:
                 kept.append(case)
             else:
                 print(f"mutate: {case.name} {outcome} without a fault; left out", flush=True)
+        left_out = [c.name for c in self.cases if c not in kept]
         self.cases = kept
         with open(BASELINE, "w") as f:
-            json.dump({c.name: c.seconds for c in self.cases}, f, indent=0)
+            json.dump({"seconds": {c.name: c.seconds for c in self.cases},
+                       "left out": left_out}, f, indent=0)
 
     def load_baseline(self):
         with open(BASELINE) as f:
-            seconds = json.load(f)
+            baseline = json.load(f)
+        seconds = baseline["seconds"]
+        self.cases = [c for c in self.cases if c.name not in baseline["left out"]]
         # A case added since (a new test) runs under the plain --timeout bound.
         for case in self.cases:
             case.seconds = seconds.get(case.name)
@@ -679,7 +683,8 @@ def main():
     parser.add_argument("--no-report", action="store_true", help="leave docs/ alone")
     parser.add_argument("--no-baseline", action="store_true",
                         help="reuse the last unmutated build and test times "
-                             "(build/native-debug/mutate-baseline.json)")
+                             "(build/native-debug/mutate-baseline.json); the test "
+                             "executables must be built, since their cases are listed first")
     args = parser.parse_args()
     unknown = set(args.kinds) - set(KINDS)
     if unknown:
