@@ -2,6 +2,7 @@
 // icon's corner codes and the worker thread's life.
 #include "Configuration.h"
 #include "Device9.h"
+#include "Execution9.h"
 #include "GpuServices.h"
 #include "OpenAdapter.h"
 #include "VessaIcon.h"
