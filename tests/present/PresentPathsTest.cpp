@@ -23,6 +23,13 @@ protected:
         EXPECT_EQ(S_OK, DeviceFuncs::pfnCreateResource(m_device.hDevice(), &args));
         return args.hResource;
     }
+    /// The swap chain's repeat of a windowed (Blt) present of `hBack`.
+    HRESULT repeatWindowed(HANDLE hBack) {
+        D3DDDIARG_PRESENT args = {};
+        args.hSrcResource = hBack;
+        args.Flags.Value = D3DDDI_PRESENTFLAGS::Blt;
+        return swapChain().repeatPresent(&args);
+    }
     HANDLE createSurface(UINT multisample = 0) {
         std::vector<D3DDDI_SURFACEINFO> list = surfaces(1);
         D3DDDIARG_CREATERESOURCE args = createArgs(list);
@@ -149,12 +156,7 @@ TEST_F(PresentPathsTest, FailedPresentsOnEitherGpuAreReportedAndTheNextFrameGoes
 
 TEST_F(PresentPathsTest, WindowedRepeatBeforeAnyFrameShowsNothing) {
     HANDLE hBack = createSurface();
-    EXPECT_EQ(S_OK, swapChain().repeatPresent([&] {
-        static D3DDDIARG_PRESENT args = {};
-        args.hSrcResource = hBack;
-        args.Flags.Value = D3DDDI_PRESENTFLAGS::Blt;
-        return &args;
-    }()));
+    EXPECT_EQ(S_OK, repeatWindowed(hBack));
     EXPECT_EQ(1, reportCount("Warning", 11147));
     EXPECT_EQ(0u, m_driver.count(0, "Present"));
 }
@@ -179,12 +181,7 @@ TEST_F(PresentPathsTest, DestroyedWindowedDestinationIsNeverShownAgain) {
     const size_t shownBefore = m_driver.count(0, "Present");
     // The destination goes; the source stays. A repeat has no frame to show any more.
     EXPECT_EQ(S_OK, DeviceFuncs::pfnDestroyResource(m_device.hDevice(), hDestination));
-    EXPECT_EQ(S_OK, swapChain().repeatPresent([&] {
-        static D3DDDIARG_PRESENT args = {};
-        args.hSrcResource = hBack;
-        args.Flags.Value = D3DDDI_PRESENTFLAGS::Blt;
-        return &args;
-    }()));
+    EXPECT_EQ(S_OK, repeatWindowed(hBack));
     EXPECT_EQ(1, reportCount("Warning", 11147));
     EXPECT_EQ(shownBefore, m_driver.count(0, "Present"));
 }
