@@ -3,6 +3,8 @@
 // the frames that arrive on the presenting GPU.
 #include "InteropFixture.h"
 
+#include "sim/Clock.h"
+
 using namespace interoptest;
 
 namespace {
@@ -285,7 +287,6 @@ TEST_F(InteropTest, OneSynchronousFrameCallsTheLibraryInOrder) {
     }
     const std::vector<std::string> tail = {"mapResource@0",
                                            "mapResource@1",
-                                           "Flush@1", // the library's own flush
                                            "injectBufferedSurfaceTransfer@-1",
                                            "Flush@1", // the system's flush
                                            "testCpuNotification@-1",
@@ -303,9 +304,10 @@ TEST_F(InteropTest, OneAsynchronousFrameNeitherFlushesNorWaitsNorQueries) {
     m_device.transfer(hDst, hSrc); // registration and buffers
     machine().journal().clear();
     EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
-    EXPECT_EQ((std::vector<std::string>{"Flush@1", "injectBufferedSurfaceTransfer@-1",
-                                        "transferFromBufSurface@-1"}),
-              frameCalls());
+    // The library submits its copies itself, behind the drawing: the system flushes nothing.
+    EXPECT_EQ(
+        (std::vector<std::string>{"injectBufferedSurfaceTransfer@-1", "transferFromBufSurface@-1"}),
+        frameCalls());
 }
 
 TEST_F(InteropTest, PixelsArriveOnThePresentingGpuInBothModes) {
@@ -334,6 +336,36 @@ TEST_F(InteropTest, AsynchronousPixelsArriveOnThePresentingGpu) {
     EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
     sim::AllocationInfo copy = m_device.presentingCopy(640, 480);
     ASSERT_NE(0u, copy.handle);
+    EXPECT_EQ(0, wrongPixels(copy, kPicture, 640));
+}
+
+TEST_F(InteropTest, AsynchronousCopiesWaitForTheNotificationOnTheGpusNotOnTheCaller) {
+    sim::MachineDesc desc = virtualMachine();
+    desc.interopNotifyUs = 5000;
+    start(asyncMode(), true, desc);
+    // The worker's idle polls would move the virtual clock under the test.
+    ASSERT_TRUE(m_device.stopWorker());
+    HANDLE hSrc = m_device.create(640, 480);
+    HANDLE hDst = m_device.createDestination(640, 480);
+    m_device.paint(hSrc, kPicture);
+    sim::Clock& clock = sim::Clock::instance();
+    sim::Kernel& kernel = sim::Kernel::instance();
+    const uint64_t before = clock.nowNs();
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    m_device.completionStep(hDst, hSrc);
+    // The caller waited for nothing; the copy out is queued on the presenting GPU behind the
+    // notification's moment.
+    EXPECT_EQ(before, clock.nowNs());
+    sim::AllocationInfo copy;
+    for (D3DKMT_HANDLE h : kernel.allocationsOf(m_device.device().kernelDevice()))
+        if (kernel.allocation(h, copy) && !copy.systemMemory && copy.width == 640)
+            break;
+    ASSERT_EQ(640u, copy.width);
+    EXPECT_TRUE(kernel.allocationBusy(copy.handle));
+    EXPECT_GT(wrongPixels(copy, kPicture, 640), 0);
+
+    copy = m_device.presentingCopy(640, 480);
+    EXPECT_GE(clock.nowNs(), before + 5000000);
     EXPECT_EQ(0, wrongPixels(copy, kPicture, 640));
 }
 

@@ -15,6 +15,7 @@
 #include "sim/runtime/RuntimeAdapter.h"
 #include "sim/runtime/RuntimeDevice.h"
 
+#include <algorithm>
 #include <string.h>
 #include <vector>
 
@@ -222,10 +223,12 @@ protected:
         EXPECT_EQ(D3DKMTCreateAllocation(&create), sim::kStatusSuccess);
         return info.hAllocation;
     }
-    // Submits one command that writes `hWrite`, doing `work`, as a simulated driver does.
-    void submit(Gpu& g, D3DKMT_HANDLE hWrite, sim::GpuWork work) {
+    // Submits one command that writes `hWrite`, doing `work` once `gate` lets it, as a
+    // simulated driver does.
+    void submit(Gpu& g, D3DKMT_HANDLE hWrite, sim::GpuWork work, sim::GpuGate gate = {}) {
         sim::GpuCommandToken token = {uint32_t(sim::GpuOp::Fill), 0, hWrite, 0};
-        token.work = sim::GpuWorkTable::instance().add(g.hContext, std::move(work));
+        token.work =
+            sim::GpuWorkTable::instance().add(g.hContext, std::move(work), std::move(gate));
         memcpy(g.pCommands, &token, sizeof token);
         int gpu = sim::Kernel::instance().deviceGpu(g.hDevice);
         sim::SimSubmissionDesc owner;
@@ -272,6 +275,36 @@ TEST_F(KernelQueueTest, OneGpuSeesTheOthersWritesOnlyOnceTheyAreDone) {
     Sleep(1); // 5 ms: the NVIDIA fill has ended
     ASSERT_EQ(present(intel, hShown, D3DKMT_PRESENTFLAGS::Blt, 0), sim::kStatusSuccess);
     EXPECT_EQ(shown(kIntel), 0xABCDEFu);
+}
+
+TEST_F(KernelQueueTest, GatedWorkWaitsForItsGateAndStartsAtTheMomentTheGateNames) {
+    // Intel fills take 1 ms. The first fill waits for something outside its queue, then
+    // may start no earlier than 3 ms; the second fill queues behind it.
+    uint32_t memory[4] = {};
+    Gpu intel = open(kIntel);
+    D3DKMT_HANDLE hWritten = allocation(intel, 4, 1, memory);
+    bool gateOpen = false;
+    uint64_t firstEnd = 0, secondEnd = 0;
+    submit(
+        intel, hWritten, [&] { firstEnd = now(); },
+        [&](uint64_t& startNotBeforeNs) {
+            if (!gateOpen)
+                return false;
+            startNotBeforeNs = std::max(startNotBeforeNs, m_start + 3000000);
+            return true;
+        });
+    submit(intel, hWritten, [&] { secondEnd = now(); });
+    sim::Kernel& kernel = sim::Kernel::instance();
+    Sleep(2);
+    kernel.settleGpus();
+    EXPECT_EQ(firstEnd, 0u);
+    EXPECT_EQ(secondEnd, 0u);
+    EXPECT_TRUE(kernel.allocationBusy(hWritten));
+
+    gateOpen = true;
+    EXPECT_TRUE(kernel.waitForGpus([&] { return !kernel.allocationBusy(hWritten); }));
+    EXPECT_EQ(firstEnd, m_start + 4000000);
+    EXPECT_EQ(secondEnd, m_start + 5000000);
 }
 
 TEST_F(KernelQueueTest, VerticalBlankAndScanLineMoveWithTheClock) {

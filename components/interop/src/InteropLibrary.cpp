@@ -1,17 +1,18 @@
 // The simulated interop library's state and the two halves of a transfer.
 //
-// An injection reads the source surface on the rendering GPU into the token's own memory
-// once the rendering GPU has finished writing it (the device is flushed first, as a real
-// library queues its copy behind the drawing), and arms the CPU notification to fire after
-// the machine's interop delay. A transfer from buffer writes the token's pixels into the
-// destination surface on the presenting GPU once that GPU no longer uses it; it waits for
-// the notification's moment first, so that work queued without CPU waits (asynchronous
-// mode) is still ordered. Both copies run under the kernel's lock, so no GPU item runs in
-// the middle of them.
+// Both halves are GPU work, as a real library's copies are: an injection records the copy
+// of the source surface into the token's memory on the device that owns the source, behind
+// the application's drawing, and submits it; the call returns at once. Its CPU
+// notification is signalled once that copy ran and the machine's interop delay has passed.
+// A transfer from buffer records the copy of the token's memory into the destination on
+// the presenting device, gated on the injection (and the notification's moment), so work
+// queued without CPU waits (asynchronous mode) is still ordered; the presenting device's
+// later commands run after it. The pixels move when the simulated GPUs run the work.
 #include "InteropLibrary.h"
 
 #include "sim/Clock.h"
 #include "sim/gpus/GpuMachine.h"
+#include "sim/gpus/InteropSettings.h"
 #include "sim/gpus/Kernel.h"
 
 #include <algorithm>
@@ -120,7 +121,7 @@ VI_STATUS InteropLibrary::createToken(UINT groupId, UINT renderingGpu, UINT pres
     if (!pToken || width == 0 || height == 0 || width > 16384 || height > 16384 ||
         bitsPerPixel != 32)
         return kViStatusInvalidArgument;
-    std::unique_ptr<Token> token(new Token());
+    std::shared_ptr<Token> token = std::make_shared<Token>();
     token->groupId = groupId;
     token->width = width;
     token->height = height;
@@ -142,7 +143,7 @@ VI_STATUS InteropLibrary::createNotification(UINT groupId, UINT gpu, UINT64* pNo
     if (!pNotification)
         return kViStatusInvalidArgument;
     const uint64_t value = m_nextHandle++;
-    m_notifications[value] = Notification{groupId, 0, false};
+    m_notifications[value] = Notification{groupId, nullptr};
     *pNotification = value;
     return VI_SUCCESS_VAL;
 }
@@ -158,9 +159,14 @@ VI_STATUS InteropLibrary::testNotification(UINT64 notification) {
     if (it == m_notifications.end())
         return kViStatusInvalidHandle;
     // A notification nobody injected for is signalled: nothing is pending behind it.
-    if (it->second.armed && sim::Clock::instance().nowNs() < it->second.readyAtNs)
+    std::shared_ptr<InjectionTicket>& injection = it->second.injection;
+    if (!injection)
+        return VI_SUCCESS_VAL;
+    // Whatever work has come runs first: the injection's copy may be due.
+    sim::Kernel::instance().settleGpus();
+    if (!injection->settled() || sim::Clock::instance().nowNs() < injection->readyAtNs())
         return kViStatusNotSignalled;
-    it->second.armed = false;
+    injection.reset();
     return VI_SUCCESS_VAL;
 }
 
@@ -169,17 +175,6 @@ uint32_t InteropLibrary::surfaceAllocation(const Mapping& mapping, UINT sub) {
     if (!sim::umd::resourceSurfaces(mapping.hResource, surfaces) || sub >= surfaces.size())
         return 0;
     return surfaces[sub].hAllocation;
-}
-
-void InteropLibrary::flushDevice(UINT groupId, UINT gpu) {
-    auto device = m_devices.find(groupId);
-    if (device == m_devices.end() || gpu >= device->second.count)
-        return;
-    const ViDeviceDescriptor& descriptor = device->second.descriptors[gpu];
-    const D3DDDI_DEVICEFUNCS* pFuncs = reinterpret_cast<const D3DDDI_DEVICEFUNCS*>(
-        static_cast<uintptr_t>(descriptor.pDeviceFuncs));
-    if (pFuncs && pFuncs->pfnFlush && descriptor.hUserDevice)
-        pFuncs->pfnFlush(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(descriptor.hUserDevice)));
 }
 
 VI_STATUS InteropLibrary::inject(UINT64 srcMapped, UINT srcSub, const RECT* pSrcRect,
@@ -194,21 +189,30 @@ VI_STATUS InteropLibrary::inject(UINT64 srcMapped, UINT srcSub, const RECT* pSrc
         return kViStatusInvalidHandle;
     if (!pSrcRect || !pDstRect)
         return kViStatusInvalidArgument;
-    Token& staging = *tokenIt->second;
+    std::shared_ptr<Token> staging = tokenIt->second;
     const uint32_t hSource = surfaceAllocation(source->second, srcSub);
     if (!hSource)
         return kViStatusInvalidArgument;
-    flushDevice(source->second.groupId, source->second.gpu);
-
-    VI_STATUS status = copyRows(hSource, *pSrcRect, staging, CopyDirection::IntoStaging);
+    RECT area;
+    VI_STATUS status = copyArea(hSource, *pSrcRect, *staging, area);
     if (status != VI_SUCCESS_VAL)
         return status;
-    staging.dstRect = *pDstRect;
-    staging.readyAtNs = sim::Clock::instance().nowNs() + notifyDelayNs();
-    staging.injected = true;
-    staging.record.filled = 1;
-    notify->second.readyAtNs = staging.readyAtNs;
-    notify->second.armed = true;
+
+    auto ticket =
+        std::make_shared<InjectionTicket>(sim::Clock::instance().nowNs() + notifyDelayNs());
+    const bool move = sim::interopSettings().movePixels;
+    sim::GpuWork copy = [staging, hSource, area, move,
+                         settles = InjectionTicket::settleOnRelease(ticket)] {
+        if (move)
+            moveArea(hSource, area, *staging, CopyDirection::IntoStaging);
+    };
+    // Submitted with the drawing before it, which the copy reads.
+    if (!sim::umd::submitResourceWork(source->second.hResource, hSource, 0, std::move(copy)))
+        return kViStatusGpuFailure;
+    staging->dstRect = *pDstRect;
+    staging->injection = ticket;
+    staging->record.filled = 1;
+    notify->second.injection = ticket;
     return VI_SUCCESS_VAL;
 }
 
@@ -218,54 +222,86 @@ VI_STATUS InteropLibrary::transferFromBuffer(UINT64 token, UINT64 dstMapped, UIN
     auto destination = m_mappings.find(dstMapped);
     if (tokenIt == m_tokens.end() || destination == m_mappings.end())
         return kViStatusInvalidHandle;
-    Token& staging = *tokenIt->second;
-    if (!staging.injected)
+    std::shared_ptr<Token> staging = tokenIt->second;
+    if (!staging->injection)
         return kViStatusInvalidArgument;
     const uint32_t hDestination = surfaceAllocation(destination->second, dstSub);
     if (!hDestination)
         return kViStatusInvalidArgument;
-    // The copy out never overtakes the injection it belongs to.
-    sim::Clock::instance().sleepUntil(staging.readyAtNs);
+    RECT area;
+    VI_STATUS status = copyArea(hDestination, staging->dstRect, *staging, area);
+    if (status != VI_SUCCESS_VAL)
+        return status;
 
-    return copyRows(hDestination, staging.dstRect, staging, CopyDirection::OutOfStaging);
+    // The copy out never overtakes the injection it belongs to, nor the notification's
+    // moment.
+    std::shared_ptr<InjectionTicket> injection = staging->injection;
+    sim::GpuGate afterInjection = [injection](uint64_t& startNotBeforeNs) {
+        if (!injection->settled())
+            return false;
+        startNotBeforeNs = std::max(startNotBeforeNs, injection->readyAtNs());
+        return true;
+    };
+    const bool move = sim::interopSettings().movePixels;
+    sim::GpuWork copy = [staging, hDestination, area, move] {
+        if (move)
+            moveArea(hDestination, area, *staging, CopyDirection::OutOfStaging);
+    };
+    if (!sim::umd::submitResourceWork(destination->second.hResource, 0, hDestination,
+                                      std::move(copy), std::move(afterInjection)))
+        return kViStatusGpuFailure;
+    return VI_SUCCESS_VAL;
 }
 
-VI_STATUS InteropLibrary::copyRows(uint32_t hAllocation, const RECT& rect, Token& staging,
-                                   CopyDirection direction) {
-    sim::Kernel& kernel = sim::Kernel::instance();
-    VI_STATUS status = VI_SUCCESS_VAL;
-    const bool finished = kernel.waitForGpus([&] {
-        if (kernel.allocationBusy(hAllocation))
-            return false;
-        sim::AllocationInfo info;
-        RECT area;
-        if (!kernel.allocation(hAllocation, info) || !info.pMemory) {
-            status = kViStatusInvalidHandle;
-            return true;
-        }
-        if (!clip(rect, std::min(info.width, staging.width), std::min(info.height, staging.height),
-                  area)) {
-            status = kViStatusInvalidArgument;
-            return true;
-        }
-        const size_t rowBytes = size_t(area.right - area.left) * staging.bytesPerPixel;
-        const size_t stagingPitch = size_t(staging.width) * staging.bytesPerPixel;
-        for (LONG y = area.top; y < area.bottom; ++y) {
-            const size_t inSurface =
-                size_t(y) * info.pitch + size_t(area.left) * staging.bytesPerPixel;
-            if (inSurface + rowBytes > info.size)
-                break;
-            uint8_t* pStaging =
-                &staging
-                     .pixels[size_t(y) * stagingPitch + size_t(area.left) * staging.bytesPerPixel];
-            if (direction == CopyDirection::IntoStaging)
-                memcpy(pStaging, info.pMemory + inSurface, rowBytes);
-            else
-                memcpy(info.pMemory + inSurface, pStaging, rowBytes);
-        }
-        return true;
-    });
-    return finished ? status : kViStatusGpuFailure;
+VI_STATUS InteropLibrary::copyArea(uint32_t hAllocation, const RECT& rect, const Token& staging,
+                                   RECT& area) {
+    sim::AllocationInfo info;
+    if (!sim::Kernel::instance().allocation(hAllocation, info) || !info.pMemory)
+        return kViStatusInvalidHandle;
+    if (!clip(rect, std::min(info.width, staging.width), std::min(info.height, staging.height),
+              area))
+        return kViStatusInvalidArgument;
+    return VI_SUCCESS_VAL;
+}
+
+bool InteropLibrary::moveBlock(const sim::AllocationInfo& info, const RECT& area, Token& staging,
+                               CopyDirection direction) {
+    // Whole rows of equal pitch lie end to end in both memories: one copy moves them all.
+    const size_t stagingPitch = size_t(staging.width) * staging.bytesPerPixel;
+    if (area.left != 0 || size_t(area.right) * staging.bytesPerPixel != stagingPitch ||
+        info.pitch != stagingPitch)
+        return false;
+    const size_t offset = size_t(area.top) * stagingPitch;
+    const size_t bytes = size_t(area.bottom - area.top) * stagingPitch;
+    if (offset + bytes > info.size || offset + bytes > staging.pixels.size())
+        return false;
+    if (direction == CopyDirection::IntoStaging)
+        memcpy(&staging.pixels[offset], info.pMemory + offset, bytes);
+    else
+        memcpy(info.pMemory + offset, &staging.pixels[offset], bytes);
+    return true;
+}
+
+void InteropLibrary::moveArea(uint32_t hAllocation, const RECT& area, Token& staging,
+                              CopyDirection direction) {
+    sim::AllocationInfo info;
+    if (!sim::Kernel::instance().allocation(hAllocation, info) || !info.pMemory)
+        return;
+    if (moveBlock(info, area, staging, direction))
+        return;
+    const size_t rowBytes = size_t(area.right - area.left) * staging.bytesPerPixel;
+    const size_t stagingPitch = size_t(staging.width) * staging.bytesPerPixel;
+    for (LONG y = area.top; y < area.bottom && y < LONG(info.height); ++y) {
+        const size_t inSurface = size_t(y) * info.pitch + size_t(area.left) * staging.bytesPerPixel;
+        if (inSurface + rowBytes > info.size)
+            break;
+        uint8_t* pStaging =
+            &staging.pixels[size_t(y) * stagingPitch + size_t(area.left) * staging.bytesPerPixel];
+        if (direction == CopyDirection::IntoStaging)
+            memcpy(pStaging, info.pMemory + inSurface, rowBytes);
+        else
+            memcpy(info.pMemory + inSurface, pStaging, rowBytes);
+    }
 }
 
 size_t InteropLibrary::liveTokens() {

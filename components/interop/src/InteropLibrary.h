@@ -1,14 +1,17 @@
 // The state and operations of the simulated interop library: registered devices, mapped
 // resources, staging buffer tokens and CPU notifications, and the two halves of a
-// transfer, which move pixels between the simulated GPUs' kernel allocations.
+// transfer, which move pixels between the simulated GPUs' kernel allocations as GPU work:
+// the injection on the rendering GPU, the copy out on the presenting GPU.
 //
 // Every operation is thread-safe: devices on several threads call in at once. Objects are
 // named by handles from counters (never reused), so a stale or made-up handle is refused
 // with a status instead of being followed.
 #pragma once
 
+#include "InjectionTicket.h"
 #include "VessaInterop.h"
 #include "sim/drivers/DriverControl.h"
+#include "sim/gpus/Kernel.h"
 
 #include <map>
 #include <memory>
@@ -68,6 +71,9 @@ private:
         UINT gpu = 0;
         const void* hResource = nullptr;
     };
+    /// A staging buffer: the library's memory between the two GPUs. Shared with the GPU
+    /// work that reads or writes it, so a token destroyed with copies queued stays alive
+    /// until they ran.
     struct Token {
         TokenRecord record = {};
         UINT groupId = 0;
@@ -76,28 +82,31 @@ private:
         UINT bytesPerPixel = 4;
         std::vector<uint8_t> pixels;
         RECT dstRect = {};
-        uint64_t readyAtNs = 0; ///< when the injected frame is complete
-        bool injected = false;
+        std::shared_ptr<InjectionTicket> injection; ///< the last one; null before the first
     };
     struct Notification {
         UINT groupId = 0;
-        uint64_t readyAtNs = 0;
-        bool armed = false; ///< an injection was queued and has not been seen done
+        /// The injection it signals; null when nobody injected for it (then it is signalled).
+        std::shared_ptr<InjectionTicket> injection;
     };
 
     InteropLibrary() = default;
     /// The kernel allocation of surface `sub` of a mapped resource; 0 when none.
     static uint32_t surfaceAllocation(const Mapping& mapping, UINT sub);
-    /// Flushes the rendering GPU's device of `groupId`, so that what it drew reaches its
-    /// queue before the injection reads it.
-    void flushDevice(UINT groupId, UINT gpu);
+    /// The part of `rect` a copy between the allocation and the staging buffer moves
+    /// (clipped to both). Invalid handle when the allocation has no memory, invalid argument
+    /// when nothing of `rect` is left.
+    static VI_STATUS copyArea(uint32_t hAllocation, const RECT& rect, const Token& staging,
+                              RECT& area);
     enum class CopyDirection { IntoStaging, OutOfStaging };
-    /// Once the GPUs are done with the allocation, copies the rows of `rect` (clipped to both
-    /// the surface and the staging buffer) between them. Invalid handle when the allocation
-    /// has no memory, invalid argument when nothing of `rect` is left, GPU failure when the
-    /// GPUs never went idle.
-    VI_STATUS copyRows(uint32_t hAllocation, const RECT& rect, Token& staging,
-                       CopyDirection direction);
+    /// Moves the rows of `area` between the allocation and the staging buffer; run by a GPU
+    /// (the kernel's lock held), so an allocation gone by then moves nothing.
+    static void moveArea(uint32_t hAllocation, const RECT& area, Token& staging,
+                         CopyDirection direction);
+    /// Moves all of `area` in one copy when it spans whole rows of equal pitch in both
+    /// memories; false (nothing moved) otherwise.
+    static bool moveBlock(const sim::AllocationInfo& info, const RECT& area, Token& staging,
+                          CopyDirection direction);
 
     std::mutex m_lock;
     bool m_objectsLive = false;
@@ -105,7 +114,7 @@ private:
     uint64_t m_nextHandle = 1;
     std::map<UINT, Device> m_devices;
     std::map<uint64_t, Mapping> m_mappings;
-    std::map<uint64_t, std::unique_ptr<Token>> m_tokens;
+    std::map<uint64_t, std::shared_ptr<Token>> m_tokens;
     std::map<uint64_t, Notification> m_notifications;
 };
 

@@ -227,5 +227,15 @@ bool resourceSurfaces(const void* hResource, std::vector<SurfaceAllocation>& out
     return true;
 }
 
+bool submitResourceWork(const void* hResource, uint32_t hRead, uint32_t hWrite, GpuWork work,
+                        GpuGate gate) {
+    Device* pDevice = DriverState::instance().resourceOwner(hResource);
+    if (!pDevice)
+        return false;
+    std::lock_guard<std::recursive_mutex> guard(pDevice->mutex());
+    return SUCCEEDED(
+        pDevice->submitForeignWork(GpuOp::Copy, hRead, hWrite, std::move(work), std::move(gate)));
+}
+
 } // namespace umd
 } // namespace sim

@@ -85,7 +85,8 @@ HRESULT Device::destroy() {
 
 // ---- Command stream ------------------------------------------------------------------------
 
-HRESULT Device::record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work) {
+HRESULT Device::record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work,
+                       GpuGate gate) {
     if (m_commandUsed + sizeof(CommandToken) > m_commandSize ||
         m_allocationsUsed + 2 > m_allocationListSize) {
         HRESULT hr = submit();
@@ -112,7 +113,7 @@ HRESULT Device::record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork
     uint32_t id = 0;
     if (work) {
         D3DKMT_HANDLE hContext = D3DKMT_HANDLE(reinterpret_cast<uintptr_t>(m_hContext));
-        id = GpuWorkTable::instance().add(hContext, std::move(work));
+        id = GpuWorkTable::instance().add(hContext, std::move(work), std::move(gate));
         m_recordedWork.push_back(id);
     }
     CommandToken token = {uint32_t(op), hRead, hWrite, id};
@@ -157,6 +158,13 @@ HRESULT Device::submit() {
 
 HRESULT Device::flush() {
     return submit();
+}
+
+HRESULT Device::submitForeignWork(GpuOp op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work,
+                                  GpuGate gate) {
+    std::lock_guard<std::recursive_mutex> guard(m_mutex);
+    HRESULT hr = record(op, hRead, hWrite, std::move(work), std::move(gate));
+    return FAILED(hr) ? hr : submit();
 }
 
 // ---- State and draws -----------------------------------------------------------------------

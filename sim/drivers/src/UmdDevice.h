@@ -106,6 +106,11 @@ public:
     HRESULT issueQuery(const D3DDDIARG_ISSUEQUERY& args);
     HRESULT getQueryData(const D3DDDIARG_GETQUERYDATA& args);
 
+    /// Work of a component that moves pixels behind the driver's back (the simulated
+    /// interop library), recorded behind the commands before it and submitted at once.
+    HRESULT submitForeignWork(GpuOp op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work,
+                              GpuGate gate);
+
 private:
     using Op = GpuOp;
 
@@ -118,7 +123,8 @@ private:
     HRESULT copyWork(Resource& src, Surface& srcSurface, const RECT& srcRect, Resource& dst,
                      Surface& dstSurface, const RECT& dstRect, UINT flags, GpuWork& out);
     /// Writes a command with the work the GPU does for it.
-    HRESULT record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work = GpuWork());
+    HRESULT record(Op op, D3DKMT_HANDLE hRead, D3DKMT_HANDLE hWrite, GpuWork work = GpuWork(),
+                   GpuGate gate = GpuGate());
     HRESULT submit();
     HRESULT releaseResource(Resource& resource);
     HRESULT checkDwmPresentBlt(UINT flags, const Resource& dst) const;

@@ -182,6 +182,8 @@ bool GpuQueues::candidateOf(int gpu, Candidate& out) const {
         uint64_t ready = head.submittedNs;
         if (head.kind == GpuItem::Kind::Wait && !available(head, ready))
             continue;
+        if (head.gate && !head.gate(ready))
+            continue;
         // The engine takes the head that has been ready longest, then the older one.
         if (found && (ready > bestReady || (ready == bestReady && head.sequence > out.sequence)))
             continue;

@@ -34,6 +34,9 @@ struct GpuItem {
     uint64_t durationNs = 0;
     std::vector<D3DKMT_HANDLE> reads;
     std::vector<D3DKMT_HANDLE> writes;
+    /// Work only: what it waits for outside its queue (GpuGate); none starts it when the
+    /// queue reaches it.
+    std::function<bool(uint64_t& startNotBeforeNs)> gate;
     // Presents
     uint32_t vidPnSourceId = 0;
     bool flip = false;

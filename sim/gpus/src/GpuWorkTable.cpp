@@ -9,23 +9,23 @@ GpuWorkTable& GpuWorkTable::instance() {
     return *s_pTable;
 }
 
-uint32_t GpuWorkTable::add(D3DKMT_HANDLE hContext, GpuWork work) {
+uint32_t GpuWorkTable::add(D3DKMT_HANDLE hContext, GpuWork work, GpuGate gate) {
     std::lock_guard<std::mutex> guard(m_lock);
     uint32_t id = m_nextId++;
     if (m_nextId == 0)
         m_nextId = 1;
-    m_work[id] = Entry{hContext, std::move(work)};
+    m_work[id] = Entry{hContext, GpuRecordedWork{std::move(work), std::move(gate)}};
     return id;
 }
 
-GpuWork GpuWorkTable::take(D3DKMT_HANDLE hContext, uint32_t id) {
+GpuRecordedWork GpuWorkTable::take(D3DKMT_HANDLE hContext, uint32_t id) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_work.find(id);
     if (it == m_work.end() || it->second.hContext != hContext)
-        return GpuWork();
-    GpuWork work = std::move(it->second.work);
+        return GpuRecordedWork();
+    GpuRecordedWork recorded = std::move(it->second.recorded);
     m_work.erase(it);
-    return work;
+    return recorded;
 }
 
 void GpuWorkTable::drop(uint32_t id) {

@@ -251,9 +251,10 @@ void Kernel::queueSubmission(D3DKMT_HANDLE hQueue, int gpu, D3DKMT_HANDLE hDevic
         GpuCommandToken token;
         memcpy(&token, pCommands + offset, sizeof token);
         GpuItem item;
-        GpuWork work = GpuWorkTable::instance().take(hQueue, token.work);
-        if (work)
-            item.run = [work](uint64_t) { work(); };
+        GpuRecordedWork recorded = GpuWorkTable::instance().take(hQueue, token.work);
+        if (recorded.work)
+            item.run = [work = std::move(recorded.work)](uint64_t) { work(); };
+        item.gate = std::move(recorded.gate);
         switch (GpuOp(token.op)) {
         case GpuOp::Fill:
         case GpuOp::Clear:

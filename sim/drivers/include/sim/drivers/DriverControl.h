@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sim/Export.h"
+#include "sim/gpus/GpuCommand.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -73,6 +74,14 @@ struct SurfaceAllocation {
 /// `hResource` (any module's). False when no driver knows the handle. Components that move
 /// pixels behind the drivers' backs (the simulated interop library) find memory this way.
 SIM_API bool resourceSurfaces(const void* hResource, std::vector<SurfaceAllocation>& out);
+/// Records work of a component that moves pixels behind the drivers' backs on the device
+/// that owns `hResource`, behind that device's earlier commands, and submits it: `work` runs
+/// when that GPU's queue reaches it (and `gate`, when given, lets it), reading `hRead` and
+/// writing `hWrite` (kernel allocations of that device, 0: none) as a copy. False when no
+/// driver knows the resource or the submission fails (the work then never runs and is
+/// destroyed).
+SIM_API bool submitResourceWork(const void* hResource, uint32_t hRead, uint32_t hWrite,
+                                GpuWork work, GpuGate gate = GpuGate());
 
 } // namespace umd
 } // namespace sim

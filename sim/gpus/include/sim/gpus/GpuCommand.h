@@ -28,6 +28,17 @@ static_assert(sizeof(GpuCommandToken) == 16, "tokens are 16 bytes");
 
 /// What the GPU does for one token.
 using GpuWork = std::function<void()>;
+/// Whether a token may start yet, for work that depends on something outside its own queue
+/// (another GPU's copy, say): true once it may, raising `startNotBeforeNs` to the earliest
+/// moment it may start. Asked with the kernel's lock held; it must not block.
+using GpuGate = std::function<bool(uint64_t& startNotBeforeNs)>;
+
+/// The work of one token and the gate it waits for (none: it starts when its queue reaches
+/// it).
+struct GpuRecordedWork {
+    GpuWork work;
+    GpuGate gate;
+};
 
 /// The work of tokens that are recorded but not yet run, by id. A driver adds work while
 /// it writes a token and drops it when a submission fails; the kernel takes it when it
@@ -37,10 +48,11 @@ class SIM_API GpuWorkTable {
 public:
     static GpuWorkTable& instance();
 
-    /// Stores work for a context's next submission; returns its id (never 0).
-    uint32_t add(D3DKMT_HANDLE hContext, GpuWork work);
+    /// Stores work for a context's next submission, with the gate it waits for; returns
+    /// its id (never 0).
+    uint32_t add(D3DKMT_HANDLE hContext, GpuWork work, GpuGate gate = GpuGate());
     /// Removes and returns the work of an id; empty when unknown or of another context.
-    GpuWork take(D3DKMT_HANDLE hContext, uint32_t id);
+    GpuRecordedWork take(D3DKMT_HANDLE hContext, uint32_t id);
     /// Forgets work that will never be submitted.
     void drop(uint32_t id);
     /// Pieces of work waiting for their submission (leak checks).
@@ -49,7 +61,7 @@ public:
 private:
     struct Entry {
         D3DKMT_HANDLE hContext;
-        GpuWork work;
+        GpuRecordedWork recorded;
     };
     mutable std::mutex m_lock;
     uint32_t m_nextId = 1;
