@@ -545,13 +545,29 @@ int32_t Configuration::slotId(ConfigProperty property, int gpuIndex) {
 
 void Configuration::putValue(int32_t id, std::unique_ptr<WCHAR[]> value, ConfigSource source) {
     m_sources[id] = source;
-    std::unique_ptr<WCHAR[]>& slot = m_values[id];
-    if (slot && value && u16(slot.get()) == u16(value.get()))
+    StoredText& slot = m_values[id];
+    if (slot.text && value && u16(slot.text.get()) == u16(value.get()))
         return;
+    std::unique_ptr<WCHAR[]> current = std::move(slot.text);
+    const bool currentHandedOut = slot.handedOut;
+    slot.handedOut = false;
+    // A text handed out before is taken back rather than copied again, so a property set
+    // back and forth keeps a bounded set of texts.
+    if (value) {
+        auto range = m_replacedValues.equal_range(id);
+        for (auto kept = range.first; kept != range.second; ++kept) {
+            if (u16(kept->second.get()) == u16(value.get())) {
+                value = std::move(kept->second);
+                m_replacedValues.erase(kept);
+                slot.handedOut = true;
+                break;
+            }
+        }
+    }
+    slot.text = std::move(value);
     // A reader on another thread may still hold the text getProperty gave it.
-    if (slot)
-        m_replacedValues.push_back(std::move(slot));
-    slot = std::move(value);
+    if (current && currentHandedOut)
+        m_replacedValues.emplace(id, std::move(current));
 }
 
 void Configuration::putText(int32_t id, const WCHAR* value, ConfigSource source) {
@@ -563,7 +579,13 @@ void Configuration::putText(int32_t id, const WCHAR* value, ConfigSource source)
 
 const WCHAR* Configuration::getProperty(ConfigProperty property, int gpuIndex) {
     std::lock_guard<std::mutex> guard(m_lock);
-    return propertyLocked(property, gpuIndex);
+    const WCHAR* text = propertyLocked(property, gpuIndex);
+    // The caller reads the text after the lock is gone: it must outlive a replacement.
+    int32_t id = slotId(property, gpuIndex);
+    auto stored = id < 0 ? m_values.end() : m_values.find(id);
+    if (stored != m_values.end() && stored->second.text.get() == text)
+        stored->second.handedOut = true;
+    return text;
 }
 
 const WCHAR* Configuration::propertyLocked(ConfigProperty property, int gpuIndex) {
@@ -572,7 +594,7 @@ const WCHAR* Configuration::propertyLocked(ConfigProperty property, int gpuIndex
         return nullptr;
     auto cached = m_values.find(id);
     if (cached != m_values.end())
-        return cached->second.get();
+        return cached->second.text.get();
 
     auto name = s_propertyNames.find(id);
     ConfigSource source = ConfigSource::None;
@@ -583,7 +605,7 @@ const WCHAR* Configuration::propertyLocked(ConfigProperty property, int gpuIndex
             // Found values are kept for the life of the store.
             putText(id, value, source);
             releaseNode(node);
-            return m_values[id].get();
+            return m_values[id].text.get();
         }
         releaseNode(node);
     }

@@ -120,9 +120,12 @@ private:
     /// The id an accessor works on: per-GPU bases plus the GPU index. -1 for a GPU index
     /// outside 0..3 on a per-GPU property (reported).
     static int32_t slotId(ConfigProperty property, int gpuIndex);
-    /// Stores an owned value and the source it came from. A replaced value is kept, not
-    /// freed, until the store is destroyed: a reader may still hold it. An equal text keeps
-    /// the stored one, so setting a property to its value again costs nothing.
+    /// Stores an owned value and the source it came from. An equal text keeps the stored
+    /// one, so setting a property to its value again costs nothing. A replaced text that
+    /// getProperty never handed out is freed (every other read finishes under the lock);
+    /// one it did hand out is kept, since a reader may still hold it, and is stored again
+    /// when the property returns to that text. So a property keeps at most one text per
+    /// distinct value handed out, however often it is set.
     void putValue(int32_t id, std::unique_ptr<WCHAR[]> value, ConfigSource source);
     void putText(int32_t id, const WCHAR* text, ConfigSource source);
     bool hasValue(int32_t id) const { return m_values.count(id) != 0; }
@@ -137,12 +140,18 @@ private:
     WCHAR m_installDir[kPathChars];
     ConfigManager* m_configRoot;
     ConfigManager* m_userSettingsRoot;
-    std::map<int32_t, std::unique_ptr<WCHAR[]>> m_values;
+    /// A property's current text, and whether getProperty has given it to a caller.
+    struct StoredText {
+        std::unique_ptr<WCHAR[]> text;
+        bool handedOut = false;
+    };
+    std::map<int32_t, StoredText> m_values;
     int32_t m_gpuCount;
     int32_t m_effectiveGpuCount;
     std::map<int32_t, const WCHAR*> m_defaults;
     std::map<int32_t, ConfigSource> m_sources;
-    std::vector<std::unique_ptr<WCHAR[]>> m_replacedValues;
+    /// Replaced texts that were handed out, by property id.
+    std::multimap<int32_t, std::unique_ptr<WCHAR[]>> m_replacedValues;
     mutable std::mutex m_lock;
 
     static std::map<int32_t, const char*> s_propertyNames;

@@ -309,6 +309,8 @@ void* ModuleTable::symbol(void* moduleHandle, const char* name) {
         return nullptr;
     }
     void* address = exportOf(base, *module, name);
+    if (address && Machine::instance().faults().exportHidden(baseName(module->hostPath), name))
+        address = nullptr;
     if (!address)
         setLastError(ERROR_PROC_NOT_FOUND);
     return address;

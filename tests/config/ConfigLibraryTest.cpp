@@ -75,6 +75,25 @@ TEST_F(ConfigLibraryTest, QueriesThatSelectNoElementGiveNone) {
     EXPECT_EQ(manager->pOps->getNode(manager, nullptr), nullptr);
 }
 
+TEST_F(ConfigLibraryTest, EveryQueryStartsAtTheDocumentWhateverTheQueryBefore) {
+    ConfigManager* manager = openText("fresh.xml", kDatabase);
+    ASSERT_NE(manager, nullptr);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        // Deep, positional and broken queries, each followed by ones that only find their
+        // element from the document node with no position of their own.
+        EXPECT_EQ(textOf(manager, "kora/default/general/sleep_on_startup"), "0");
+        EXPECT_EQ(textOf(manager, "../single_mode"), "<none>");
+        EXPECT_EQ(textOf(manager, "general/sleep_on_startup"), "<none>");
+        EXPECT_EQ(textOf(manager, "kora/*[last()]/*[position()=2]/vessa_icon_corner"),
+                  "caf\xc3\xa9 \xf0\x9f\x8e\xae");
+        EXPECT_EQ(textOf(manager, "kora/*[position()=last()]/general/sleep_on_startup"), "0");
+        EXPECT_EQ(textOf(manager, "kora/["), "<none>");
+        EXPECT_EQ(textOf(manager, "kora/*[1]/general/sleep_on_startup"), "5");
+        EXPECT_EQ(manager->pOps->getNodeCount(manager, text::w(u"self::node()/kora")), 1);
+    }
+}
+
 TEST_F(ConfigLibraryTest, TextIsUnicodeExactAndEmptyForElementsWithout) {
     ConfigManager* manager = openText("text.xml", kDatabase);
     ASSERT_NE(manager, nullptr);

@@ -1,5 +1,6 @@
 // The configuration store on the simulated machine: where values come from, the GPU count,
 // the accessors, the start-up check and bad databases.
+#include "../soak/HeapUsage.h"
 #include "ConfigSceneFixture.h"
 #include "XencCodec.h"
 
@@ -194,6 +195,34 @@ TEST_F(ConfigStoreTest, SetPropertyWinsOverTheDatabaseAtOnce) {
     EXPECT_EQ(source(configuration, ConfigProperty::use_zari_dx9), "run-time");
     configuration.setProperty(ConfigProperty::orr_margin, -2147483647 - 1);
     EXPECT_EQ(value(configuration, ConfigProperty::orr_margin), "-2147483648");
+}
+
+TEST_F(ConfigStoreTest, APropertySetOverAndOverKeepsTheStoreBounded) {
+    Configuration& configuration = load();
+    configuration.setProperty(ConfigProperty::orr_margin, 1);
+    const WCHAR* one = configuration.getProperty(ConfigProperty::orr_margin);
+    configuration.setProperty(ConfigProperty::orr_margin, 2);
+    const WCHAR* two = configuration.getProperty(ConfigProperty::orr_margin);
+
+    const size_t before = soak::heapBytesInUse();
+    for (int i = 0; i < 20000; ++i) {
+        // A property read as text and set back and forth, and one only ever read as a
+        // number, set to a new value each time.
+        configuration.setProperty(ConfigProperty::orr_margin, 1 + i % 2);
+        configuration.getProperty(ConfigProperty::orr_margin);
+        configuration.setProperty(ConfigProperty::sleep_on_startup, i);
+        configuration.getIntProperty(ConfigProperty::sleep_on_startup);
+    }
+    const size_t after = soak::heapBytesInUse();
+    EXPECT_LT(after, before + 64 * 1024) << "grew from " << before << " to " << after;
+
+    // The texts handed out are still there, unchanged, and are what the property holds again.
+    EXPECT_EQ(text::narrow(one), "1");
+    EXPECT_EQ(text::narrow(two), "2");
+    EXPECT_EQ(configuration.getProperty(ConfigProperty::orr_margin), two);
+    configuration.setProperty(ConfigProperty::orr_margin, 1);
+    EXPECT_EQ(configuration.getProperty(ConfigProperty::orr_margin), one);
+    EXPECT_EQ(configuration.getIntProperty(ConfigProperty::sleep_on_startup), 19999);
 }
 
 TEST_F(ConfigStoreTest, PerGpuPropertiesAddTheGpuIndexToTheirBase) {

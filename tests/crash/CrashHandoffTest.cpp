@@ -126,6 +126,20 @@ bool findReport(DWORD processId, std::string& readable, std::string& raw) {
     return readFile(base + u".txt", readable) && readFile(base + u".bin", raw);
 }
 
+// Deletes the first of the watchdog's file pairs for process `processId`.
+bool deleteReport(DWORD processId) {
+    std::u16string pattern =
+        std::u16string(kWatchdogFolder) + u"\\crash-" + wide(std::to_string(processId)) + u"-*.txt";
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(text::w(pattern), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(find);
+    std::u16string name = reinterpret_cast<const char16_t*>(found.cFileName);
+    std::u16string base = std::u16string(kWatchdogFolder) + u"\\" + name.substr(0, name.size() - 4);
+    return DeleteFileW(text::w(base + u".txt")) && DeleteFileW(text::w(base + u".bin"));
+}
+
 uint32_t u32At(const std::string& bytes, size_t offset) {
     uint32_t value = 0;
     for (size_t i = 0; i < 4; ++i)
@@ -222,6 +236,24 @@ TEST(CrashHandoff, TheWatchdogReceivesTheReportOfTheException) {
     EXPECT_NE(std::string::npos,
               readable.find("Thread id:    " + std::to_string(GetCurrentThreadId()) + "\r\n"))
         << readable;
+}
+
+TEST(CrashHandoff, AnEmptyProcessIdArgumentNamesNoProcess) {
+    install(CRASH_TEST_WATCHDOG, kWatchdog);
+    // Its report goes under process id 0; an earlier run's must not be read instead.
+    std::string readable;
+    std::string raw;
+    while (findReport(0, readable, raw))
+        ASSERT_TRUE(deleteReport(0));
+    FakeCrash crash;
+    // A quoted empty argument: the watchdog's first argument is there, and empty.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              launchWatchdog(&crash.pointers, text::w(kWatchdog), text::w(u"\"\"")));
+    ASSERT_TRUE(findReport(0, readable, raw));
+    EXPECT_NE(std::string::npos, readable.find("Process id:   (not given on the command line)\r\n"))
+        << readable;
+    // No process was asked for its modules (process 0 would have answered the watchdog's own).
+    EXPECT_NE(std::string::npos, readable.find("Modules: could not be read")) << readable;
 }
 
 TEST(CrashHandoff, AWatchdogThatNeverConnectsIsGivenUpOnAfterTheTimeLimit) {

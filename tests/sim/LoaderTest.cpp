@@ -119,6 +119,25 @@ TEST(Loader, LoadLibraryRunsDllMainOnceAndFreeLibraryDetachesAtTheLastReference)
     EXPECT_TRUE(FreeLibrary(again));
 }
 
+TEST(Loader, AHiddenExportIsNotFoundUntilTheFaultsAreCleared) {
+    sim::FaultInjector& faults = sim::Machine::instance().faults();
+    HMODULE module = LoadLibraryW(u"simtest.dll");
+    ASSERT_NE(module, nullptr);
+    FARPROC shown = GetProcAddress(module, "simtestAnswer");
+    ASSERT_NE(shown, nullptr);
+
+    faults.hideExport("SIMTEST.DLL", "simtestAnswer");
+    faults.hideExport("simtest.dll", "GetLastError"); // names another module's export
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(module, "simtestAnswer"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_NE(GetProcAddress(GetModuleHandleW(u"kernel32.dll"), "GetLastError"), nullptr);
+
+    faults.clear();
+    EXPECT_EQ(GetProcAddress(module, "simtestAnswer"), shown);
+    EXPECT_TRUE(FreeLibrary(module));
+}
+
 TEST(Loader, ADllMainThatRefusesToAttachFailsTheLoadAndIsDetached) {
     SetLastError(0);
     EXPECT_EQ(LoadLibraryW(u"simfail.dll"), nullptr);

@@ -131,13 +131,18 @@ bool ConfigManagerImpl::evaluate(const WCHAR* xpath, std::vector<xmlNode*>& elem
         return false;
     std::string expression = text::narrow(xpath);
 
-    xmlXPathContext* pContext = xmlXPathNewContext(m_pDoc);
-    if (!pContext)
-        return false;
-    // Relative expressions ("kora/default/...") start at the document node.
-    pContext->node = reinterpret_cast<xmlNode*>(m_pDoc);
-    pContext->error = silentError;
-    xmlXPathObject* pResult = xmlXPathEvalExpression(BAD_CAST expression.c_str(), pContext);
+    if (!m_pXPath) {
+        m_pXPath = xmlXPathNewContext(m_pDoc);
+        if (!m_pXPath)
+            return false;
+        m_pXPath->error = silentError;
+    }
+    // The context is shared by every query: each one starts afresh at the document node,
+    // where relative expressions ("kora/default/...") begin, with no position of its own.
+    m_pXPath->node = reinterpret_cast<xmlNode*>(m_pDoc);
+    m_pXPath->contextSize = -1;
+    m_pXPath->proximityPosition = -1;
+    xmlXPathObject* pResult = xmlXPathEvalExpression(BAD_CAST expression.c_str(), m_pXPath);
     bool compiled = pResult != nullptr;
     if (pResult && pResult->type == XPATH_NODESET && pResult->nodesetval) {
         const xmlNodeSet* set = pResult->nodesetval;
@@ -149,7 +154,6 @@ bool ConfigManagerImpl::evaluate(const WCHAR* xpath, std::vector<xmlNode*>& elem
         }
     }
     xmlXPathFreeObject(pResult);
-    xmlXPathFreeContext(pContext);
     return compiled;
 }
 
@@ -191,6 +195,10 @@ void ConfigManagerImpl::release(ConfigNode* node) {
 void ConfigManagerImpl::clear() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_nodes.clear();
+    if (m_pXPath) {
+        xmlXPathFreeContext(m_pXPath);
+        m_pXPath = nullptr;
+    }
     if (m_pDoc) {
         xmlFreeDoc(m_pDoc);
         m_pDoc = nullptr;

@@ -4,6 +4,7 @@
 #include "ConfigController.h"
 
 #include <libxml/tree.h>
+#include <libxml/xpath.h>
 
 #include <memory>
 #include <mutex>
@@ -62,6 +63,8 @@ private:
     std::u16string m_path;
     std::u16string m_rootName;
     xmlDoc* m_pDoc;
+    /// The document's XPath context, made by the first query and used by every other.
+    xmlXPathContext* m_pXPath = nullptr;
     std::unordered_map<ConfigNode*, std::unique_ptr<ConfigNodeImpl>> m_nodes;
     std::mutex m_lock;
 };

@@ -17,9 +17,23 @@ void FaultInjector::failAlways(std::string_view module, std::string_view entry, 
     failNth(module, entry, 1, status, 0, gpu);
 }
 
+void FaultInjector::hideExport(std::string_view module, std::string_view exportName) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_hiddenExports.push_back(HiddenExport{std::string(module), std::string(exportName)});
+}
+
+bool FaultInjector::exportHidden(std::string_view module, std::string_view exportName) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const HiddenExport& hidden : m_hiddenExports)
+        if (hidden.name == exportName && equalNoCase(std::string_view(hidden.module), module))
+            return true;
+    return false;
+}
+
 void FaultInjector::clear() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_rules.clear();
+    m_hiddenExports.clear();
 }
 
 bool FaultInjector::consult(std::string_view module, std::string_view entry, int gpu,

@@ -29,7 +29,15 @@ public:
     void failAlways(std::string_view module, std::string_view entry, int64_t status,
                     int gpu = kNoGpu);
 
-    /// Disarms every rule.
+    /// Every following GetProcAddress of `exportName` in `module` (a file name, compared
+    /// case-insensitively) finds nothing, as if the module had been built without that
+    /// export. The module's own code still reaches the function.
+    void hideExport(std::string_view module, std::string_view exportName);
+
+    /// Whether GetProcAddress must not find the export.
+    bool exportHidden(std::string_view module, std::string_view exportName) const;
+
+    /// Disarms every rule and shows every hidden export again.
     void clear();
 
     /// Counts one call against the armed rules; true (with `status`) when it must fail.
@@ -50,8 +58,14 @@ private:
         unsigned seen = 0;
     };
 
+    struct HiddenExport {
+        std::string module;
+        std::string name;
+    };
+
     mutable std::mutex m_lock;
     std::vector<Rule> m_rules;
+    std::vector<HiddenExport> m_hiddenExports;
     size_t m_injected = 0;
 };
 
