@@ -369,6 +369,31 @@ TEST_F(InteropTest, AsynchronousCopiesWaitForTheNotificationOnTheGpusNotOnTheCal
     EXPECT_EQ(0, wrongPixels(copy, kPicture, 640));
 }
 
+TEST_F(InteropTest, AnAsynchronousInjectionWaitsUntilItsBufferWasCopiedOut) {
+    // Five frames queued at once: the fifth goes through the first frame's staging buffer
+    // while that frame's copy out still waits for its notification. Each frame has a
+    // destination of its own (told apart by width) and a colour of its own.
+    sim::MachineDesc desc = virtualMachine();
+    desc.interopNotifyUs = 5000;
+    start(asyncMode(), true, desc);
+    ASSERT_TRUE(m_device.stopWorker());
+    constexpr int kFrames = 5;
+    std::vector<std::vector<std::pair<RECT, D3DCOLOR>>> pictures;
+    for (int i = 0; i < kFrames; ++i) {
+        HANDLE hSrc = m_device.create(64, 48);
+        HANDLE hDst = m_device.createDestination(64 + UINT(i), 48);
+        pictures.push_back({{RECT{0, 0, 64, 48}, 0xFF000010u * D3DCOLOR(i + 1)}});
+        m_device.paint(hSrc, pictures.back());
+        EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    }
+    for (int i = 0; i < kFrames; ++i) {
+        SCOPED_TRACE(i);
+        sim::AllocationInfo copy = m_device.presentingCopy(64 + UINT(i), 48);
+        ASSERT_NE(0u, copy.handle);
+        EXPECT_EQ(0, wrongPixels(copy, pictures[size_t(i)], 64));
+    }
+}
+
 TEST_F(InteropTest, PartialCopyStagesOnlyTheFirstPartOfEachRow) {
     std::map<std::string, std::string> values = syncMode();
     values["partial_copy"] = "0.5";

@@ -159,7 +159,7 @@ VI_STATUS InteropLibrary::testNotification(UINT64 notification) {
     if (it == m_notifications.end())
         return kViStatusInvalidHandle;
     // A notification nobody injected for is signalled: nothing is pending behind it.
-    std::shared_ptr<InjectionTicket>& injection = it->second.injection;
+    std::shared_ptr<CopyTicket>& injection = it->second.injection;
     if (!injection)
         return VI_SUCCESS_VAL;
     // Whatever work has come runs first: the injection's copy may be due.
@@ -198,16 +198,17 @@ VI_STATUS InteropLibrary::inject(UINT64 srcMapped, UINT srcSub, const RECT* pSrc
     if (status != VI_SUCCESS_VAL)
         return status;
 
-    auto ticket =
-        std::make_shared<InjectionTicket>(sim::Clock::instance().nowNs() + notifyDelayNs());
+    auto ticket = std::make_shared<CopyTicket>(sim::Clock::instance().nowNs() + notifyDelayNs());
     const bool move = sim::interopSettings().movePixels;
     sim::GpuWork copy = [staging, hSource, area, move,
-                         settles = InjectionTicket::settleOnRelease(ticket)] {
+                         settles = CopyTicket::settleOnRelease(ticket)] {
         if (move)
             moveArea(hSource, area, *staging, CopyDirection::IntoStaging);
     };
-    // Submitted with the drawing before it, which the copy reads.
-    if (!sim::umd::submitResourceWork(source->second.hResource, hSource, 0, std::move(copy)))
+    // Submitted with the drawing before it, which the copy reads; it overwrites the buffer
+    // only once the presenting GPU has read what the last injection left there.
+    if (!sim::umd::submitResourceWork(source->second.hResource, hSource, 0, std::move(copy),
+                                      afterCopy(staging->copyOut)))
         return kViStatusGpuFailure;
     staging->dstRect = *pDstRect;
     staging->injection = ticket;
@@ -235,22 +236,29 @@ VI_STATUS InteropLibrary::transferFromBuffer(UINT64 token, UINT64 dstMapped, UIN
 
     // The copy out never overtakes the injection it belongs to, nor the notification's
     // moment.
-    std::shared_ptr<InjectionTicket> injection = staging->injection;
-    sim::GpuGate afterInjection = [injection](uint64_t& startNotBeforeNs) {
-        if (!injection->settled())
-            return false;
-        startNotBeforeNs = std::max(startNotBeforeNs, injection->readyAtNs());
-        return true;
-    };
+    auto ticket = std::make_shared<CopyTicket>(0);
     const bool move = sim::interopSettings().movePixels;
-    sim::GpuWork copy = [staging, hDestination, area, move] {
+    sim::GpuWork copy = [staging, hDestination, area, move,
+                         settles = CopyTicket::settleOnRelease(ticket)] {
         if (move)
             moveArea(hDestination, area, *staging, CopyDirection::OutOfStaging);
     };
     if (!sim::umd::submitResourceWork(destination->second.hResource, 0, hDestination,
-                                      std::move(copy), std::move(afterInjection)))
+                                      std::move(copy), afterCopy(staging->injection)))
         return kViStatusGpuFailure;
+    staging->copyOut = ticket;
     return VI_SUCCESS_VAL;
+}
+
+sim::GpuGate InteropLibrary::afterCopy(const std::shared_ptr<CopyTicket>& ticket) {
+    if (!ticket)
+        return sim::GpuGate();
+    return [ticket](uint64_t& startNotBeforeNs) {
+        if (!ticket->settled())
+            return false;
+        startNotBeforeNs = std::max(startNotBeforeNs, ticket->readyAtNs());
+        return true;
+    };
 }
 
 VI_STATUS InteropLibrary::copyArea(uint32_t hAllocation, const RECT& rect, const Token& staging,

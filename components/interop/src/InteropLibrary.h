@@ -8,7 +8,7 @@
 // with a status instead of being followed.
 #pragma once
 
-#include "InjectionTicket.h"
+#include "CopyTicket.h"
 #include "VessaInterop.h"
 #include "sim/drivers/DriverControl.h"
 #include "sim/gpus/Kernel.h"
@@ -82,12 +82,15 @@ private:
         UINT bytesPerPixel = 4;
         std::vector<uint8_t> pixels;
         RECT dstRect = {};
-        std::shared_ptr<InjectionTicket> injection; ///< the last one; null before the first
+        std::shared_ptr<CopyTicket> injection; ///< the last one; null before the first
+        /// The last copy out of the buffer: the next injection waits for it, as a real
+        /// library orders a write of its buffer behind the read before it.
+        std::shared_ptr<CopyTicket> copyOut;
     };
     struct Notification {
         UINT groupId = 0;
         /// The injection it signals; null when nobody injected for it (then it is signalled).
-        std::shared_ptr<InjectionTicket> injection;
+        std::shared_ptr<CopyTicket> injection;
     };
 
     InteropLibrary() = default;
@@ -98,6 +101,8 @@ private:
     /// when nothing of `rect` is left.
     static VI_STATUS copyArea(uint32_t hAllocation, const RECT& rect, const Token& staging,
                               RECT& area);
+    /// A gate that opens once `ticket`'s copy ran and its moment has come; none for none.
+    static sim::GpuGate afterCopy(const std::shared_ptr<CopyTicket>& ticket);
     enum class CopyDirection { IntoStaging, OutOfStaging };
     /// Moves the rows of `area` between the allocation and the staging buffer; run by a GPU
     /// (the kernel's lock held), so an allocation gone by then moves nothing.
