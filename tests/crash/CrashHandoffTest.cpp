@@ -112,8 +112,9 @@ GameRun runToEnd(const std::u16string& program, const std::u16string& arguments)
     return run;
 }
 
-// The watchdog's files for process `processId` ("crash-<pid>-<time>.txt"/".bin").
-bool findReport(DWORD processId, std::string& readable, std::string& raw) {
+// The path without extension of the first of the watchdog's file pairs for process
+// `processId` ("crash-<pid>-<time>.txt"/".bin"); false when there is none.
+bool findReportBase(DWORD processId, std::u16string& base) {
     std::u16string pattern =
         std::u16string(kWatchdogFolder) + u"\\crash-" + wide(std::to_string(processId)) + u"-*.txt";
     WIN32_FIND_DATAW found;
@@ -122,22 +123,22 @@ bool findReport(DWORD processId, std::string& readable, std::string& raw) {
         return false;
     FindClose(find);
     std::u16string name = reinterpret_cast<const char16_t*>(found.cFileName);
-    std::u16string base = std::u16string(kWatchdogFolder) + u"\\" + name.substr(0, name.size() - 4);
-    return readFile(base + u".txt", readable) && readFile(base + u".bin", raw);
+    base = std::u16string(kWatchdogFolder) + u"\\" + name.substr(0, name.size() - 4);
+    return true;
+}
+
+// The watchdog's readable and raw reports for process `processId`.
+bool findReport(DWORD processId, std::string& readable, std::string& raw) {
+    std::u16string base;
+    return findReportBase(processId, base) && readFile(base + u".txt", readable) &&
+           readFile(base + u".bin", raw);
 }
 
 // Deletes the first of the watchdog's file pairs for process `processId`.
 bool deleteReport(DWORD processId) {
-    std::u16string pattern =
-        std::u16string(kWatchdogFolder) + u"\\crash-" + wide(std::to_string(processId)) + u"-*.txt";
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(text::w(pattern), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(find);
-    std::u16string name = reinterpret_cast<const char16_t*>(found.cFileName);
-    std::u16string base = std::u16string(kWatchdogFolder) + u"\\" + name.substr(0, name.size() - 4);
-    return DeleteFileW(text::w(base + u".txt")) && DeleteFileW(text::w(base + u".bin"));
+    std::u16string base;
+    return findReportBase(processId, base) && DeleteFileW(text::w(base + u".txt")) &&
+           DeleteFileW(text::w(base + u".bin"));
 }
 
 uint32_t u32At(const std::string& bytes, size_t offset) {
