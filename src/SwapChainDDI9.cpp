@@ -423,7 +423,8 @@ HRESULT SwapChainDDI9::presentFrame(const D3DDDIARG_PRESENT* pData, bool force, 
         VESSA_CHECK(Error, 11082, false == pResourceSrc->isSharedResource(),
                     "SharedResource in windowed mode");
         const UINT sub = pData->SrcSubResourceIndex;
-        const bool copied = transferToPresenting(pResourceSrc, sub, pResourceSrc, sub, 0, false);
+        // Across before the present, as for a flip (below).
+        const bool copied = transferFinished(pResourceSrc, sub, pResourceSrc, sub);
         drawIcon(pResourceSrc, sub);
         ResourceDDI9* pResourceDst = nullptr;
         const D3DDDIARG_PRESENT args = windowedArguments(pData, pResourceSrc, &pResourceDst);
