@@ -41,7 +41,7 @@ mutate:
 soak:
 	scripts/soak.sh
 
-# The fault campaign: each vendor-driver entry and kernel thunk failed once, one at a time;
+# The fault campaign: on each transfer path, each site failed at its first, second and middle call;
 # the table of outcomes goes into docs/reliability.md.
 reliability:
 	scripts/reliability.sh

@@ -354,8 +354,12 @@ VI_STATUS GpuServices::transferFromBufSurface(Device* pDevice, uint64_t token, v
                                               UINT dstSub) {
     (void)pDevice;
     ViObject* pGpu = s_pGpuInterop.load();
-    if (!pGpu || !token || !*filledFlag(token))
+    if (!pGpu)
         return VI_SUCCESS_VAL;
+    // A buffer the injection never filled (it failed, or the buffer has no token) holds an
+    // older frame or none: copying nothing keeps the caller from showing it as this one.
+    if (!token || !*filledFlag(token))
+        return kViStatusNotSignalled;
     *filledFlag(token) = 0;
     VI_STATUS status = viOperation<PFNVI_GPU_TRANSFERFROMBUFSURFACE>(
         pGpu, viGpuTransferFromBufSurface)(pGpu, token, cellValue(pDstCell), dstSub, 0);
@@ -487,9 +491,11 @@ bool GpuServices::stagedTransfer(Device* pDevice, ResourceDDI9* pDst, UINT dstSu
     }
     MappingRequest dst = {pDst, 1};
     MappingRequest src = {pSrc, 1};
+    // Nothing is queued for a surface the library cannot reach, in either mode: the caller
+    // must not show the destination as if the frame were on its way.
     if (!getMappedResource(pDevice, presentingGpu(), dst) ||
         !getMappedResource(pDevice, renderingGpu(), src))
-        return result;
+        return false;
     if (rec->state == e_copiedFrom || oldState == e_new) {
         ++pDevice->stagingWriteCount();
         injectBufferedSurfaceTransfer(pDevice, src.pointer, srcSub, rect, dst.pointer, dstSub, rect,
@@ -510,12 +516,13 @@ bool GpuServices::stagedTransfer(Device* pDevice, ResourceDDI9* pDst, UINT dstSu
     }
     if (rec->state != e_copyiedTo)
         return result;
-    transferFromBufSurface(pDevice, rec->token, dst.pointer, dstSub);
+    const bool moved =
+        transferFromBufSurface(pDevice, rec->token, dst.pointer, dstSub) == VI_SUCCESS_VAL;
     ++pDevice->stagingReadCount();
     if (!m_asynchronous)
         rec->query = createEventQuery(pDevice, presentingGpu());
     rec->state = e_transferred;
-    return true;
+    return moved;
 }
 
 void GpuServices::completionStep(Device* pDevice, ResourceDDI9* pDst, UINT dstSub,
@@ -541,11 +548,13 @@ bool GpuServices::readyToCopyOut(Device* pDevice, StagingBuffer* rec, int timeou
     return rec && rec->state == e_copyiedTo;
 }
 
-bool GpuServices::copyOut(Device* pDevice, StagingBuffer* rec, ResourceDDI9* pTarget, UINT sub) {
+bool GpuServices::copyOut(Device* pDevice, StagingBuffer* rec, ResourceDDI9* pTarget, UINT sub,
+                          bool& moved) {
     MappingRequest dst = {pTarget, 1};
+    moved = false;
     if (!pTarget || !getMappedResource(pDevice, presentingGpu(), dst))
         return false;
-    transferFromBufSurface(pDevice, rec->token, dst.pointer, sub);
+    moved = transferFromBufSurface(pDevice, rec->token, dst.pointer, sub) == VI_SUCCESS_VAL;
     ++pDevice->stagingReadCount();
     return true;
 }
@@ -560,13 +569,16 @@ bool GpuServices::finishTransfers(Device* pDevice, ResourceDDI9* pDst, UINT dstS
     if (m_asynchronous || !pDevice || !pDst)
         return false;
     // Oldest first, so the newest frame is the one the destination keeps.
+    // True when the newest buffer copied out reached the destination: an older frame left
+    // there by an earlier buffer is not the one the caller is about to show.
     bool copied = false;
     const uint32_t start = pDevice->stagingReadCount();
     for (uint32_t i = 0; i < 4; ++i) {
         StagingBuffer* rec = pDevice->stagingBuffer((i + start) % 4);
-        if (readyToCopyOut(pDevice, rec, -1) && copyOut(pDevice, rec, pDst, dstSub)) {
+        bool moved = false;
+        if (readyToCopyOut(pDevice, rec, -1) && copyOut(pDevice, rec, pDst, dstSub, moved)) {
             markTransferred(pDevice, rec);
-            copied = true;
+            copied = moved;
         }
     }
     return copied;
@@ -583,9 +595,12 @@ void GpuServices::workerPass(Device* pDevice) {
         ResourceDDI9* pTarget = nullptr;
         UINT sub = 0;
         pDevice->m_pSwapChain->getPresentTarget(&pTarget, &sub);
-        if (!copyOut(pDevice, rec, pTarget, sub))
+        bool moved = false;
+        if (!copyOut(pDevice, rec, pTarget, sub, moved))
             continue;
-        pDevice->m_pSwapChain->presentTransferred(pTarget, sub);
+        // A buffer that held no frame is done with, and nothing new is shown.
+        if (moved)
+            pDevice->m_pSwapChain->presentTransferred(pTarget, sub);
         markTransferred(pDevice, rec);
     }
 }

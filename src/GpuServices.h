@@ -104,7 +104,7 @@ public:
     virtual void* mapMultiResource(unsigned gpu, uint64_t hResource, UINT count, const UINT* pSizes,
                                    UINT format, UINT bitsPerPixel, uint32_t groupId) = 0;
     /// Copies a filled staging buffer into the destination; a buffer that holds no injected
-    /// frame is skipped.
+    /// frame is skipped and answers kViStatusNotSignalled (the destination keeps what it held).
     virtual VI_STATUS transferFromBufSurface(Device* pDevice, uint64_t token, void* pDstCell,
                                              UINT dstSub);
     virtual VI_STATUS destroyInteropObjects(ViObject* pRoot, ViObject* pGpuInterop);
@@ -155,7 +155,8 @@ private:
     /// injection to finish.
     bool readyToCopyOut(Device* pDevice, StagingBuffer* rec, int timeoutMs);
     /// Copies `rec`'s frame into surface `sub` of `pTarget`; false when it cannot be mapped.
-    bool copyOut(Device* pDevice, StagingBuffer* rec, ResourceDDI9* pTarget, UINT sub);
+    /// `moved` tells whether the target got the frame (the buffer is done with either way).
+    bool copyOut(Device* pDevice, StagingBuffer* rec, ResourceDDI9* pTarget, UINT sub, bool& moved);
     /// Leaves `rec` transferred, with the presenting GPU's query that frees it for reuse.
     void markTransferred(Device* pDevice, StagingBuffer* rec);
     /// One test of `query` on `gpu`.

@@ -250,6 +250,10 @@ HRESULT ResourceDDI9::copyToPresenting(UINT srcSub, HANDLE hDst, UINT dstSub) {
         if (!m_pSWStagingBuffer)
             return E_OUTOFMEMORY;
     }
+    // Without both staging surfaces (a creation that failed, reported there) no frame can
+    // cross: the copies do nothing, and the caller must not show the destination as this frame.
+    if (!m_pSWStagingBuffer->renderingSurface || !m_pSWStagingBuffer->presentingSurface)
+        return E_FAIL;
     const unsigned rendering = unsigned(OpenAdapter::renderingGPU());
     const unsigned presenting = unsigned(OpenAdapter::presentingGPU());
     HANDLE hSrc = toHandle(getUserHandle(rendering));

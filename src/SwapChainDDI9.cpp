@@ -423,7 +423,8 @@ HRESULT SwapChainDDI9::presentFrame(const D3DDDIARG_PRESENT* pData, bool force, 
         VESSA_CHECK(Error, 11082, false == pResourceSrc->isSharedResource(),
                     "SharedResource in windowed mode");
         const UINT sub = pData->SrcSubResourceIndex;
-        const bool copied = transferToPresenting(pResourceSrc, sub, pResourceSrc, sub, 0, false);
+        // Across before the present, as for a flip (below).
+        const bool copied = transferFinished(pResourceSrc, sub, pResourceSrc, sub);
         drawIcon(pResourceSrc, sub);
         ResourceDDI9* pResourceDst = nullptr;
         const D3DDDIARG_PRESENT args = windowedArguments(pData, pResourceSrc, &pResourceDst);
@@ -440,9 +441,12 @@ HRESULT SwapChainDDI9::presentFrame(const D3DDDIARG_PRESENT* pData, bool force, 
 
     ResourceDDI9* presentResource = m_storage.getCurrentBB();
     UINT subresource = m_storage.getCurrentBBSubresource();
+    // The frame is across before the flip, also when its staging buffer was busy: a present
+    // of the worker pass would come from outside the application's present, where the
+    // runtime has none to carry it.
     const bool copied = presentResource && m_primaryResource &&
-                        transferToPresenting(presentResource, subresource, m_primaryResource,
-                                             pData->SrcSubResourceIndex, 0, false);
+                        transferFinished(presentResource, subresource, m_primaryResource,
+                                         pData->SrcSubResourceIndex);
     if (copied) {
         drawIcon(presentResource, subresource);
     } else if (!m_storage.hasShownFrame()) {
@@ -546,18 +550,25 @@ HRESULT SwapChainDDI9::presentTransferred(ResourceDDI9* pResource, UINT subResou
 void SwapChainDDI9::transferToCompositorSource(ResourceDDI9* pResource, UINT sub) {
     // The Blt below reads the presenting GPU's copy at once, and the compositor shows what it
     // read; no present of the worker pass follows to carry a frame the staging buffers still
-    // hold. With the interop's synchronous copies the frame must therefore be across before
-    // the Blt: whatever is left in the buffers is copied out first (so the new frame finds
-    // one free), and the new frame right after its injection.
+    // hold.
+    transferFinished(pResource, sub, pResource, sub);
+}
+
+bool SwapChainDDI9::transferFinished(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc,
+                                     UINT srcSub) {
+    // With the interop's synchronous copies the frame must be across before the caller shows
+    // it: whatever is left in the buffers is copied out first (so the new frame finds one
+    // free), and the new frame right after its injection.
     GpuServices* services = m_pDevice->execution().useApiCopy()
                                 ? nullptr
                                 : static_cast<GpuServices*>(m_pDevice->gpuServices());
     const bool finish = services && !services->asynchronous();
     if (finish)
-        services->finishTransfers(m_pDevice, pResource, sub);
-    const bool copied = transferToPresenting(pResource, sub, pResource, sub, 0, false);
+        services->finishTransfers(m_pDevice, pDst, dstSub);
+    const bool copied = transferToPresenting(pDst, dstSub, pSrc, srcSub, 0, false);
     if (finish && !copied)
-        services->finishTransfers(m_pDevice, pResource, sub);
+        return services->finishTransfers(m_pDevice, pDst, dstSub);
+    return copied;
 }
 
 HRESULT SwapChainDDI9::dwmBltPresent(const D3DDDIARG_BLT* pData) {

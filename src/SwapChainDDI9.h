@@ -112,6 +112,9 @@ public:
     /// The transfer of a compositor Blt's source into its own presenting-GPU copy, finished
     /// before the Blt reads it.
     void transferToCompositorSource(ResourceDDI9* pResource, UINT sub);
+    /// transferToPresenting, and with the interop's synchronous copies the frame also copied
+    /// out of its staging buffer before returning; true when the destination got a new frame.
+    bool transferFinished(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, UINT srcSub);
 
     const BBStorage& storage() const { return m_storage; }
     ResourceDDI9* primaryResource() const { return m_primaryResource; }

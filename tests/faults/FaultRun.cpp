@@ -1,17 +1,19 @@
 #include "FaultRun.h"
 
+#include "../interop/InteropFixture.h"
 #include "platform/win.h"
 #include "sim/Clock.h"
 #include "sim/Machine.h"
 #include "sim/app/AppScript.h"
 #include "sim/app/FrameCompare.h"
 #include "sim/app/SceneRunner.h"
+#include "sim/drivers/DriverControl.h"
 #include "sim/gpus/Display.h"
 #include "sim/gpus/GpuMachine.h"
 #include "sim/gpus/Presets.h"
 
 #include <algorithm>
-#include <set>
+#include <map>
 #include <sstream>
 #include <stdlib.h>
 
@@ -23,11 +25,43 @@ constexpr int kIntel = 0;
 /// Where the in-game icon is drawn without user settings; the oracle leaves it out.
 constexpr RECT kIconRect = {0, 0, 180, 89};
 
-bool isDriverOrThunk(const sim::JournalEntry& e) {
-    const std::string module = e.module;
-    if (module.rfind("simumd_", 0) == 0)
+/// System calls the simulated machine journals but does not fail when asked to.
+bool failsWhenArmed(const std::string& entry) {
+    static const char* const kNeverFail[] = {"CancelIoEx",
+                                             "DebugBreak",
+                                             "OutputDebugStringA",
+                                             "OutputDebugStringW",
+                                             "SetUnhandledExceptionFilter",
+                                             "Sleep"};
+    for (const char* name : kNeverFail)
+        if (entry == name)
+            return false;
+    return true;
+}
+
+/// The entries the campaign fails: the vendor drivers', the kernel's thunks, the interop
+/// library's operations, and the system calls of kernel32 and advapi32 that can fail.
+bool isCampaignSite(const sim::JournalEntry& e) {
+    const std::string& module = e.module;
+    if (module.rfind("simumd_", 0) == 0 || module == interoptest::kInterop)
         return true;
-    return module == "gdi32.dll" && e.entry.rfind("D3DKMT", 0) == 0;
+    if (module == "gdi32.dll")
+        return e.entry.rfind("D3DKMT", 0) == 0;
+    return (module == "kernel32.dll" || module == "advapi32.dll") && failsWhenArmed(e.entry);
+}
+
+/// The configuration, the installation directory and (on the interop paths) the interop
+/// library beside it, as a user's installation has them.
+bool installProduct(TransferPath path, std::string& error) {
+    const bool interop = path != TransferPath::ApiCopy;
+    const char* sync = path == TransferPath::InteropAsync ? "0" : "1";
+    interoptest::installMachine(interoptest::virtualMachine(), {{"should_umd_sync_copy", sync}},
+                                interop);
+    if (::testing::Test::HasFatalFailure()) {
+        error = "install the machine and the product";
+        return false;
+    }
+    return true;
 }
 
 sim::app::AppScript scenario() {
@@ -52,7 +86,13 @@ public:
         sim::Display& display = sim::Display::instance();
         const uint32_t source = m_report.vidPnSourceId;
         sim::ScanOut shown;
-        if (!display.waitForCount(kIntel, source, m_shownCount + 1) ||
+        // Without a new present of the Intel driver no scan-out can come; the wait would
+        // only end at the GPUs' stall bound.
+        const uint64_t presents = sim::umd::stats(kIntel).presents;
+        const bool presented = presents != m_intelPresents;
+        m_intelPresents = presents;
+        if ((!presented && display.count(kIntel, source) <= m_shownCount) ||
+            !display.waitForCount(kIntel, source, m_shownCount + 1) ||
             !display.last(kIntel, source, shown)) {
             // Nothing new reached the display: it still shows the previous image.
             ++m_outcome.repeated;
@@ -72,22 +112,56 @@ public:
             if (m_outcome.wrong++ == 0)
                 m_outcome.firstWrong = "frame " + std::to_string(frame) + " at (" +
                                        std::to_string(d.firstX) + "," + std::to_string(d.firstY) +
-                                       ")";
+                                       ")" + olderFrameShown(frame, shown.image);
         }
         m_previous = shown.image;
         m_hasPrevious = true;
     }
 
 private:
+    /// ", shows frame N-k" when the display shows one of the few frames before, a late
+    /// frame rather than a broken one.
+    std::string olderFrameShown(uint32_t frame, const sim::Image& shown) const {
+        for (uint32_t back = 1; back <= 3 && back <= frame; ++back) {
+            sim::Image older;
+            sim::app::SceneRunner::expectedFrame(m_script, m_report, frame - back, older);
+            if (sim::app::compareFrames(older, shown, {kIconRect}).equal())
+                return ", shows frame " + std::to_string(frame - back);
+        }
+        return "";
+    }
+
     const sim::app::AppScript& m_script;
     const sim::app::RunReport& m_report;
     RunOutcome& m_outcome;
     uint64_t m_shownCount = 0;
+    uint64_t m_intelPresents = sim::umd::stats(kIntel).presents;
     sim::Image m_previous;
     bool m_hasPrevious = false;
 };
 
 } // namespace
+
+const char* pathName(TransferPath path) {
+    switch (path) {
+    case TransferPath::ApiCopy:
+        return "api-copy";
+    case TransferPath::InteropSync:
+        return "interop-sync";
+    case TransferPath::InteropAsync:
+        return "interop-async";
+    }
+    return "?";
+}
+
+bool parsePath(const std::string& text, TransferPath& path) {
+    for (TransferPath p : kTransferPaths)
+        if (text == pathName(p)) {
+            path = p;
+            return true;
+        }
+    return false;
+}
 
 std::string CallSite::name() const {
     return module + "!" + entry + (gpu >= 0 ? "@" + std::to_string(gpu) : std::string());
@@ -105,27 +179,44 @@ bool CallSite::parse(const std::string& text, CallSite& site) {
 }
 
 int64_t failureStatus(const std::string& module) {
-    return module == "gdi32.dll" ? int64_t(NTSTATUS(0xC0000001L)) : int64_t(HRESULT(E_FAIL));
+    if (module == "gdi32.dll")
+        return int64_t(NTSTATUS(0xC0000001L));
+    if (module == interoptest::kInterop)
+        return kViStatusGpuFailure;
+    if (module == "kernel32.dll" || module == "advapi32.dll")
+        return ERROR_ACCESS_DENIED;
+    return int64_t(HRESULT(E_FAIL));
 }
 
-RunOutcome runScenario(const CallSite& site, std::vector<CallSite>* sites, unsigned nth) {
+std::vector<unsigned> occurrencesOf(unsigned calls) {
+    std::vector<unsigned> nths;
+    for (unsigned nth = 1; nth <= std::min(calls, 2u); ++nth)
+        nths.push_back(nth);
+    // The middle call, past the first two when there is such a call.
+    if (calls >= 3)
+        nths.push_back(std::max(3u, calls / 2 + 1));
+    return nths;
+}
+
+RunOutcome runScenario(const RunRequest& request) {
     RunOutcome outcome;
     std::string error;
-    if (!sim::installMachine(sim::presets::defaultMachine(), &error)) {
-        outcome.failure = "install the machine: " + error;
+    if (!installProduct(request.path, error)) {
+        outcome.failure = error;
         return outcome;
     }
+    const CallSite& site = request.site;
     sim::Machine& machine = sim::Machine::instance();
     machine.journal().clear();
-    machine.journal().setEnabled(sites != nullptr);
+    machine.journal().setEnabled(request.reached != nullptr);
     machine.faults().clear();
     sim::Clock::instance().setMode(sim::Clock::Mode::Virtual);
     sim::Display::instance().clear();
     // The injector counts across runs of a process.
     const uint64_t injectedBefore = machine.faults().injectedCount();
     if (!site.module.empty())
-        machine.faults().failNth(site.module, site.entry, nth, failureStatus(site.module), 1,
-                                 site.gpu < 0 ? sim::kNoGpu : site.gpu);
+        machine.faults().failNth(site.module, site.entry, request.nth, failureStatus(site.module),
+                                 1, site.gpu < 0 ? sim::kNoGpu : site.gpu);
 
     const sim::app::AppScript script = scenario();
     sim::app::RunReport report;
@@ -139,13 +230,15 @@ RunOutcome runScenario(const CallSite& site, std::vector<CallSite>* sites, unsig
     machine.faults().clear();
     sim::Clock::instance().setMode(sim::Clock::Mode::Real);
 
-    if (sites) {
-        std::set<CallSite> found;
+    if (request.reached) {
+        std::map<CallSite, unsigned> found;
         for (const sim::JournalEntry& e : machine.journal().entries())
-            if (isDriverOrThunk(e))
-                found.insert({e.module, e.entry,
-                              e.module == "gdi32.dll" && e.gpu != sim::kNoGpu ? e.gpu : -1});
-        sites->assign(found.begin(), found.end());
+            if (isCampaignSite(e))
+                ++found[{e.module, e.entry,
+                         e.module == "gdi32.dll" && e.gpu != sim::kNoGpu ? e.gpu : -1}];
+        request.reached->clear();
+        for (const auto& [reached, calls] : found)
+            request.reached->push_back({reached, calls});
     }
     return outcome;
 }

@@ -1,7 +1,8 @@
-// One run of the fault campaign's scenario: 30 interposed frames over the API copy on the
-// default machine's virtual clock, with at most one machine entry armed to fail once at its
-// first call. Every frame the Intel display shows after a present is classified against the
-// pixel oracle: the frame itself, a repeat of what was shown before, or wrong.
+// One run of the fault campaign's scenario: 30 interposed frames on the default machine's
+// virtual clock, over one of the three transfer paths, with at most one machine entry armed
+// to fail once at its nth call. Every frame the Intel display shows after a present is
+// classified against the pixel oracle: the frame itself, a repeat of what was shown
+// before, or wrong.
 #pragma once
 
 #include <stdint.h>
@@ -10,12 +11,26 @@
 
 namespace faults {
 
+/// How frames cross from the rendering GPU to the presenting one.
+enum class TransferPath {
+    ApiCopy,      ///< no interop library installed: the driver's own copy through the runtime
+    InteropSync,  ///< the interop library, waiting for each copy (should_umd_sync_copy 1)
+    InteropAsync, ///< the interop library, copies completed by the device's worker (0)
+};
+
+constexpr TransferPath kTransferPaths[] = {TransferPath::ApiCopy, TransferPath::InteropSync,
+                                           TransferPath::InteropAsync};
+
+/// "api-copy", "interop-sync", "interop-async"; parsePath() reads it back.
+const char* pathName(TransferPath path);
+bool parsePath(const std::string& text, TransferPath& path);
+
 /// A machine entry the system reached during the scenario.
-/// A kernel thunk is one site per GPU it reached; a driver's entries reach its own GPU.
+/// A kernel thunk is one site per GPU it reached; every other entry is one site per module.
 struct CallSite {
     std::string module;
     std::string entry;
-    int gpu = -1; ///< -1: the first call on any GPU
+    int gpu = -1; ///< -1: the nth call on any GPU
     bool operator<(const CallSite& o) const {
         if (module != o.module)
             return module < o.module;
@@ -27,6 +42,12 @@ struct CallSite {
     /// "gdi32.dll!D3DKMTRender@1", "simumd_nv.dll!Blt"; parse() reads it back.
     std::string name() const;
     static bool parse(const std::string& text, CallSite& site);
+};
+
+/// A site of a run without faults and how often the run called it.
+struct ReachedSite {
+    CallSite site;
+    unsigned calls = 0;
 };
 
 /// What one run did.
@@ -43,16 +64,28 @@ struct RunOutcome {
 
 constexpr uint32_t kScenarioFrames = 30;
 
-/// Installs the default machine, arms `site` (when its module is not empty) to fail at its
-/// first call, runs the scenario and classifies its frames. With `sites`, the vendor-driver
-/// entries and kernel thunks the run reached are listed there (the journal is on).
-/// `nth` picks a later call of the site instead (1: the first).
-RunOutcome runScenario(const CallSite& site, std::vector<CallSite>* sites = nullptr,
-                       unsigned nth = 1);
+/// What a run arms and what it records.
+struct RunRequest {
+    TransferPath path = TransferPath::ApiCopy;
+    CallSite site;    ///< armed when its module is not empty
+    unsigned nth = 1; ///< the call of the site that fails (1: the first)
+    /// When set, the sites the run reached are listed here with their calls (the journal
+    /// is on).
+    std::vector<ReachedSite>* reached = nullptr;
+};
+
+/// Installs the default machine and the product's installation for the request's path,
+/// arms the site, runs the scenario and classifies its frames.
+RunOutcome runScenario(const RunRequest& request);
 
 /// The status an entry of `module` reports for a plain failure: E_FAIL for a user-mode
-/// driver's entries, STATUS_UNSUCCESSFUL for the kernel's thunks.
+/// driver's entries, STATUS_UNSUCCESSFUL for the kernel's thunks, a GPU-side failure for
+/// the interop library's operations, ERROR_ACCESS_DENIED for the system's calls.
 int64_t failureStatus(const std::string& module);
+
+/// The calls of a site a campaign fails: the first, the second and one in the middle of
+/// the calls a run without faults made (each only when that run reached it, and each once).
+std::vector<unsigned> occurrencesOf(unsigned calls);
 
 /// One line of text for a child process to hand its outcome back, and its reading.
 std::string encode(const RunOutcome& outcome);

@@ -533,6 +533,32 @@ TEST_F(InteropTest, AMultisampledSourceGetsPlainBuffersAndOneWarningPerChange) {
 
 // ---- Faults --------------------------------------------------------------------------------
 
+TEST_F(InteropTest, AnAsynchronousTransferTheLibraryCannotMapQueuesNothing) {
+    // A flip chain's destination holds an older frame: a transfer that answered "queued"
+    // without moving this one would have it shown as this frame.
+    start(asyncMode());
+    machine().faults().failNth(kInterop, "registerDevice", 1, kViStatusInvalidArgument);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+}
+
+TEST_F(InteropTest, ABufferThatHoldsNoFrameCopiesNothingAndSaysSo) {
+    // A buffer without a token holds no frame to copy out.
+    start(syncMode());
+    ASSERT_TRUE(m_device.stopWorker());
+    machine().faults().failNth(kInterop, "createStagingBufferToken", 1, kViStatusOutOfMemory);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc)); // the next buffer has its token
+    // A failed copy out moves nothing either, and the ring goes on.
+    machine().faults().failNth(kInterop, "transferFromBufSurface", 1, kViStatusGpuFailure);
+    EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+}
+
 TEST_F(InteropTest, AFailedInjectionLeavesTheDestinationsFrameInPlace) {
     start(syncMode());
     HANDLE hSrc = m_device.create(640, 480);

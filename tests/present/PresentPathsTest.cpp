@@ -249,7 +249,7 @@ TEST_F(PresentPathsTest, MultisampledSourceWithoutItsTwinCrossesAsItIs) {
     HANDLE hPrimary = createPrimary(1);
     ASSERT_EQ(S_OK, present(hPrimary, 0)); // the copy on the presenting GPU exists
     HANDLE hMultisampled = createSurface(4);
-    m_driver.fail(1, "CreateResource", E_OUTOFMEMORY); // the twin cannot be made
+    m_driver.failOnce(1, "CreateResource", E_OUTOFMEMORY); // the twin cannot be made
     const bool copied = swapChain().transferToPresenting(resource(hPrimary), 0,
                                                          resource(hMultisampled), 0, 0, false);
     EXPECT_TRUE(copied) << "the frame must still cross";

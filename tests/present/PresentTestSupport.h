@@ -35,16 +35,28 @@ struct Call {
 
 struct FakeDriver {
     std::vector<Call> calls;
-    std::map<std::string, HRESULT> results; ///< "gpu:entry" -> answer
+    /// "gpu:entry" -> answer; an answer armed by failOnce goes after its call.
+    mutable std::map<std::string, HRESULT> results;
+    mutable std::map<std::string, bool> once;
     uint64_t nextResource = 0x100;
     std::vector<D3DDDIARG_CREATERESOURCE> creates;
 
     HRESULT answer(int gpu, const char* entry) const {
-        auto it = results.find(std::to_string(gpu) + ":" + entry);
-        return it == results.end() ? S_OK : it->second;
+        const std::string key = std::to_string(gpu) + ":" + entry;
+        auto it = results.find(key);
+        if (it == results.end())
+            return S_OK;
+        const HRESULT hr = it->second;
+        if (once.erase(key))
+            results.erase(it);
+        return hr;
     }
     void fail(int gpu, const char* entry, HRESULT hr) {
         results[std::to_string(gpu) + ":" + entry] = hr;
+    }
+    void failOnce(int gpu, const char* entry, HRESULT hr) {
+        fail(gpu, entry, hr);
+        once[std::to_string(gpu) + ":" + entry] = true;
     }
     size_t count(int gpu, const std::string& entry) const {
         size_t n = 0;
