@@ -67,3 +67,20 @@ function(vessa_add_test target)
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST
     PROPERTIES ${properties})
 endfunction()
+
+# vessa_use_interop_install(<target>...): suites that install the product and the simulated
+# interop library into the simulated machine. They need the built modules and
+# vessaInterop.dll (whose folder they get as VESSA_TEST_INTEROP_DIR), and the product's
+# headers only (property list, staging and worker states): the code is the DLL's. Targets
+# that were not made (a build without the simulated machine) are skipped.
+function(vessa_use_interop_install)
+  foreach(suite IN LISTS ARGN)
+    if(TARGET ${suite})
+      add_dependencies(${suite} vessad3d9u vessaInterop sim_drivers ConfigurationController)
+      target_compile_definitions(${suite} PRIVATE VESSA_TEST_INTEROP_DIR="${VESSA_INTEROP_DIR}")
+      target_include_directories(${suite} PRIVATE ${PROJECT_SOURCE_DIR}/src
+                                                  ${PROJECT_SOURCE_DIR}/ddicommon/public
+                                                  ${PROJECT_SOURCE_DIR}/common/public)
+    endif()
+  endforeach()
+endfunction()
