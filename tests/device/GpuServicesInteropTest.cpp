@@ -38,12 +38,7 @@ TEST_P(MissingInteropExport, RefusesTheLibraryAndTheDeviceUsesTheApiCopy) {
     EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
     EXPECT_EQ(0u, calls(kInterop, "create"));
 
-    HANDLE hSrc = m_device.create(64, 48);
-    HANDLE hDst = m_device.createDestination(64, 48);
-    machine().journal().clear();
-    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
-    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
-    EXPECT_EQ(1u, calls("simumd_nv.dll", "Blt", kNvidia)); // the API copy's first half
+    expectTransferByApiCopy(m_device, 64, 48);
 }
 
 INSTANTIATE_TEST_SUITE_P(GpuServicesInterop, MissingInteropExport,

@@ -247,6 +247,17 @@ inline D3DCOLOR expectedPixel(const std::vector<std::pair<RECT, D3DCOLOR>>& part
     return colour;
 }
 
+/// Moves one frame of `width` x `height` through `device` and checks that it took the API
+/// copy: no injection, the rendering GPU's Blt into its staging surface instead.
+inline void expectTransferByApiCopy(InteropDevice& device, UINT width, UINT height) {
+    HANDLE hSrc = device.create(width, height);
+    HANDLE hDst = device.createDestination(width, height);
+    machine().journal().clear();
+    EXPECT_EQ(1, device.transfer(hDst, hSrc));
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+    EXPECT_EQ(1u, calls("simumd_nv.dll", "Blt", kNvidia)); // the API copy's first half
+}
+
 /// Pixels of `copy` that differ from the picture, counting only columns below `columns`.
 inline int wrongPixels(const sim::AllocationInfo& copy,
                        const std::vector<std::pair<RECT, D3DCOLOR>>& parts, LONG columns) {

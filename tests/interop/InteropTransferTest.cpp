@@ -64,12 +64,7 @@ TEST_F(InteropTest, InstalledLibraryStartsTheInteropAndTheWorker) {
 TEST_F(InteropTest, WithoutTheLibraryTheDeviceUsesTheApiCopyWithoutAWorker) {
     start(syncMode(), false);
     EXPECT_EQ(uint32_t(kWorkerNone), m_device.workerState());
-    HANDLE hSrc = m_device.create(64, 64);
-    HANDLE hDst = m_device.createDestination(64, 64);
-    machine().journal().clear();
-    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
-    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
-    EXPECT_EQ(1u, calls("simumd_nv.dll", "Blt", kNvidia)); // the API copy's first half
+    expectTransferByApiCopy(m_device, 64, 64);
 }
 
 TEST_F(InteropTest, CreateStatusesFailTheStartAndOnlyUnknownRefusalsAreReported) {
