@@ -41,6 +41,11 @@ inline Configuration& createStore(const std::string& database) {
     Configuration* configuration = Configuration::getInstance();
     if (!configuration)
         abort();
+    // A slot past the last GPU is refused whatever the files hold, and each refusal writes
+    // to the log, so it is tried once here rather than with every input.
+    if (configuration->getProperty(static_cast<ConfigProperty>(kConfigGpuProperties[0].base),
+                                   kConfigGpuSlots))
+        abort();
     return *configuration;
 }
 
@@ -50,8 +55,8 @@ inline void replaceFile(const std::u16string& folder, const char16_t* name,
     sim::Machine::instance().root().writeFile(folder + u"\\" + name, contents);
 }
 
-/// Reads every property for every GPU slot (and one slot too many), as the driver's
-/// entries do, through each accessor.
+/// Reads every property for every GPU slot, as the driver's entries do, through each
+/// accessor.
 inline void readEveryProperty(Configuration& configuration) {
     for (const ConfigPropertyInfo& row : kConfigProperties) {
         auto property = static_cast<ConfigProperty>(row.id);
@@ -61,7 +66,7 @@ inline void readEveryProperty(Configuration& configuration) {
     }
     for (const ConfigGpuPropertyInfo& row : kConfigGpuProperties) {
         auto property = static_cast<ConfigProperty>(row.base);
-        for (int gpu = 0; gpu <= kConfigGpuSlots; ++gpu) {
+        for (int gpu = 0; gpu < kConfigGpuSlots; ++gpu) {
             configuration.getProperty(property, gpu);
             configuration.getIntProperty(property, gpu);
         }
