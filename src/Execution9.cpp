@@ -4,6 +4,7 @@
 #include "ConfigProperty.h"
 #include "Configuration.h"
 #include "Device9.h"
+#include "FlipManager.h"
 #include "GpuServices.h"
 #include "OpenAdapter.h"
 #include "Report.h"
@@ -52,10 +53,26 @@ bool Execution9::transfer(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, U
     }
     if (!m_bUseApiCopy) {
         GpuServices* services = static_cast<GpuServices*>(m_pDevice->gpuServices());
-        return services && services->transfer(m_pDevice, pDst, dstSub, pSrc, srcSub, false);
+        if (!services)
+            return false;
+        // The device registers with the interop library at its first transfer. One the
+        // library refused can never have a surface mapped, so no frame of it would ever be
+        // shown: its frames cross by the API copy instead, from this one on.
+        if (m_pDevice->interopRegistered() || services->onAfterCreateDevice(m_pDevice))
+            return services->transfer(m_pDevice, pDst, dstSub, pSrc, srcSub, false);
+        fallBackToApiCopy();
     }
     HANDLE hDst = toHandle(pDst->getUserHandle(unsigned(OpenAdapter::presentingGPU())));
     // A failed copy leaves the destination as it was (a flip chain's surface then holds an
     // older frame): the caller shows the last frame again instead of presenting it.
     return SUCCEEDED(pSrc->copyToPresenting(srcSub, hDst, dstSub));
+}
+
+void Execution9::fallBackToApiCopy() {
+    VESSA_REPORT(Warning, 0, "false",
+                 "Interop refused the device: its frames cross by the API copy");
+    m_bUseApiCopy = true;
+    // ZARI follows the interop's staging buffers; without them the device paces by ORR.
+    if (m_pDevice->m_pFlipManager)
+        m_pDevice->m_pFlipManager->setZari(false);
 }

@@ -3,8 +3,8 @@
 // GPU to a resource on the presenting GPU.
 //
 // The move goes through the GPU services' interop transfer, or through the API copy when
-// the device's API-copy flag is set: `use_api_copy_dx9` is 1, or the GPU services could not
-// be started for this device.
+// the device's API-copy flag is set: `use_api_copy_dx9` is 1, the GPU services could not
+// be started for this device, or the interop library refused to register it.
 #pragma once
 
 #include "platform/win.h"
@@ -24,8 +24,9 @@ public:
     /// A GPU that is neither role is reported and refused with E_INVALIDARG.
     HRESULT present(const D3DDDIARG_PRESENT* pArgs, int gpuType);
     /// Moves surface `srcSub` of `pSrc` (on the rendering GPU) into surface `dstSub` of
-    /// `pDst` (on the presenting GPU). True when a copy was made; the API copy answers true
-    /// even when a driver failed (reported there), as its callers expect.
+    /// `pDst` (on the presenting GPU). True when the frame reached the destination (or, with
+    /// asynchronous interop copies, is on its way there); false when it did not, and the
+    /// destination then holds what it held before.
     bool transfer(ResourceDDI9* pDst, UINT dstSub, ResourceDDI9* pSrc, UINT srcSub);
 
     bool useApiCopy() const { return m_bUseApiCopy; }
@@ -33,6 +34,9 @@ public:
     void setUseApiCopy(bool useApiCopy) { m_bUseApiCopy = useApiCopy; }
 
 private:
+    /// The interop library refused the device's registration: the API copy from now on.
+    void fallBackToApiCopy();
+
     bool m_bUseApiCopy;
     Device* m_pDevice;
 };

@@ -220,38 +220,71 @@ void GpuServices::describeResource(ResourceDDI9* pResource, unsigned sub,
     desc[6] = pResource->format();
 }
 
+uint64_t GpuServices::createStagingToken(unsigned renderingGpu, unsigned presentingGpu,
+                                         const uint32_t desc[kStagingDescSize], uint32_t groupId) {
+    ViObject* pGpu = s_pGpuInterop.load();
+    if (!pGpu)
+        return 0;
+    uint64_t token = 0;
+    VI_STATUS result = viOperation<PFNVI_GPU_CREATESTAGINGBUFFERTOKEN>(
+        pGpu, viGpuCreateStagingBufferToken)(
+        pGpu, groupId, renderingGpu, presentingGpu, desc[0] ? desc[0] : 1, desc[1] ? desc[1] : 1,
+        desc[2] ? desc[2] : 1, desc[3], desc[4], desc[5], desc[6], &token, 2);
+    if (!VESSA_CHECK(Error, 11052, result == VI_SUCCESS_VAL, "createStagingBufferToken failed %x",
+                     static_cast<unsigned>(result)))
+        return 0;
+    return token;
+}
+
+uint64_t GpuServices::createCpuNotification(unsigned renderingGpu, uint32_t groupId) {
+    ViObject* pGpu = s_pGpuInterop.load();
+    if (!pGpu)
+        return 0;
+    uint64_t notification = 0;
+    VI_STATUS result = viOperation<PFNVI_GPU_CREATECPUNOTIFICATIONEVENT>(
+        pGpu, viGpuCreateCpuNotificationEvent)(pGpu, groupId, renderingGpu, &notification, 1);
+    if (!VESSA_CHECK(Error, 0, result == VI_SUCCESS_VAL, "createCpuNotificationEvent failed %x",
+                     static_cast<unsigned>(result)))
+        return 0;
+    return notification;
+}
+
 StagingBuffer* GpuServices::createStagingBuffer(unsigned renderingGpu, unsigned presentingGpu,
                                                 const uint32_t desc[kStagingDescSize],
                                                 uint32_t groupId) {
-    uint64_t token = 0;
-    ViObject* pGpu = s_pGpuInterop.load();
-    if (pGpu) {
-        VI_STATUS result =
-            viOperation<PFNVI_GPU_CREATESTAGINGBUFFERTOKEN>(pGpu, viGpuCreateStagingBufferToken)(
-                pGpu, groupId, renderingGpu, presentingGpu, desc[0] ? desc[0] : 1,
-                desc[1] ? desc[1] : 1, desc[2] ? desc[2] : 1, desc[3], desc[4], desc[5], desc[6],
-                &token, 2);
-        if (!VESSA_CHECK(Error, 11052, result == VI_SUCCESS_VAL,
-                         "createStagingBufferToken failed %x", static_cast<unsigned>(result)))
-            token = 0;
-    }
+    uint64_t token = createStagingToken(renderingGpu, presentingGpu, desc, groupId);
     StagingBuffer* record = new (std::nothrow) StagingBuffer();
     if (!VESSA_CHECK(Error, 0, record != nullptr, "no memory for a staging buffer record")) {
+        ViObject* pGpu = s_pGpuInterop.load();
         if (token && pGpu)
             viOperation<PFNVI_GPU_DESTROYSTAGINGBUFFERTOKEN>(pGpu, viGpuDestroyStagingBufferToken)(
                 pGpu, token);
         return nullptr;
     }
     record->token = token;
-    if (pGpu) {
-        VI_STATUS result = viOperation<PFNVI_GPU_CREATECPUNOTIFICATIONEVENT>(
-            pGpu, viGpuCreateCpuNotificationEvent)(pGpu, groupId, renderingGpu,
-                                                   &record->cpuNotification, 1);
-        if (!VESSA_CHECK(Error, 0, result == VI_SUCCESS_VAL, "createCpuNotificationEvent failed %x",
-                         static_cast<unsigned>(result)))
-            record->cpuNotification = 0;
-    }
+    record->cpuNotification = createCpuNotification(renderingGpu, groupId);
     return record;
+}
+
+void GpuServices::repairStagingBuffer(Device* pDevice, StagingBuffer* rec) {
+    if ((rec->token && rec->cpuNotification) || rec->repairs >= kStagingRepairs)
+        return;
+    ++rec->repairs;
+    if (!rec->token) {
+        uint32_t made[kStagingDescSize];
+        creationDesc(pDevice->stagingDesc(), made);
+        rec->token =
+            createStagingToken(renderingGpu(), presentingGpu(), made, pDevice->interopGroupId());
+    }
+    if (!rec->cpuNotification)
+        rec->cpuNotification = createCpuNotification(renderingGpu(), pDevice->interopGroupId());
+}
+
+void GpuServices::creationDesc(const uint32_t desc[kStagingDescSize],
+                               uint32_t made[kStagingDescSize]) {
+    memcpy(made, desc, sizeof(uint32_t) * kStagingDescSize);
+    if (made[5] >= 2)
+        made[5] = 0; // staging buffers are never multisampled
 }
 
 bool GpuServices::destroyStagingBuffers(DeviceBase* pDeviceBase) {
@@ -302,14 +335,12 @@ void GpuServices::ensureStagingBuffers(Device* pDevice, ResourceDDI9* pSrc, UINT
         clearStagingSlots(pDevice);
     }
     memcpy(pDevice->stagingDesc(), desc, sizeof desc);
-    uint32_t made[kStagingDescSize];
-    memcpy(made, desc, sizeof made);
-    if (made[5] >= 2) {
+    if (desc[5] >= 2)
         reportAssertion(ReportLevel::Warning, 0, "ddicommon/public/DeviceBase", 238,
                         "desc.m_multiSampleCount <= 1",
                         "GpuServices Warning: Force Non-Multisampled Staging Buffer creation");
-        made[5] = 0;
-    }
+    uint32_t made[kStagingDescSize];
+    creationDesc(desc, made);
     for (unsigned i = 0; i < DdiObject::kGpuSlots; ++i)
         pDevice->stagingBuffer(i) =
             createStagingBuffer(renderingGpu(), presentingGpu(), made, pDevice->interopGroupId());
@@ -497,6 +528,7 @@ bool GpuServices::stagedTransfer(Device* pDevice, ResourceDDI9* pDst, UINT dstSu
         !getMappedResource(pDevice, renderingGpu(), src))
         return false;
     if (rec->state == e_copiedFrom || oldState == e_new) {
+        repairStagingBuffer(pDevice, rec);
         ++pDevice->stagingWriteCount();
         injectBufferedSurfaceTransfer(pDevice, src.pointer, srcSub, rect, dst.pointer, dstSub, rect,
                                       rec->token, rec->cpuNotification);

@@ -90,6 +90,12 @@ public:
     virtual StagingBuffer* createStagingBuffer(unsigned renderingGpu, unsigned presentingGpu,
                                                const uint32_t desc[kStagingDescSize],
                                                uint32_t groupId);
+    /// Times a staging buffer's missing token or notification is asked for again.
+    static constexpr uint32_t kStagingRepairs = 4;
+    /// A token or notification the library failed to make (reported then) is asked for again
+    /// before the buffer takes its next frame, up to kStagingRepairs times: a passing failure
+    /// then costs one frame rather than every fourth frame for the device's life.
+    void repairStagingBuffer(Device* pDevice, StagingBuffer* rec);
     /// Asks the root for the library's objects.
     virtual VI_STATUS createInterop(ViObject* pRoot, UINT kind, UINT version,
                                     ViObject** ppGpuInterop) = 0;
@@ -163,6 +169,14 @@ private:
     bool queryDone(Device* pDevice, unsigned gpu, uint64_t query);
     /// Loads the library and makes its objects; the user count is already raised.
     bool startLibrary(bool asynchronous);
+    /// A staging buffer token of `desc` (0 when the library refused, reported).
+    static uint64_t createStagingToken(unsigned renderingGpu, unsigned presentingGpu,
+                                       const uint32_t desc[kStagingDescSize], uint32_t groupId);
+    /// A CPU notification for injections on `renderingGpu` (0 when refused, reported).
+    static uint64_t createCpuNotification(unsigned renderingGpu, uint32_t groupId);
+    /// The description staging buffers of a `desc` source are made with: never multisampled.
+    static void creationDesc(const uint32_t desc[kStagingDescSize],
+                             uint32_t made[kStagingDescSize]);
 
     HMODULE m_hInteropModule;
     double m_partialCopy;

@@ -233,6 +233,33 @@ void ResourceDDI9::createNonMultisampledBuffer() {
     m_pExtraBuffer->setUserHandle(rendering, retVal == S_OK ? fromHandle(hCreated) : 0);
 }
 
+HRESULT ResourceDDI9::ensureApiCopyStaging() {
+    SWCopierDDI9& copier = m_pDevice->swCopier();
+    if (m_pSWStagingBuffer) {
+        if (m_pSWStagingBuffer->renderingSurface && m_pSWStagingBuffer->presentingSurface)
+            return S_OK;
+        // A surface a driver refused (reported when it was asked for) is asked for again at
+        // the next copies, a few times: a passing failure then costs one frame rather than
+        // every frame after it, and a surface that can never be made is not reported at
+        // every frame.
+        if (m_apiCopyStagingAttempts >= kApiCopyStagingAttempts)
+            return E_FAIL;
+        copier.releaseStagingBuffer(m_pSWStagingBuffer);
+        m_pSWStagingBuffer = nullptr;
+    }
+    ++m_apiCopyStagingAttempts;
+    D3DDDIARG_CREATERESOURCE args = m_creationArgs;
+    VESSA_CHECK_AT(174, Warning, 10992, m_creationArgs.MultisampleType == D3DDDIMULTISAMPLE_NONE,
+                   "ResourceDDI9 Warning: Force Non-Multisampled SWStagingBuffer creation");
+    args.MultisampleType = D3DDDIMULTISAMPLE_NONE;
+    m_pSWStagingBuffer = copier.createStagingBuffer(args);
+    if (!m_pSWStagingBuffer)
+        return E_OUTOFMEMORY;
+    if (!m_pSWStagingBuffer->renderingSurface || !m_pSWStagingBuffer->presentingSurface)
+        return E_FAIL;
+    return S_OK;
+}
+
 HRESULT ResourceDDI9::copyToPresenting(UINT srcSub, HANDLE hDst, UINT dstSub) {
     if (m_bIsResourceShared)
         VESSA_REPORT_AT(167, Error, 10991, "false == m_bIsResourceShared",
@@ -240,20 +267,11 @@ HRESULT ResourceDDI9::copyToPresenting(UINT srcSub, HANDLE hDst, UINT dstSub) {
     if (!m_pDevice)
         return E_FAIL;
     SWCopierDDI9& copier = m_pDevice->swCopier();
-    if (!m_pSWStagingBuffer) {
-        D3DDDIARG_CREATERESOURCE args = m_creationArgs;
-        VESSA_CHECK_AT(174, Warning, 10992,
-                       m_creationArgs.MultisampleType == D3DDDIMULTISAMPLE_NONE,
-                       "ResourceDDI9 Warning: Force Non-Multisampled SWStagingBuffer creation");
-        args.MultisampleType = D3DDDIMULTISAMPLE_NONE;
-        m_pSWStagingBuffer = copier.createStagingBuffer(args);
-        if (!m_pSWStagingBuffer)
-            return E_OUTOFMEMORY;
-    }
-    // Without both staging surfaces (a creation that failed, reported there) no frame can
-    // cross: the copies do nothing, and the caller must not show the destination as this frame.
-    if (!m_pSWStagingBuffer->renderingSurface || !m_pSWStagingBuffer->presentingSurface)
-        return E_FAIL;
+    // Without both staging surfaces no frame can cross: the caller must not show the
+    // destination as this frame.
+    const HRESULT ready = ensureApiCopyStaging();
+    if (FAILED(ready))
+        return ready;
     const unsigned rendering = unsigned(OpenAdapter::renderingGPU());
     const unsigned presenting = unsigned(OpenAdapter::presentingGPU());
     HANDLE hSrc = toHandle(getUserHandle(rendering));

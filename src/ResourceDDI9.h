@@ -74,7 +74,13 @@ public:
             m_mappedCells[index] = pCell;
     }
 
+    /// Times the API copy's staging buffer of a resource is made before its copies give up.
+    static constexpr unsigned kApiCopyStagingAttempts = 4;
+
 private:
+    /// Makes the API copy's staging buffer at the first copy, and again when a surface of it
+    /// could not be made (up to kApiCopyStagingAttempts times). S_OK when both surfaces exist.
+    HRESULT ensureApiCopyStaging();
     /// Gives the interop library's mapped cells back (and frees them).
     void releaseMappedCells();
     /// Destroys the resource on `gpu` if it holds a handle there, and clears the slot.
@@ -88,6 +94,7 @@ private:
     Device* m_pDevice;
     bool m_bIsResourceShared;
     SWStagingBuffer* m_pSWStagingBuffer;
+    unsigned m_apiCopyStagingAttempts = 0;
     void* m_mappedCells[kGpuSlots];
     D3DDDIARG_CREATERESOURCE m_creationArgs;
     D3DDDI_SURFACEINFO* m_pSurfList;

@@ -23,4 +23,6 @@ public:
     /// Event query on the presenting GPU issued after the transfer from buffer; 0 when none.
     uint64_t query = 0;
     uint32_t state = e_new;
+    /// Times a missing token or notification was asked for again.
+    uint32_t repairs = 0;
 };

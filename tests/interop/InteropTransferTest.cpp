@@ -474,16 +474,22 @@ TEST_F(InteropTest, APresentingQueryThatFailsCountsAsDoneInsteadOfBeingWaitedOn)
     EXPECT_EQ(1u, calls(kInterop, "injectBufferedSurfaceTransfer"));
 }
 
-TEST_F(InteropTest, AFailedRegistrationIsReportedOnceAndNeverRetried) {
+TEST_F(InteropTest, ADeviceTheLibraryRefusedSendsItsFramesByTheApiCopy) {
     start(syncMode());
     machine().faults().failNth(kInterop, "registerDevice", 1, kViStatusInvalidArgument);
     HANDLE hSrc = m_device.create(64, 48);
     HANDLE hDst = m_device.createDestination(64, 48);
-    m_device.transfer(hDst, hSrc);
-    m_device.transfer(hDst, hSrc);
+    // Nothing of a refused device could ever be mapped: without the API copy no frame of it
+    // would be shown while every present succeeded.
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+    EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
     EXPECT_EQ(1u, calls(kInterop, "registerDevice"));
     EXPECT_EQ(1, reports("Error", 10981, "Failed on After Create Device, viRetVal:40200"));
+    EXPECT_EQ(1, reports("Warning", 0, "Interop refused the device"));
     EXPECT_TRUE(m_device.ring().registered);
+    EXPECT_EQ(0u, calls(kInterop, "mapResource"));
+    EXPECT_EQ(0u, calls(kInterop, "injectBufferedSurfaceTransfer"));
+    EXPECT_EQ(2u, machine().journal().count("simumd_intel.dll", "Blt"));
 }
 
 TEST_F(InteropTest, ASourceOfAnotherSizeRecreatesAllFourBuffersFirst) {
@@ -532,7 +538,7 @@ TEST_F(InteropTest, AnAsynchronousTransferTheLibraryCannotMapQueuesNothing) {
     // A flip chain's destination holds an older frame: a transfer that answered "queued"
     // without moving this one would have it shown as this frame.
     start(asyncMode());
-    machine().faults().failNth(kInterop, "registerDevice", 1, kViStatusInvalidArgument);
+    machine().faults().failNth(kInterop, "mapResource", 1, kViStatusInvalidArgument);
     HANDLE hSrc = m_device.create(64, 48);
     HANDLE hDst = m_device.createDestination(64, 48);
     EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
@@ -540,10 +546,12 @@ TEST_F(InteropTest, AnAsynchronousTransferTheLibraryCannotMapQueuesNothing) {
 }
 
 TEST_F(InteropTest, ABufferThatHoldsNoFrameCopiesNothingAndSaysSo) {
-    // A buffer without a token holds no frame to copy out.
+    // A buffer without a token holds no frame to copy out: its token fails when the four
+    // buffers are made and again when it is asked for before the first frame.
     start(syncMode());
     ASSERT_TRUE(m_device.stopWorker());
     machine().faults().failNth(kInterop, "createStagingBufferToken", 1, kViStatusOutOfMemory);
+    machine().faults().failNth(kInterop, "createStagingBufferToken", 5, kViStatusOutOfMemory);
     HANDLE hSrc = m_device.create(64, 48);
     HANDLE hDst = m_device.createDestination(64, 48);
     EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
@@ -552,6 +560,30 @@ TEST_F(InteropTest, ABufferThatHoldsNoFrameCopiesNothingAndSaysSo) {
     machine().faults().failNth(kInterop, "transferFromBufSurface", 1, kViStatusGpuFailure);
     EXPECT_EQ(0, m_device.transfer(hDst, hSrc));
     EXPECT_EQ(1, m_device.transfer(hDst, hSrc));
+}
+
+TEST_F(InteropTest, AMissingTokenOrNotificationIsAskedForAgainBeforeItsBufferTakesAFrame) {
+    start(asyncMode());
+    machine().faults().failNth(kInterop, "createStagingBufferToken", 1, kViStatusOutOfMemory);
+    machine().faults().failNth(kInterop, "createCpuNotificationEvent", 2, kViStatusOutOfMemory);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    for (int frame = 0; frame < 8; ++frame)
+        EXPECT_EQ(1, m_device.transfer(hDst, hSrc)) << "frame " << frame;
+    EXPECT_EQ(5u, calls(kInterop, "createStagingBufferToken"));
+    EXPECT_EQ(5u, calls(kInterop, "createCpuNotificationEvent"));
+    EXPECT_EQ(8u, calls(kInterop, "transferFromBufSurface"));
+}
+
+TEST_F(InteropTest, AStagingBufferTheLibraryNeverCompletesIsAskedForAFewTimesOnly) {
+    start(asyncMode());
+    machine().faults().failAlways(kInterop, "createStagingBufferToken", kViStatusOutOfMemory);
+    HANDLE hSrc = m_device.create(64, 48);
+    HANDLE hDst = m_device.createDestination(64, 48);
+    for (int frame = 0; frame < 40; ++frame)
+        EXPECT_EQ(0, m_device.transfer(hDst, hSrc)) << "frame " << frame;
+    // Four buffers made, then each asked for again four times.
+    EXPECT_EQ(4u + 4u * 4u, calls(kInterop, "createStagingBufferToken"));
 }
 
 TEST_F(InteropTest, AFailedInjectionLeavesTheDestinationsFrameInPlace) {
@@ -596,8 +628,9 @@ TEST_F(InteropTest, FailingTokensAndNotificationsAreReportedAndNeverFollowed) {
     HANDLE hDst = m_device.createDestination(64, 48);
     m_device.transfer(hDst, hSrc);
     m_device.transfer(hDst, hSrc);
-    EXPECT_EQ(4, reports("Error", 11052, "createStagingBufferToken failed 40400"));
-    EXPECT_EQ(4, reports("Error", 0, "createCpuNotificationEvent failed 40400"));
+    // Four buffers made, and each of the two frames asked for its buffer's pair again.
+    EXPECT_EQ(6, reports("Error", 11052, "createStagingBufferToken failed 40400"));
+    EXPECT_EQ(6, reports("Error", 0, "createCpuNotificationEvent failed 40400"));
     EXPECT_EQ(0u, m_device.ring().tokens[0]);
     EXPECT_EQ(0u, calls(kInterop, "transferFromBufSurface")); // nothing was ever filled
 }

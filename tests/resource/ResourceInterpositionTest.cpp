@@ -506,6 +506,28 @@ TEST_F(ResourceTest, MissingPresentingStagingSurfaceMakesTheCopyOutANoOp) {
     // Nothing is read from a surface that does not exist.
     EXPECT_EQ(0u, machine().journal().count(kIntelDriver, "Blt"));
     EXPECT_EQ(0, reports("Error", 11030, "CopyFromStaging"));
+    // The next copy makes the staging buffer again, and its frame crosses.
+    EXPECT_EQ(1, transfer(hDst, hSrc));
+    ASSERT_TRUE(staging(hSrc, sb));
+    EXPECT_NE(0u, sb.rendering);
+    EXPECT_NE(0u, sb.presenting);
+    EXPECT_EQ(1u, machine().journal().count(kIntelDriver, "Blt"));
+}
+
+TEST_F(ResourceTest, AStagingSurfaceThatCanNeverBeMadeIsAskedForAFewTimesOnly) {
+    HANDLE hSrc = create(64, 64);
+    HANDLE hDst = create(64, 64);
+    ASSERT_NE(0u, createOnPresenting(hDst));
+    machine().faults().failAlways(kIntelDriver, "CreateResource", E_OUTOFMEMORY);
+    machine().journal().clear();
+    const unsigned attempts = 4; // the staging buffer's creations before the copies give up
+    for (unsigned frame = 0; frame < attempts + 3; ++frame)
+        EXPECT_EQ(0, transfer(hDst, hSrc)) << "frame " << frame;
+    EXPECT_EQ(int(attempts), reports("Error", 11027, "SWCopierDDI9 failed on pfnCreateResource"));
+    // Each rendering-side surface but the last went again with its failed twin.
+    EXPECT_EQ(attempts, machine().journal().count(kNvidiaDriver, "CreateResource"));
+    EXPECT_EQ(attempts - 1, machine().journal().count(kNvidiaDriver, "DestroyResource"));
+    EXPECT_EQ(0u, machine().journal().count(kIntelDriver, "Blt"));
 }
 
 TEST_F(ResourceTest, MissingRenderingStagingSurfaceMakesTheCopyInANoOp) {
