@@ -1,7 +1,8 @@
 // The fault campaign: on each transfer path, every vendor-driver entry, kernel thunk, interop
-// operation and failable system call the interposed scenario reaches is made to fail once,
-// one site and one call at a time, each run in a child process of this executable with a
-// time bound (two children at a time). A run must end (no crash, no hang, no sanitizer
+// operation and failable system call (kernel32, advapi32, ntdll, user32, shlwapi, version,
+// winmm) the interposed scenario reaches is made to fail once, one site and one call at a
+// time, each run in a child process of this executable with a time bound (two children at a
+// time). A run must end (no crash, no hang, no sanitizer
 // report), and every frame shown after a present must be that frame or a repeat of the
 // image before it; an error the application sees is recorded, not a failure.
 //
@@ -288,6 +289,9 @@ TEST_P(FaultCampaign, ScenarioWithoutFaultIsPixelExactAndReachesEveryLayer) {
     EXPECT_TRUE(reaches(sites, "gdi32.dll", "D3DKMTPresent"));
     EXPECT_TRUE(reaches(sites, "advapi32.dll", "RegQueryValueExW"));
     EXPECT_TRUE(reaches(sites, "kernel32.dll", "LoadLibraryW"));
+    EXPECT_TRUE(reaches(sites, "ntdll.dll", "NtQueryValueKey"));
+    EXPECT_TRUE(reaches(sites, "user32.dll", "EnumDisplayDevicesW"));
+    EXPECT_TRUE(reaches(sites, "winmm.dll", "timeBeginPeriod"));
     const bool interop = GetParam() != TransferPath::ApiCopy;
     EXPECT_EQ(interop, reaches(sites, "vessaInterop.dll", "injectBufferedSurfaceTransfer"));
 }

@@ -27,10 +27,12 @@ constexpr RECT kIconRect = {0, 0, 180, 89};
 
 /// System calls the simulated machine journals but does not fail when asked to.
 bool failsWhenArmed(const std::string& entry) {
-    static const char* const kNeverFail[] = {"CancelIoEx",
+    static const char* const kNeverFail[] = {"CallNextHookEx",
+                                             "CancelIoEx",
                                              "DebugBreak",
                                              "OutputDebugStringA",
                                              "OutputDebugStringW",
+                                             "PeekMessageW",
                                              "SetUnhandledExceptionFilter",
                                              "Sleep"};
     for (const char* name : kNeverFail)
@@ -39,15 +41,26 @@ bool failsWhenArmed(const std::string& entry) {
     return true;
 }
 
+/// The system modules whose journalled calls the campaign fails.
+bool isSystemModule(const std::string& module) {
+    static const char* const kSystemModules[] = {"advapi32.dll", "kernel32.dll", "ntdll.dll",
+                                                 "shlwapi.dll",  "user32.dll",   "version.dll",
+                                                 "winmm.dll"};
+    for (const char* name : kSystemModules)
+        if (module == name)
+            return true;
+    return false;
+}
+
 /// The entries the campaign fails: the vendor drivers', the kernel's thunks, the interop
-/// library's operations, and the system calls of kernel32 and advapi32 that can fail.
+/// library's operations, and the system calls that can fail.
 bool isCampaignSite(const sim::JournalEntry& e) {
     const std::string& module = e.module;
     if (module.rfind("simumd_", 0) == 0 || module == interoptest::kInterop)
         return true;
     if (module == "gdi32.dll")
         return e.entry.rfind("D3DKMT", 0) == 0;
-    return (module == "kernel32.dll" || module == "advapi32.dll") && failsWhenArmed(e.entry);
+    return isSystemModule(module) && failsWhenArmed(e.entry);
 }
 
 /// The configuration, the installation directory and (on the interop paths) the interop
@@ -179,11 +192,15 @@ bool CallSite::parse(const std::string& text, CallSite& site) {
 }
 
 int64_t failureStatus(const std::string& module) {
-    if (module == "gdi32.dll")
+    // What each kind of entry reports: a kernel status, the library's status, the timer's
+    // own error, or for the other system calls the last error behind their FALSE or null.
+    if (module == "gdi32.dll" || module == "ntdll.dll")
         return int64_t(NTSTATUS(0xC0000001L));
     if (module == interoptest::kInterop)
         return kViStatusGpuFailure;
-    if (module == "kernel32.dll" || module == "advapi32.dll")
+    if (module == "winmm.dll")
+        return TIMERR_NOCANDO;
+    if (isSystemModule(module))
         return ERROR_ACCESS_DENIED;
     return int64_t(HRESULT(E_FAIL));
 }
