@@ -197,7 +197,10 @@ HRESULT Device::flushGpu(unsigned index) {
     PFND3DDDI_FLUSH flush = deviceFuncs(index).pfnFlush;
     if (!VESSA_CHECK(Error, 0, flush != nullptr, "no pfnFlush on gpu:%u", index))
         return E_FAIL;
-    return flush(handle);
+    // The callers' work stays queued when the flush fails: their copy does not count as done.
+    const HRESULT hr = flush(handle);
+    VESSA_CHECK(Error, 0, SUCCEEDED(hr), "pfnFlush failed on gpu:%u, hr = %d", index, int(hr));
+    return hr;
 }
 
 HRESULT Device::create(HANDLE hAdapter, D3DDDIARG_CREATEDEVICE* pArgs) {

@@ -77,6 +77,16 @@ bool installProduct(TransferPath path, std::string& error) {
     return true;
 }
 
+/// The errors and warnings in the product's log text.
+uint32_t reportsIn(const std::string& logText) {
+    uint32_t found = 0;
+    for (const char* kind : {"Error code: ", "Warning code: "})
+        for (size_t at = logText.find(kind); at != std::string::npos;
+             at = logText.find(kind, at + 1))
+            ++found;
+    return found;
+}
+
 sim::app::AppScript scenario() {
     sim::app::AppScript s;
     s.name = "fault-campaign";
@@ -244,6 +254,7 @@ RunOutcome runScenario(const RunRequest& request) {
     if (!outcome.completed)
         outcome.failure = report.failure;
     outcome.injected = machine.faults().injectedCount() - injectedBefore;
+    outcome.reports = reportsIn(adaptertest::log());
     machine.faults().clear();
     sim::Clock::instance().setMode(sim::Clock::Mode::Real);
 
@@ -263,7 +274,8 @@ RunOutcome runScenario(const RunRequest& request) {
 std::string encode(const RunOutcome& o) {
     std::ostringstream out;
     out << "outcome\t" << o.completed << '\t' << o.frames << '\t' << o.exact << '\t' << o.repeated
-        << '\t' << o.wrong << '\t' << o.injected << '\t' << o.failure << '\t' << o.firstWrong;
+        << '\t' << o.wrong << '\t' << o.injected << '\t' << o.reports << '\t' << o.failure << '\t'
+        << o.firstWrong;
     std::string line = out.str();
     std::replace(line.begin(), line.end(), '\n', ' ');
     return line;
@@ -275,7 +287,7 @@ bool decode(const std::string& line, RunOutcome& o) {
     std::istringstream in(line);
     while (std::getline(in, field, '\t'))
         fields.push_back(field);
-    while (fields.size() < 9)
+    while (fields.size() < 10)
         fields.emplace_back();
     if (fields[0] != "outcome")
         return false;
@@ -285,8 +297,9 @@ bool decode(const std::string& line, RunOutcome& o) {
     o.repeated = uint32_t(strtoul(fields[4].c_str(), nullptr, 10));
     o.wrong = uint32_t(strtoul(fields[5].c_str(), nullptr, 10));
     o.injected = strtoull(fields[6].c_str(), nullptr, 10);
-    o.failure = fields[7];
-    o.firstWrong = fields[8];
+    o.reports = uint32_t(strtoul(fields[7].c_str(), nullptr, 10));
+    o.failure = fields[8];
+    o.firstWrong = fields[9];
     return true;
 }
 

@@ -60,6 +60,7 @@ struct RunOutcome {
     uint32_t wrong = 0;     ///< presents after which it showed anything else
     std::string firstWrong; ///< where the first wrong frame differed
     uint64_t injected = 0;  ///< failures the injector made
+    uint32_t reports = 0;   ///< errors and warnings the product wrote to its log
 };
 
 constexpr uint32_t kScenarioFrames = 30;
