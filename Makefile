@@ -24,8 +24,9 @@ bench:
 dist:
 	scripts/dist.sh
 
-# Every fuzz target for FUZZ_SECONDS (default 600) each; build/native-fuzz keeps what they
-# learn and any crashing input.
+# Every fuzz target for FUZZ_SECONDS (default 600) each, or FUZZ_RUNS executions each
+# (FUZZ_JOBS side by side, at nice level FUZZ_NICE); build/native-fuzz keeps what they learn
+# and any crashing input.
 fuzz:
 	scripts/fuzz.sh
 
