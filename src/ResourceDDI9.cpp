@@ -235,15 +235,15 @@ void ResourceDDI9::createNonMultisampledBuffer() {
 
 HRESULT ResourceDDI9::ensureApiCopyStaging() {
     SWCopierDDI9& copier = m_pDevice->swCopier();
+    if (m_pSWStagingBuffer && m_pSWStagingBuffer->renderingSurface &&
+        m_pSWStagingBuffer->presentingSurface)
+        return S_OK;
+    // A buffer or surface that could not be made (reported then) is asked for again at the
+    // next copies, a few times: a passing failure then costs one frame rather than every
+    // frame after it, and one that can never be made is not reported at every frame.
+    if (m_apiCopyStagingAttempts >= kApiCopyStagingAttempts)
+        return E_FAIL;
     if (m_pSWStagingBuffer) {
-        if (m_pSWStagingBuffer->renderingSurface && m_pSWStagingBuffer->presentingSurface)
-            return S_OK;
-        // A surface a driver refused (reported when it was asked for) is asked for again at
-        // the next copies, a few times: a passing failure then costs one frame rather than
-        // every frame after it, and a surface that can never be made is not reported at
-        // every frame.
-        if (m_apiCopyStagingAttempts >= kApiCopyStagingAttempts)
-            return E_FAIL;
         copier.releaseStagingBuffer(m_pSWStagingBuffer);
         m_pSWStagingBuffer = nullptr;
     }
